@@ -1,0 +1,64 @@
+# Shared build settings and helpers for every folder of the project.
+
+add_library(caddora_warnings INTERFACE)
+target_compile_options(caddora_warnings INTERFACE -Wall -Wextra)
+if(CADDORA_WERROR)
+    target_compile_options(caddora_warnings INTERFACE -Werror)
+endif()
+
+if(CADDORA_SANITIZE)
+    string(REPLACE ";" "," _san "${CADDORA_SANITIZE}")
+    add_compile_options(-fsanitize=${_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${_san})
+endif()
+
+find_package(Threads REQUIRED)
+
+# One static library per source folder: every .cpp in the folder except *_main.cpp files,
+# which hold the entry points of executables.
+function(caddora_folder_library name)
+    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    list(FILTER _src EXCLUDE REGEX "_main\\.cpp$")
+    add_library(${name} STATIC ${_src})
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS} Threads::Threads PRIVATE caddora_warnings)
+endfunction()
+
+# Turns a binary file into a C++ source holding it as a constant array:
+#   extern const unsigned char SYMBOL[]; extern const std::size_t SYMBOL_size;
+function(caddora_embed_binary target input symbol)
+    set(_out ${CMAKE_CURRENT_BINARY_DIR}/embedded_${symbol}.cpp)
+    add_custom_command(
+        OUTPUT ${_out}
+        COMMAND ${CMAKE_COMMAND} -DINPUT=${input} -DOUTPUT=${_out} -DSYMBOL=${symbol}
+                -P ${CMAKE_SOURCE_DIR}/cmake/EmbedBinary.cmake
+        DEPENDS ${input} ${CMAKE_SOURCE_DIR}/cmake/EmbedBinary.cmake
+        COMMENT "Embedding ${input}")
+    target_sources(${target} PRIVATE ${_out})
+endfunction()
+
+# One GoogleTest executable per test folder; each test case becomes a ctest test with LABEL.
+function(caddora_test_folder name)
+    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "DEPS" ${ARGN})
+    file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    if(NOT _src)
+        return()
+    endif()
+    if(NOT ARG_LABEL)
+        set(ARG_LABEL unit)
+    endif()
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    add_executable(${name} ${_src})
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main
+                                          caddora_warnings)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
+                   ENVIRONMENT "CADDORA_BIN_DIR=${CMAKE_BINARY_DIR}/bin;CADDORA_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endfunction()

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs to build, test and demo. Idempotent:
+# packages already present are left alone and apt-get runs only when something is missing.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    zlib1g-dev libssl-dev libudev-dev libcli11-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    qt6-base-dev libgl-dev xvfb xauth fonts-ipafont-gothic fonts-liberation2
+    clang libclang-rt-14-dev
+    lrzsz socat gzip openssl python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    sudo_cmd=()
+    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+
+#include "platform/codepage.h"
+#include "platform/local_time.h"
+#include "platform/program_folder.h"
+#include "platform/shell.h"
+#include "platform/tick.h"
+
+using namespace platform;
+
+TEST(Tick, DifferencesSurviveWrapAround) {
+    EXPECT_EQ(TickDiff(5u, 0xFFFFFFFBu), 10);
+    EXPECT_EQ(TickDiff(0xFFFFFFFBu, 5u), -10);
+    EXPECT_TRUE(TickReached(3u, 0xFFFFFFF0u));
+    EXPECT_FALSE(TickReached(0xFFFFFFF0u, 3u));
+    EXPECT_EQ(TickRemaining(0xFFFFFFF0u, 3u), 19u);
+    EXPECT_EQ(TickRemaining(10u, 3u), 0u);
+}
+
+TEST(Tick, SleepAdvancesTheTick) {
+    uint32_t start = TickCount();
+    SleepMs(30);
+    int32_t passed = TickDiff(TickCount(), start);
+    EXPECT_GE(passed, 29);
+    EXPECT_LT(passed, 2000);
+}
+
+TEST(CodePage, ShiftJisRoundTripsThroughUtf8) {
+    // "ゴルフ場" in Shift-JIS.
+    const std::string sjis = "\x83\x53\x83\x8B\x83\x74\x8F\xEA";
+    const std::string utf8 = "\xE3\x82\xB4\xE3\x83\xAB\xE3\x83\x95\xE5\xA0\xB4";
+    EXPECT_EQ(ShiftJisToUtf8(sjis), utf8);
+    EXPECT_EQ(Utf8ToShiftJis(utf8), sjis);
+}
+
+TEST(CodePage, HalfWidthKatakanaAndBackslashFollowCodePage932) {
+    // 0xB1 is half-width katakana A; 0x5C stays a backslash in code page 932.
+    EXPECT_EQ(ShiftJisToUtf16(std::string("\xB1\x5C", 2)), std::u16string(u"\uFF71\\"));
+}
+
+TEST(CodePage, NulBytesPassUnchanged) {
+    std::string in("a\0b", 3);
+    EXPECT_EQ(ShiftJisToUtf8(in), in);
+}
+
+TEST(CodePage, InvalidInputIsReplacedNotDropped) {
+    // A lone lead byte at the end and an undefined byte in the middle.
+    std::u16string out = ShiftJisToUtf16(std::string("A\xA0" "B\x83", 4));
+    ASSERT_GE(out.size(), 3u);
+    EXPECT_EQ(out.front(), u'A');
+    EXPECT_NE(out.find(u'B'), std::u16string::npos);
+    EXPECT_EQ(out.back(), u'\u30FB');
+    EXPECT_EQ(Utf8ToUtf16("\xFF"), std::u16string(u"\uFFFD"));
+    // One replacement per UTF-16 unit that has no Shift-JIS form.
+    EXPECT_EQ(Utf16ToShiftJis(u"\u00E9\u3042x"), "?\x82\xA0x");
+}
+
+TEST(CodePage, AsciiBytesReplaceEverythingElse) {
+    EXPECT_EQ(ToAsciiBytes(u"ab\u00E9c\u3042"), "ab?c?");
+}
+
+TEST(LocalTime, TimestampPattern) {
+    std::tm tm{};
+    tm.tm_year = 2015 - 1900;
+    tm.tm_mon = 3;
+    tm.tm_mday = 1;
+    tm.tm_hour = 9;
+    tm.tm_min = 5;
+    tm.tm_sec = 7;
+    tm.tm_isdst = -1;
+    EXPECT_EQ(LocalTimestamp(std::mktime(&tm)), "20150401_090507");
+}
+
+TEST(Shell, ProgramFolderHoldsThisExecutable) {
+    std::string folder = ProgramFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE(folder.back(), '/');
+    EXPECT_GE(CountProcessesNamed(CurrentProcessName()), 1);
+    EXPECT_EQ(CountProcessesNamed("no-such-process-name-xyz"), 0);
+}

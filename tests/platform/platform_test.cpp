@@ -81,3 +81,43 @@ TEST(Shell, ProgramFolderHoldsThisExecutable) {
     EXPECT_GE(CountProcessesNamed(CurrentProcessName()), 1);
     EXPECT_EQ(CountProcessesNamed("no-such-process-name-xyz"), 0);
 }
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/byte_stream.h"
+
+TEST(ByteStream, FileStreamReadsInPiecesAndSeeks) {
+    char path[] = "/tmp/caddora_bs_XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    FILE* f = fdopen(fd, "wb");
+    for (int i = 0; i < 300; ++i) std::fputc(i & 0xFF, f);
+    std::fclose(f);
+    {
+        FileStream s(path);
+        EXPECT_EQ(s.Length(), 300);
+        std::vector<uint8_t> buf(400);
+        int32_t total = 0, n;
+        while ((n = s.Read(buf.data(), total, 128)) > 0) total += n;
+        EXPECT_EQ(total, 300);
+        EXPECT_EQ(buf[299], 299 & 0xFF);
+        s.Seek(10);
+        ASSERT_EQ(s.Read(buf.data(), 0, 1), 1);
+        EXPECT_EQ(buf[0], 10);
+    }
+    std::remove(path);
+    EXPECT_THROW(FileStream("/nonexistent/dir/file"), StreamError);
+}
+
+TEST(ByteStream, MemoryStreamEndsWithZero) {
+    MemoryStream m(std::vector<uint8_t>{1, 2, 3});
+    uint8_t buf[8];
+    EXPECT_EQ(m.Read(buf, 1, 8), 3);
+    EXPECT_EQ(buf[1], 1);
+    EXPECT_EQ(m.Read(buf, 0, 8), 0);
+    m.Seek(2);
+    EXPECT_EQ(m.Read(buf, 0, 8), 1);
+    EXPECT_EQ(buf[0], 3);
+}

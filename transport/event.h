@@ -4,6 +4,7 @@
 // no allocation per raise) and calls the handlers without any lock held: a handler may
 // subscribe, unsubscribe or raise again. Unsubscribe does not wait for a call that is already
 // running on another thread.
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -27,6 +28,7 @@ public:
         const int token = nextToken_++;
         next->emplace_back(token, std::move(handler));
         handlers_ = std::move(next);
+        count_.store(handlers_->size(), std::memory_order_release);
         return token;
     }
 
@@ -44,12 +46,17 @@ public:
                 next->push_back(entry);
             }
         }
-        if (found) handlers_ = next->empty() ? nullptr : std::move(next);
+        if (found) {
+            handlers_ = next->empty() ? nullptr : std::move(next);
+            count_.store(handlers_ ? handlers_->size() : 0, std::memory_order_release);
+        }
         return found;
     }
 
     // Calls every handler in subscription order; nothing happens without subscribers.
     void Raise(Args... args) const {
+        // Raised on every read: skip the lock when nobody listens.
+        if (count_.load(std::memory_order_acquire) == 0) return;
         std::shared_ptr<const List> snapshot;
         {
             std::lock_guard<std::mutex> lock(mut_);
@@ -59,14 +66,12 @@ public:
         for (const auto& entry : *snapshot) entry.second(args...);
     }
 
-    std::size_t SubscriberCount() const {
-        std::lock_guard<std::mutex> lock(mut_);
-        return handlers_ ? handlers_->size() : 0;
-    }
+    std::size_t SubscriberCount() const { return count_.load(std::memory_order_acquire); }
 
 private:
     using List = std::vector<std::pair<int, Handler>>;
     mutable std::mutex mut_;
     std::shared_ptr<const List> handlers_;
+    std::atomic<std::size_t> count_{0};
     int nextToken_ = 1;
 };

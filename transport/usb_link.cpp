@@ -1,0 +1,230 @@
+#include "transport/usb_link.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "platform/tick.h"
+#include "transport/device_dir.h"
+#include "transport/link_fd.h"
+
+using transport::LinkFd;
+
+namespace {
+
+constexpr uint32_t kWriteLimitMs = 2000;
+// A blocked read re-checks its state this often; it is woken at once anyway.
+constexpr int kReadPollSliceMs = 1000;
+
+// The stop flag with an eventfd that is readable exactly while the flag is set, so blocked
+// reads wake when it is set instead of polling it.
+class StopSignal {
+public:
+    StopSignal() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+    void Set() {
+        std::lock_guard<std::mutex> lock(mut_);
+        if (flag_.exchange(true)) return;
+        uint64_t one = 1;
+        if (fd_ >= 0) {
+            ssize_t ignored = ::write(fd_, &one, sizeof one);
+            (void)ignored;
+        }
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mut_);
+        if (!flag_.exchange(false)) return;
+        uint64_t value;
+        if (fd_ >= 0) {
+            ssize_t ignored = ::read(fd_, &value, sizeof value);
+            (void)ignored;
+        }
+    }
+    bool IsSet() const { return flag_.load(); }
+    int fd() const { return fd_; }
+
+private:
+    std::mutex mut_;
+    std::atomic<bool> flag_{false};
+    const int fd_;
+};
+
+StopSignal& Stop() {
+    static StopSignal signal;  // lives for the whole process
+    return signal;
+}
+
+}  // namespace
+
+void SetUsbStopFlag() {
+    Stop().Set();
+}
+void ClearUsbStopFlag() {
+    Stop().Clear();
+}
+bool UsbStopFlag() {
+    return Stop().IsSet();
+}
+
+bool SendsOpenGreeting() {
+    // Only the Windows driver stack of one platform version wanted these bytes.
+    return false;
+}
+
+usb_info& CUsb_Interface::gGetDevicePath(usb_info& record) {
+    std::memset(&record, 0, sizeof record);
+    const auto paths = transport::ListDevicePaths(kUsbInfoSlots, kUsbInfoPathSize - 1);
+    for (const std::string& path : paths) {
+        std::memcpy(record.path[record.count], path.data(), path.size());
+        ++record.count;
+    }
+    return record;
+}
+
+bool CUsb_Interface::gCheckDevice(const std::string& path) {
+    const auto paths = transport::ListDevicePaths(kUsbInfoSlots, kUsbInfoPathSize - 1);
+    for (const std::string& present : paths) {
+        if (present == path) return true;
+    }
+    return false;
+}
+
+UsbHandle CUsb_Interface::gConnectToDriver(const std::string& path) {
+    UsbHandle handle;
+    auto link = std::make_shared<LinkFd>();
+    if (link->OpenExclusive(path)) {
+        LinkFd::Use use(*link);
+        if (link->IsTerminal()) transport::MakeRawTerminal(use.fd());
+        if (SendsOpenGreeting()) {
+            // Not waited for and not checked, like the write it stands for.
+            ssize_t ignored = ::write(use.fd(), kOpenGreeting.data(), kOpenGreeting.size());
+            (void)ignored;
+        }
+        handle.link_ = std::move(link);
+    }
+    ClearUsbStopFlag();
+    return handle;
+}
+
+bool CUsb_Interface::ReadFromDriver(UsbHandle handle, uint8_t* buffer, int32_t& bytesRead,
+                                    int32_t length) {
+    bytesRead = 0;
+    if (!handle) return false;
+    if (length <= 0 || buffer == nullptr) return true;
+    LinkFd::Use use(*handle.link_);
+    if (!use) return true;  // closed: the pending read ends with nothing
+    bool hungUp = false;
+    for (;;) {
+        ssize_t n = ::read(use.fd(), buffer, static_cast<size_t>(length));
+        if (n > 0) {
+            bytesRead = static_cast<int32_t>(n);
+            return true;
+        }
+        if (n == 0) return false;  // end of file: the device is gone
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) return false;  // EIO, ENXIO, ENODEV: unplugged
+        if (hungUp) return false;
+        if (UsbStopFlag()) return true;
+        switch (handle.link_->Wait(POLLIN, kReadPollSliceMs, Stop().fd())) {
+            case LinkFd::Ready::Ready:
+            case LinkFd::Ready::Timeout:
+                break;
+            case LinkFd::Ready::HangUp:
+                hungUp = true;  // take what is still queued, then fail
+                break;
+            case LinkFd::Ready::Closed:
+            case LinkFd::Ready::Stopped:
+                return true;
+            case LinkFd::Ready::Invalid:
+                return false;
+        }
+    }
+}
+
+bool CUsb_Interface::WriteToDriver(UsbHandle handle, const uint8_t* buffer, int32_t length) {
+    if (!handle || length <= 0 || buffer == nullptr) return false;
+    LinkFd::Use use(*handle.link_);
+    if (!use) return true;
+    const uint32_t deadline = platform::TickCount() + kWriteLimitMs;
+    size_t done = 0;
+    const size_t total = static_cast<size_t>(length);
+    while (done < total) {
+        ssize_t n = ::write(use.fd(), buffer + done, total - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) break;  // the device failed: nothing left to cancel
+        const uint32_t left = platform::TickRemaining(platform::TickCount(), deadline);
+        if (left == 0) {
+            if (handle.link_->IsTerminal()) ::tcflush(use.fd(), TCOFLUSH);
+            break;
+        }
+        LinkFd::Ready r = handle.link_->Wait(POLLOUT, static_cast<int>(left), -1);
+        if (r != LinkFd::Ready::Ready && r != LinkFd::Ready::Timeout) break;
+    }
+    // As on the platform this stands for: the caller learns nothing about the outcome.
+    return true;
+}
+
+void CUsb_Interface::gDisConToDriver(UsbHandle handle) {
+    if (UsbStopFlag()) CancelPacket(handle);
+    SetUsbStopFlag();
+    if (handle) handle.link_->Close();
+}
+
+void CUsb_Interface::CancelPacket(UsbHandle handle) {
+    if (!handle) return;
+    LinkFd::Use use(*handle.link_);
+    if (use && handle.link_->IsTerminal()) ::tcflush(use.fd(), TCOFLUSH);
+}
+
+Usb_Port::Usb_Port() : dllHandle(std::make_unique<CUsb_Interface>()) {}
+Usb_Port::~Usb_Port() = default;
+
+usb_info& Usb_Port::Get_USBInfo(usb_info& record) {
+    if (!dllHandle) {
+        std::memset(&record, 0, sizeof record);
+        return record;
+    }
+    return dllHandle->gGetDevicePath(record);
+}
+
+bool Usb_Port::Check_Device(const std::string& path) {
+    return dllHandle && dllHandle->gCheckDevice(path);
+}
+
+UsbHandle Usb_Port::Init_USB(const std::string& path) {
+    return dllHandle ? dllHandle->gConnectToDriver(path) : UsbHandle{};
+}
+
+int32_t Usb_Port::Read_Usb(UsbHandle handle, uint8_t* buffer, int32_t length) {
+    int32_t bytesRead = 0;
+    if (!dllHandle || !dllHandle->ReadFromDriver(std::move(handle), buffer, bytesRead, length)) {
+        return -1;
+    }
+    return bytesRead;
+}
+
+bool Usb_Port::Write_Usb(UsbHandle handle, const uint8_t* buffer, int32_t length) {
+    return dllHandle && dllHandle->WriteToDriver(std::move(handle), buffer, length);
+}
+
+void Usb_Port::Close_Usb(UsbHandle handle) {
+    if (dllHandle) dllHandle->gDisConToDriver(std::move(handle));
+}
+
+void Usb_Port::Cancel_Packet(UsbHandle handle) {
+    if (dllHandle) dllHandle->CancelPacket(std::move(handle));
+}
+
+void Usb_Port::Dispose() {
+    dllHandle.reset();
+}

@@ -1,0 +1,93 @@
+#pragma once
+// The USB link: finds the navigator, opens it as an exclusive byte pipe and moves raw bytes.
+// On Linux the navigator's device interfaces are the character devices of the device directory
+// (transport/device_dir.h); a udev rule or the virtual navigator puts them there.
+//
+// `CUsb_Interface` holds the platform operations, `Usb_Port` is the wrapper the rest of the
+// program calls. All USB links share one process-wide stop flag: closing a link sets it,
+// opening a link clears it, and a read waiting for data gives up as soon as it is set.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace transport {
+class LinkFd;
+}
+
+// Result of an enumeration: the number of device paths, then 12 NUL-terminated paths of at
+// most 127 bytes. Slots beyond the count are all zero.
+constexpr int kUsbInfoSlots = 12;
+constexpr int kUsbInfoPathSize = 128;
+struct usb_info {
+    int32_t count;
+    char path[kUsbInfoSlots][kUsbInfoPathSize];
+};
+
+// An open USB link, or the null handle. Copies refer to the same link; the link stays valid
+// (but closed) for as long as any copy exists, so a thread may read through its copy while
+// another thread closes it.
+class UsbHandle {
+public:
+    UsbHandle() = default;
+    explicit operator bool() const { return link_ != nullptr; }
+    bool operator==(const UsbHandle& other) const { return link_ == other.link_; }
+
+private:
+    friend class CUsb_Interface;
+    std::shared_ptr<transport::LinkFd> link_;
+};
+
+// The process-wide link stop flag.
+void SetUsbStopFlag();
+void ClearUsbStopFlag();
+bool UsbStopFlag();
+
+// The eight bytes that one Windows version sends right after an open.
+constexpr std::array<uint8_t, 8> kOpenGreeting = {0xF1, 0x00, 0xD9, 0x00, 0x0A, 0x00, 0x04, 0x00};
+// Whether an open sends kOpenGreeting; never on Linux.
+bool SendsOpenGreeting();
+
+class CUsb_Interface {
+public:
+    // Clears the record and fills it with the present device paths; returns it.
+    usb_info& gGetDevicePath(usb_info& record);
+    // Whether `path` is among the present device paths (exact, case-sensitive).
+    bool gCheckDevice(const std::string& path);
+    // Opens the device exclusively in raw mode; the null handle on failure. Clears the stop
+    // flag in either case.
+    UsbHandle gConnectToDriver(const std::string& path);
+    // Waits until the device sends bytes and returns up to `length` of them in `bytesRead`.
+    // Ends with true and 0 bytes when the link is closed or the stop flag is set. False for
+    // the null handle and when the device has gone (hang-up, I/O error), so a reader never
+    // loops on 0 bytes from a vanished device.
+    bool ReadFromDriver(UsbHandle handle, uint8_t* buffer, int32_t& bytesRead, int32_t length);
+    // Sends `length` bytes, waiting at most 2,000 ms for the device to take them, then drops
+    // what is left. False only for the null handle or no bytes; the outcome is not reported.
+    bool WriteToDriver(UsbHandle handle, const uint8_t* buffer, int32_t length);
+    // Sets the stop flag and closes the link, ending a read or write pending on it.
+    void gDisConToDriver(UsbHandle handle);
+    // Drops output the device has not taken yet.
+    void CancelPacket(UsbHandle handle);
+};
+
+class Usb_Port {
+public:
+    Usb_Port();
+    ~Usb_Port();
+    Usb_Port(const Usb_Port&) = delete;
+    Usb_Port& operator=(const Usb_Port&) = delete;
+
+    usb_info& Get_USBInfo(usb_info& record);
+    bool Check_Device(const std::string& path);
+    UsbHandle Init_USB(const std::string& path);
+    // Bytes read (0 included), or -1 when the read failed.
+    int32_t Read_Usb(UsbHandle handle, uint8_t* buffer, int32_t length);
+    bool Write_Usb(UsbHandle handle, const uint8_t* buffer, int32_t length);
+    void Close_Usb(UsbHandle handle);
+    void Cancel_Packet(UsbHandle handle);
+    // Frees the interface object; later calls behave as for the null handle.
+    void Dispose();
+
+    std::unique_ptr<CUsb_Interface> dllHandle;
+};

@@ -1,0 +1,225 @@
+#include "transfer/packing.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <stdexcept>
+
+#include "transfer/boot_program.h"
+#include "transfer/gzip_writer.h"
+#include "transfer/md5.h"
+#include "transfer/packed_file.h"
+
+namespace transfer {
+
+namespace {
+
+constexpr size_t kMaxSubHeader = 0xFFFF;
+constexpr int32_t kReadPiece = 100;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string ErrnoText(const std::string& what, const std::string& path) {
+    return what + " " + path + ": " + std::strerror(errno);
+}
+
+// The one console line of a failed operation.
+void Report(const std::string& text) {
+    std::string line = text;
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// Creating the output replaces any file of that name. Naming the input as output would destroy
+// the input before it is read, so that is refused like an output that cannot be created.
+File CreateOutput(const std::string& output, const std::string& input) {
+    if (SameFile(input, output)) {
+        throw platform::StreamError("the output " + output + " is the input file");
+    }
+    File file(std::fopen(output.c_str(), "wb"));
+    if (!file) throw platform::StreamError(ErrnoText("cannot create", output));
+    return file;
+}
+
+void CloseOutput(File& file, const std::string& path) {
+    std::FILE* f = file.release();
+    if (std::fclose(f) != 0) throw platform::StreamError(ErrnoText("cannot write", path));
+}
+
+// Reads the whole file; false when fewer bytes arrive than its length said.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file) throw platform::StreamError(ErrnoText("cannot open", path));
+    struct stat st {};
+    if (::fstat(fileno(file.get()), &st) != 0)
+        throw platform::StreamError(ErrnoText("cannot read", path));
+    if (S_ISDIR(st.st_mode)) throw platform::StreamError("cannot read " + path + ": a directory");
+    size_t length = static_cast<size_t>(st.st_size);
+    data.resize(length);
+    size_t got = 0;
+    while (got < length) {
+        size_t n = std::fread(data.data() + got, 1, length - got, file.get());
+        if (n == 0) {
+            if (std::ferror(file.get()))
+                throw platform::StreamError(ErrnoText("cannot read", path));
+            break;
+        }
+        got += n;
+    }
+    return got == length;
+}
+
+void WriteAll(std::FILE* out, const uint8_t* bytes, size_t count) {
+    if (count > 0 && std::fwrite(bytes, 1, count, out) != count) {
+        throw platform::StreamError(std::string("cannot write the packed file: ") +
+                                    std::strerror(errno));
+    }
+}
+
+// Preamble, sub-header, and the gzip stream of digest and payload. The payload may come in
+// pieces (image prefix and firmware), so it is never joined into one copy.
+void WritePacked(std::FILE* out, std::span<const uint8_t> subHeader,
+                 std::initializer_list<std::span<const uint8_t>> payload) {
+    if (subHeader.size() > kMaxSubHeader) {
+        throw std::invalid_argument("the sub-header is longer than 65,535 bytes");
+    }
+    const uint8_t preamble[4] = {kPackedMagic0, kPackedMagic1,
+                                 static_cast<uint8_t>(subHeader.size() >> 8),
+                                 static_cast<uint8_t>(subHeader.size() & 0xFF)};
+    WriteAll(out, preamble, sizeof preamble);
+    WriteAll(out, subHeader.data(), subHeader.size());
+
+    Md5Hasher hasher;
+    for (auto piece : payload) hasher.Update(piece);
+    const Md5Digest digest = hasher.Final();
+
+    GZipWriter gzip(out);
+    gzip.Write(digest);
+    for (auto piece : payload) gzip.Write(piece);
+    gzip.Finish();
+}
+
+void CheckBootCodeOffset(uint32_t offset) {
+    if (offset < kMinBootCodeOffset || offset > kMaxBootCodeOffset) {
+        throw std::invalid_argument("bootCodeOffset " + std::to_string(offset) +
+                                    " is outside 64..62740");
+    }
+}
+
+}  // namespace
+
+boot_block CompleteBootBlock(const boot_block& caller, std::span<const uint8_t> firmware) {
+    boot_block block = caller;
+    block.magic = kBootBlockMagic;
+    block.bootCodeSize = kBootCodeSize;
+    block.entryAddress = kBootEntryAddress;
+    CheckBootCodeOffset(block.bootCodeOffset);
+    if (firmware.size() < 8) {
+        throw std::invalid_argument("the firmware file is shorter than 8 bytes");
+    }
+    block.firmwareEntry = firmware[4] | (firmware[5] << 8) | (firmware[6] << 16) |
+                          (static_cast<uint32_t>(firmware[7]) << 24);
+    block.headerCrc = BootBlockHeaderCrc(block);
+    return block;
+}
+
+std::vector<uint8_t> BuildImagePrefix(const boot_block& complete) {
+    CheckBootCodeOffset(complete.bootCodeOffset);
+    std::vector<uint8_t> prefix(kFirmwareImageOffset, 0xFF);
+    const auto header = BootBlockBytes(complete);
+    std::memcpy(prefix.data(), header.data(), header.size());
+    const auto program = BootProgramFor(complete.referenceClock);
+    std::memcpy(prefix.data() + complete.bootCodeOffset, program.data(), program.size());
+    return prefix;
+}
+
+GZipOperations::GZipOperations() = default;
+
+GZipOperations::GZipOperations(bool ShowMessageBox) : showMessageBox_(ShowMessageBox) {}
+
+bool GZipOperations::GZipCompress(const std::string& input, const std::string& output,
+                                  std::span<const uint8_t> subHeader) const {
+    File out = CreateOutput(output, input);
+    try {
+        std::vector<uint8_t> data;
+        if (!ReadWholeFile(input, data)) return false;
+        WritePacked(out.get(), subHeader, {data});
+        CloseOutput(out, output);
+        return true;
+    } catch (const std::exception& e) {
+        Report(e.what());
+        return false;
+    }
+}
+
+bool GZipOperations::GZipPacketCompress(const std::string& firmware, const std::string& output,
+                                        std::span<const uint8_t> subHeader,
+                                        const boot_block& bootHeader) const {
+    File out = CreateOutput(output, firmware);
+    try {
+        std::vector<uint8_t> data;
+        if (!ReadWholeFile(firmware, data)) return false;
+        const boot_block complete = CompleteBootBlock(bootHeader, data);
+        const std::vector<uint8_t> prefix = BuildImagePrefix(complete);
+        WritePacked(out.get(), subHeader, {prefix, data});
+        CloseOutput(out, output);
+        return true;
+    } catch (const std::exception& e) {
+        Report(e.what());
+        return false;
+    }
+}
+
+void GZipOperations::GZipDecompress(const std::string& input, const std::string& output) const {
+    platform::FileStream in(input);
+    File out = CreateOutput(output, input);
+    try {
+        const PackedHeader packed = ReadPackedHeader(in, in.Length(), PackedFileRules::Unpacking());
+        if (packed.status == PackedHeaderStatus::BadPreamble) return;
+        if (!packed.ok()) {
+            Report(packed.error.empty() ? Describe(packed.status) : packed.error);
+            return;
+        }
+        const UnpackResult content = UnpackPackedContent(in, in.Length());
+        if (content.status == UnpackStatus::DigestMismatch) return;
+        if (!content.ok()) {
+            Report(content.error.empty() ? Describe(content.status) : content.error);
+            return;
+        }
+        WriteAll(out.get(), content.payload.data(), content.payload.size());
+        CloseOutput(out, output);
+    } catch (const std::exception& e) {
+        Report(e.what());
+    }
+}
+
+int64_t GZipOperations::ReadAllBytesFromStream(platform::ByteStream& stream,
+                                               std::span<uint8_t> buffer) {
+    size_t offset = 0;
+    while (true) {
+        if (buffer.size() < kReadPiece || offset > buffer.size() - kReadPiece) {
+            throw std::length_error("the stream's content does not fit the buffer");
+        }
+        int32_t n = stream.Read(buffer.data() + offset, 0, kReadPiece);
+        if (n <= 0) return static_cast<int64_t>(offset);
+        offset += static_cast<size_t>(n);
+    }
+}
+
+}  // namespace transfer

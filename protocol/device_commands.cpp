@@ -32,6 +32,14 @@ void DropFront(uint8_t* held, std::size_t& fill, std::size_t used) {
     fill -= used;
 }
 
+// True when held[0, fill) starts with a frame header whose frame would not fit in a query's
+// carry array.
+bool AnnouncesMoreThanHeld(const uint8_t* held, std::size_t fill) {
+    if (fill < kFurPayloadOffset || held[0] != kFurSync0 || held[1] != kFurSync1) return false;
+    const std::size_t length = held[4] | static_cast<std::size_t>(held[5]) << 8;
+    return length + kFurOverhead > kQueryCarrySize;
+}
+
 bool Contains(std::span<const uint8_t> bytes, std::string_view text) {
     const auto* first = reinterpret_cast<const uint8_t*>(text.data());
     return std::search(bytes.begin(), bytes.end(), first, first + text.size()) != bytes.end();
@@ -44,7 +52,7 @@ void SendFrame(FIFOStream& stream, std::span<const uint8_t> frame) {
 // Sends the empty-payload `request` and reads replies for 2,000 ms. Each complete frame that
 // decodes as `reply` is handed to `accept`; the first it accepts ends the query with true.
 // Unconsumed bytes are kept across reads (up to kQueryCarrySize), so a reply split over two
-// reads is still seen; a partial frame that cannot fit there is given up byte by byte.
+// reads is still seen; a header announcing a frame longer than that is skipped.
 template <typename Accept>
 bool RunQuery(FIFOStream* stream, FUR_CMD_NAME request, FUR_CMD_NAME reply, Accept accept) {
     if (stream == nullptr) return false;
@@ -73,8 +81,8 @@ bool RunQuery(FIFOStream* stream, FUR_CMD_NAME request, FUR_CMD_NAME reply, Acce
             DropFront(held.data(), fill, used);
             progressed = true;
         }
-        if (fill == held.size()) {
-            // A frame start announcing more than can be held is no reply of ours.
+        if (AnnouncesMoreThanHeld(held.data(), fill)) {
+            // No reply of ours is that long: give up this sync so what follows is examined.
             DropFront(held.data(), fill, 1);
             progressed = true;
         }

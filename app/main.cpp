@@ -1,0 +1,335 @@
+#include "app/main.h"
+
+#include <pthread.h>
+
+#include <cstring>
+
+#include "app/window_texts.h"
+#include "platform/local_time.h"
+#include "platform/program_folder.h"
+#include "platform/tick.h"
+
+namespace {
+
+// Upper bound for the reader thread to leave once its stream is closed.
+constexpr uint32_t kReaderExitWaitMs = 2000;
+
+std::string Str(std::string_view text) {
+    return std::string(text);
+}
+
+bool EndsWith(const std::string& text, std::string_view suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+}  // namespace
+
+Main::Main(MainView& view) : view_(view) {
+    UsbInterface = std::make_unique<Usb_Port>();
+    // The view has built its controls before handing itself to Main.
+    bootMemory.fill(0);
+    deviceExistOld = false;
+    deviceExist = false;
+    deviceCon = false;
+    FwType = false;
+    CheckDeviceStatus();
+    patchStatus = false;
+    // Each delegate carries the value the job meant at the time it posted.
+    UpdateProgressDelegate = [this](int32_t value) {
+        const int32_t maximum = progressMax;
+        PostToUi([this, maximum, value] { ApplyProgress(maximum, value); });
+    };
+    UpdateButtonDelegate = [this](bool enable) {
+        PostToUi([this, enable] { UpdateButton(enable); });
+    };
+    ErrorShowDelegate = [this] { PostToUi([this] { ErrorShow(); }); };
+    view_.SetTitle(Str(texts::kProductLine));
+}
+
+Main::~Main() {
+    // A job that waits in a message box is released by the view before Main goes.
+    if (jobThread_.joinable()) jobThread_.join();
+    std::shared_ptr<RefDevRunTimePara> record;
+    {
+        std::lock_guard<std::mutex> lock(connMutex_);
+        DisconnectLocked();
+        record = refDevData;
+    }
+    // Closing the stream ended the reader's read; let it leave before the process may end.
+    if (record) {
+        const uint32_t deadline = platform::TickCount() + kReaderExitWaitMs;
+        while (record->usbDevThread.IsAlive() &&
+               !platform::TickReached(platform::TickCount(), deadline)) {
+            platform::SleepMs(2);
+        }
+    }
+    UsbInterface->Dispose();
+}
+
+// --- Device detection and the connection ---------------------------------------------------
+
+void Main::CheckDeviceStatus() {
+    usb_info info{};
+    UsbInterface->Get_USBInfo(info);
+    const bool attached = info.count > 0;
+    deviceExistOld = deviceExist;
+    if (attached) {
+        deviceExist = true;
+        // The job owns the connection: a mode query now would eat the replies it waits for.
+        if (JobRunning()) return;
+        view_.SetButtonEnabled(JobButton::KroDown, true);
+        view_.SetButtonEnabled(JobButton::Updata, true);
+        if (ConnectRefDev()) FwType = !CheckUsbVersion();
+        view_.SetButtonEnabled(JobButton::FwDown, !FwType);
+        if (!deviceExistOld && deviceCon) DisconnectRevDev();
+    } else {
+        deviceExist = false;
+        view_.SetButtonEnabled(JobButton::FwDown, false);
+        view_.SetButtonEnabled(JobButton::KroDown, false);
+        view_.SetButtonEnabled(JobButton::Updata, false);
+        // Also under a running job: its waits then run out and it reports the failure.
+        if (deviceCon) DisconnectRevDev();
+    }
+}
+
+bool Main::ConnectRefDev() {
+    std::lock_guard<std::mutex> lock(connMutex_);
+    return ConnectLocked();
+}
+
+bool Main::ConnectLocked() {
+    if (deviceCon) return true;
+    auto record = std::make_shared<RefDevRunTimePara>();
+    usb_info info{};
+    UsbInterface->Get_USBInfo(info);
+    if (info.count <= 0) return false;
+    record->ConName.assign(info.path[0], strnlen(info.path[0], kUsbInfoPathSize));
+    record->readStream = std::make_shared<SyncStream>(record->ConName);
+    if (!record->readStream->Open()) {
+        record->readStream->Dispose();
+        return false;
+    }
+    record->stream = record->readStream->GetReadBuffer();
+    record->usbDevThread.run_ = true;
+    record->usbDevThread.alive_ = true;
+    try {
+        // Detached: a background thread that never keeps the program alive; it holds the
+        // record, so the stream outlives its last read.
+        std::thread(&Main::usbReadThread, record).detach();
+    } catch (const std::system_error&) {
+        record->usbDevThread.run_ = false;
+        record->usbDevThread.alive_ = false;
+        record->readStream->Close();
+        return false;
+    }
+    refDevData = std::move(record);
+    deviceCon = true;
+    return true;
+}
+
+bool Main::DisconnectRevDev() {
+    std::lock_guard<std::mutex> lock(connMutex_);
+    DisconnectLocked();
+    return true;
+}
+
+void Main::DisconnectLocked() {
+    if (const auto& record = refDevData) {
+        // Tell the reader to stop without waiting: it may sit in a read only Close ends.
+        if (record->usbDevThread.IsAlive()) record->usbDevThread.Clear();
+        record->DevThread = std::thread::id{};
+        record->readStream->Close();
+        record->readStream->BridgeStream(nullptr);
+        record->usbDevThread.Clear();
+    }
+    deviceCon = false;
+}
+
+void Main::usbReadThread(std::shared_ptr<RefDevRunTimePara> record) {
+    pthread_setname_np(pthread_self(), kReaderThreadName);
+    struct LeaveMark {
+        ReaderThread& thread;
+        ~LeaveMark() { thread.alive_ = false; }
+    } leave{record->usbDevThread};
+    while (record->usbDevThread && record->readStream->IsOpen()) {
+        record->stream->usbRead();  // blocks until bytes arrive or the stream closes
+        const UsbFillStatus status = record->readStream->LastUsbFill();
+        // A failed link never delivers again; the next device check closes the connection.
+        if (status == UsbFillStatus::Failed) break;
+        // The device sets the pace: pause only when nothing could be read.
+        if (status != UsbFillStatus::Delivered) platform::SleepMs(10);
+    }
+}
+
+std::shared_ptr<FIFOStream> Main::CurrentStream() {
+    std::lock_guard<std::mutex> lock(connMutex_);
+    return deviceCon && refDevData ? refDevData->stream : nullptr;
+}
+
+// --- Window callbacks ----------------------------------------------------------------------
+
+void Main::UpdateProgress(int32_t value) {
+    ApplyProgress(progressMax, value);
+}
+
+void Main::ApplyProgress(int32_t maximum, int32_t value) {
+    if (maximum > 0) view_.SetProgressMaximum(maximum);
+    view_.SetProgressValue(value);
+}
+
+void Main::UpdateButton(bool enable) {
+    view_.SetTabControlEnabled(enable);
+    view_.SetCloseAllowed(enable);
+    view_.SetButtonEnabled(JobButton::KroDown, enable);
+    view_.SetButtonEnabled(JobButton::Updata, enable);
+    view_.SetButtonEnabled(JobButton::FwDown, !FwType);
+    view_.SetProgressVisible(!enable);
+}
+
+void Main::ErrorShow() {
+    view_.ShowMessage(Str(texts::kErrorText), Str(texts::kErrorCaption), MessageIcon::Error);
+}
+
+// --- Click handlers ------------------------------------------------------------------------
+
+void Main::buttonFwDown_Click() {
+    if (JobRunning()) return;
+    if (ConnectRefDev()) {
+        FwType = !CheckUsbVersion();
+        view_.SetButtonEnabled(JobButton::FwDown, !FwType);
+    }
+    if (FwType) return;
+    auto path = view_.AskOpenFile({Str(texts::kFirmwareExt), Str(texts::kFirmwareFilter), {}});
+    // A cancelled dialog starts nothing; the connection opened above stays open.
+    if (!path || JobRunning()) return;
+    if (!ConnectRefDev() || FwType) return;
+    auto stream = CurrentStream();
+    if (!stream) return;
+    stream->ReadTimeout(kJobReadTimeoutMs);
+    SendPort = stream;
+    filePath = *path;
+    StartJob(&Main::FirmwareThread, JobButton::FwDown);
+}
+
+void Main::buttonKroDown_Click() {
+    if (JobRunning()) return;
+    auto path = view_.AskOpenFile({{}, Str(texts::kCourseFilter), Str(texts::kCourseFileName)});
+    if (!path || JobRunning() || !ConnectRefDev()) return;
+    auto stream = CurrentStream();
+    if (!stream) return;
+    view_.SetLabelPackets(Str(texts::kPacketsDefault));
+    stream->ReadTimeout(kJobReadTimeoutMs);
+    SendPort = stream;
+    CheckPatchVersion();
+    kroType = EndsWith(*path, ".ckfm") ? 1 : EndsWith(*path, ".kzip") ? 2 : 0;
+    filePath = *path;
+    type = 2;
+    StartJob(&Main::KrodownThread, JobButton::KroDown);
+}
+
+void Main::buttonUpdata_Click() {
+    if (JobRunning()) return;
+    // Disabled at once; a failed connection leaves it so until the next device check.
+    view_.SetButtonEnabled(JobButton::Updata, false);
+    if (!ConnectRefDev()) return;
+    auto stream = CurrentStream();
+    if (!stream) return;
+    stream->ReadTimeout(kPointReadTimeoutMs);
+    SendPort = stream;
+    CheckPatchVersion();
+    filePath =
+        platform::ProgramFolder() + platform::kPathSeparator + platform::LocalTimestamp() + ".csv";
+    type = 1;
+    StartJob(&Main::UpdataThread, JobButton::Updata);
+}
+
+void Main::linkLabel1_LinkClicked() {
+    view_.OpenUrl(Str(texts::kMakerUrl));
+}
+
+void Main::linkLabel2_LinkClicked() {
+    view_.OpenUrl(Str(texts::kMemberUrl));
+}
+
+// --- Job thread ----------------------------------------------------------------------------
+
+bool Main::StartJob(JobBody body, JobButton button) {
+    if (jobRunning_.exchange(true)) return false;
+    view_.SetButtonEnabled(button, false);
+    // The previous job has cleared the flag, so it is at its very end.
+    if (jobThread_.joinable()) jobThread_.join();
+    // Held while the thread starts: the job's first step waits until DevThread names it.
+    std::lock_guard<std::mutex> lock(connMutex_);
+    try {
+        jobThread_ = std::thread(&Main::RunJob, this, body);
+    } catch (const std::system_error&) {
+        {
+            std::lock_guard<std::mutex> endLock(jobEndMutex_);
+            jobRunning_ = false;
+        }
+        jobEndCv_.notify_all();
+        view_.SetButtonEnabled(button, true);
+        return false;
+    }
+    if (refDevData) refDevData->DevThread = jobThread_.get_id();
+    return true;
+}
+
+void Main::RunJob(JobBody body) {
+    { std::lock_guard<std::mutex> started(connMutex_); }
+    pthread_setname_np(pthread_self(), "caddora job");
+    try {
+        (this->*body)();
+    } catch (...) {
+        // A job that lets an error escape still ends as a failed job does.
+        ErrorShowDelegate();
+        UpdateButtonDelegate(true);
+        DisconnectRevDev();
+    }
+    {
+        std::lock_guard<std::mutex> lock(jobEndMutex_);
+        jobRunning_ = false;
+    }
+    jobEndCv_.notify_all();
+    PostToUi([this] { view_.JobEnded(); });
+}
+
+bool Main::WaitForJobEnd(uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(jobEndMutex_);
+    return jobEndCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [this] { return !jobRunning_.load(); });
+}
+
+void Main::PostToUi(std::function<void()> call) {
+    std::weak_ptr<int> alive = alive_;
+    view_.Post([alive, call = std::move(call)] {
+        if (alive.lock()) call();
+    });
+}
+
+void Main::PostProgressRange(int32_t maximum, int32_t value) {
+    PostToUi([this, maximum, value] {
+        view_.SetProgressMaximum(maximum);
+        view_.SetProgressValue(value);
+    });
+}
+
+void Main::PostProgressStep() {
+    PostToUi([this] { view_.StepProgress(); });
+}
+
+void Main::ShowJobMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
+    view_.ShowMessage(text, caption, icon);
+}
+
+std::string Main::SettingText(Setting setting) {
+    return view_.SettingText(setting);
+}
+
+void Main::PlaceholderJob() {
+    UpdateButtonDelegate(false);
+    DisconnectRevDev();
+    ErrorShowDelegate();
+    UpdateButtonDelegate(true);
+}

@@ -1,0 +1,186 @@
+#pragma once
+// Main: the window's state and behaviour without any toolkit. It owns device detection, the one
+// connection to the navigator (device stream, receive buffer, reader thread) and the job
+// thread, and reaches the screen only through a MainView (app/main_view.h).
+//
+// Threads. The UI thread (the one that runs the view's posted calls) constructs Main and runs
+// CheckDeviceStatus, the click handlers and the three window callbacks. A job thread runs one of
+// FirmwareThread, KrodownThread, UpdataThread (each in its own file) and reports through the
+// delegates, which post to the UI thread without waiting. ConnectRefDev and DisconnectRevDev
+// may be called from either thread.
+//
+// While a job runs, a device check only enumerates (so it never reads replies the job waits
+// for); if the device is gone it still disconnects, which ends the job's waits. A click while a
+// job runs does nothing, and starting a job disables its button at once.
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/main_view.h"
+#include "platform/byte_stream.h"
+#include "protocol/device_commands.h"
+#include "transport/fifo_stream.h"
+#include "transport/sync_stream.h"
+#include "transport/usb_link.h"
+
+class Main {
+public:
+    // Delegate types: post a progress value, a button state, the generic error.
+    using UpdateUI = std::function<void(int32_t)>;
+    using UpdateB = std::function<void(bool)>;
+    using UpdateE = std::function<void()>;
+
+    // The reader thread's handle: "cleared to stop it". Shared with the thread through the
+    // connection record, so it outlives whichever of the two ends last.
+    class ReaderThread {
+    public:
+        explicit operator bool() const { return run_.load(); }
+        bool IsAlive() const { return alive_.load(); }
+        void Clear() { run_.store(false); }
+
+    private:
+        friend class Main;
+        std::atomic<bool> run_{false};
+        std::atomic<bool> alive_{false};
+    };
+
+    // One connection. Held through shared_ptr by Main and by its reader thread, so the stream
+    // stays valid until both are done with it.
+    class RefDevRunTimePara {
+    public:
+        std::string ConName;
+        std::shared_ptr<SyncStream> readStream;
+        // The job thread started on this connection; cleared (not stopped) on disconnect.
+        std::thread::id DevThread;
+        ReaderThread usbDevThread;
+        std::shared_ptr<FIFOStream> stream;
+    };
+
+    // Name of every USB reader thread (as the process's task list shows it).
+    static constexpr const char* kReaderThreadName = "usb Dev Trd ";
+    // Read time-outs the click handlers give the receive buffer.
+    static constexpr int32_t kJobReadTimeoutMs = 25000;
+    static constexpr int32_t kPointReadTimeoutMs = 21000;
+
+    // Builds the window state and runs one device check; `view` must outlive Main.
+    explicit Main(MainView& view);
+    // Waits for a running job to end, closes the connection and waits (bounded) for the reader
+    // thread to leave.
+    ~Main();
+    Main(const Main&) = delete;
+    Main& operator=(const Main&) = delete;
+
+    // --- Device detection and the connection ------------------------------------------------
+    void CheckDeviceStatus();
+    bool ConnectRefDev();
+    bool DisconnectRevDev();
+    // Body of the reader thread of `record`.
+    static void usbReadThread(std::shared_ptr<RefDevRunTimePara> record);
+
+    // --- Window callbacks (UI thread) --------------------------------------------------------
+    void UpdateProgress(int32_t value);
+    void UpdateButton(bool enable);
+    void ErrorShow();
+
+    // --- Click handlers (UI thread) ----------------------------------------------------------
+    void buttonFwDown_Click();
+    void buttonKroDown_Click();
+    void buttonUpdata_Click();
+    void linkLabel1_LinkClicked();
+    void linkLabel2_LinkClicked();
+
+    // --- Device command set ------------------------------------------------------------------
+    int32_t WaitForAck(FIFOStream* buffer, int32_t deadline, uint32_t command);
+    bool CheckUsbVersion();
+    bool CheckPatchVersion();
+    bool CheckSpinorId();
+    bool bootMemoryRead();
+    bool bootMemoryWrite();
+    bool FwUpCmd();
+    void SendResetCmd();
+    bool usbIntoBootOne();
+    void usbIntoBootTwo();
+    int32_t ReadBytesFromStream(platform::ByteStream& source, std::span<uint8_t> target,
+                                bool skipHeader);
+    int32_t ReadAllBytesFromStream(platform::ByteStream& source, std::span<uint8_t> target);
+    // Loads and starts the RAM patch program; 1 on success, 2 otherwise.
+    int32_t sendPatchFile();
+
+    // --- Jobs (job thread; each defined in its own file) -------------------------------------
+    void FirmwareThread();
+    void KrodownThread();
+    void UpdataThread();
+
+    // --- For the jobs: progress-bar settings carried out on the UI thread, in order ---------
+    void PostProgressRange(int32_t maximum, int32_t value);
+    void PostProgressStep();
+    // Message box shown from the job thread (blocks only the job thread).
+    void ShowJobMessage(const std::string& text, const std::string& caption, MessageIcon icon);
+    // A hidden settings text (any thread).
+    std::string SettingText(Setting setting);
+
+    // --- State for the view and the tests ---------------------------------------------------
+    bool JobRunning() const { return jobRunning_.load(); }
+    // The window may close: no job thread is alive.
+    bool CanClose() const { return !JobRunning(); }
+    // Waits until no job runs; false when `timeoutMs` passed first. Does not pump the view.
+    bool WaitForJobEnd(uint32_t timeoutMs);
+    // The current receive buffer, or null (any thread).
+    std::shared_ptr<FIFOStream> CurrentStream();
+    MainView& View() { return view_; }
+
+    // --- Fields, in the order the window declares them --------------------------------------
+    // The click handler writes the job fields before the job thread starts, the job thread
+    // afterwards; the delegates carry values to the UI thread, which never reads a field the
+    // running job writes. A device check writes FwType only while no job runs.
+    int32_t TotalPacketNum = 0;
+    std::shared_ptr<RefDevRunTimePara> refDevData;
+    std::string filePath;
+    int32_t kroType = 0;
+    int32_t progressMax = 0;
+    bool deviceExistOld = false;
+    bool deviceExist = false;
+    std::atomic<bool> deviceCon{false};
+    int32_t type = 0;
+    bool FwType = false;
+    std::unique_ptr<Usb_Port> UsbInterface;
+    std::shared_ptr<FIFOStream> SendPort;
+    UpdateUI UpdateProgressDelegate;
+    UpdateB UpdateButtonDelegate;
+    UpdateE ErrorShowDelegate;
+    bool patchStatus = false;
+    std::array<uint8_t, kBootMemoryLength> bootMemory{};
+
+private:
+    using JobBody = void (Main::*)();
+    // Starts `body` on the job thread unless a job runs; disables `button` first.
+    bool StartJob(JobBody body, JobButton button);
+    void RunJob(JobBody body);
+    void ApplyProgress(int32_t maximum, int32_t value);
+    // Posts `call` to the UI thread; dropped if Main is gone by then.
+    void PostToUi(std::function<void()> call);
+    bool ConnectLocked();
+    void DisconnectLocked();
+    // Temporary body of the jobs whose workflows are not here yet.
+    void PlaceholderJob();
+
+    MainView& view_;
+    // The command set, bound to patchStatus, bootMemory and kroType above.
+    DeviceCommands commands_{patchStatus, bootMemory, kroType};
+    // Guards refDevData and the connection's life (connect and disconnect).
+    std::mutex connMutex_;
+    std::thread jobThread_;
+    std::atomic<bool> jobRunning_{false};
+    std::mutex jobEndMutex_;
+    std::condition_variable jobEndCv_;
+    // Expires with Main; posted calls check it before touching Main.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};

@@ -1,0 +1,26 @@
+// caddora: the maintenance tool's window. Command-line arguments are ignored.
+#include <QApplication>
+
+#include "app/device_watcher.h"
+#include "app/qt/main_window.h"
+#include "app/single_instance.h"
+#include "transport/device_dir.h"
+
+int main(int argc, char** argv) {
+    // A second copy ends at once, before it shows anything.
+    SingleInstanceLock instance;
+    if (!instance.TryAcquire()) return 0;
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("caddora"));
+    MainWindow window;
+    window.show();
+
+    // Every change in the device directory or from udev asks the window for a device check.
+    DeviceWatcher watcher(transport::DeviceDirectory(),
+                          [&window] { window.ScheduleDeviceCheck(); });
+    watcher.Start();
+
+    QApplication::exec();
+    return 0;
+}

@@ -1,0 +1,106 @@
+#pragma once
+// The Qt window: the controls of the maintenance tool, and the MainView that Main drives.
+// Every control has the object name the window logic knows it by (buttonFwDown, label9, ...).
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QWidget>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "app/main.h"
+#include "app/main_view.h"
+
+class QMessageBox;
+
+class MainWindow : public QWidget, public MainView {
+    Q_OBJECT
+
+public:
+    // Client area of the window, fixed.
+    static constexpr int kWidth = 591;
+    static constexpr int kHeight = 278;
+    // Coalescing of device-change bursts into one device check.
+    static constexpr int kDeviceCheckDelayMs = 100;
+
+    // Builds the controls, then Main (which runs the first device check).
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    Main& Logic() { return *main_; }
+
+    // Asks for a device check soon; callable from any thread. Bursts become one check.
+    void ScheduleDeviceCheck();
+
+    // --- MainView -------------------------------------------------------------------------
+    void Post(std::function<void()> call) override;
+    void SetTitle(const std::string& title) override;
+    void SetButtonEnabled(JobButton button, bool enabled) override;
+    void SetTabControlEnabled(bool enabled) override;
+    void SetCloseAllowed(bool allowed) override;
+    void SetProgressMaximum(int32_t maximum) override;
+    void SetProgressValue(int32_t value) override;
+    void StepProgress() override;
+    void SetProgressVisible(bool visible) override;
+    void ShowMessage(const std::string& text, const std::string& caption,
+                     MessageIcon icon) override;
+    std::optional<std::string> AskOpenFile(const OpenFileRequest& request) override;
+    std::string SettingText(Setting setting) override;
+    void SetLabelPackets(const std::string& text) override;
+    bool OpenUrl(const std::string& url) override;
+    void JobEnded() override;
+
+    // Releases job threads waiting in message boxes; later ones return at once.
+    void ReleaseMessageWaits();
+
+signals:
+    // A job thread has ended and everything it posted has run.
+    void jobEnded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct MessageWait {
+        bool done = false;
+    };
+
+    void BuildControls();
+    QWidget* BuildPointsPage();
+    QWidget* BuildCoursePage();
+    QWidget* BuildFirmwarePage();
+    QWidget* BuildVersionPage();
+    QPushButton* MakePictureButton(QWidget* page, const char* name, const char* image);
+    QLabel* MakeLabel(QWidget* page, const char* name, std::string_view text, const QFont& font,
+                      int x, int y);
+    QLineEdit* MakeHiddenSetting(QWidget* page, const char* name, const char* labelName,
+                                 std::string_view label, std::string_view value, Setting setting);
+    QMessageBox* MakeMessageBox(const std::string& text, const std::string& caption,
+                                MessageIcon icon);
+
+    QTabWidget* tabControl1 = nullptr;
+    QPushButton* buttonUpdata = nullptr;
+    QPushButton* buttonKroDown = nullptr;
+    QPushButton* buttonFwDown = nullptr;
+    QLabel* labelPackets = nullptr;
+    QProgressBar* progressBarData = nullptr;
+    QTimer deviceCheckTimer_;
+    bool closeAllowed_ = true;
+
+    // Copies of the hidden settings texts, readable from job threads.
+    std::mutex settingsMutex_;
+    std::map<Setting, std::string> settings_;
+
+    // Job threads waiting for their message boxes.
+    std::mutex waitMutex_;
+    std::condition_variable waitCv_;
+    bool releasing_ = false;
+
+    std::unique_ptr<Main> main_;
+};

@@ -11,10 +11,14 @@
 //   ... open `path`, talk ...
 //   server.WaitForFrames(3, 2000);
 //   auto journal = server.Journal();
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,12 +96,14 @@ private:
     };
     void Run();
     void HandleInput(uint32_t now);
+    void RunTimer(uint32_t now);
     void Schedule(const FeedResult& result, uint32_t now);
-    bool WriteDuePieces(uint32_t now);
+    void WriteDuePieces(uint32_t now);
     int PollTimeout(uint32_t now) const;
-    void AppendJournal(size_t from);
+    void AppendJournal();
     void Vanish();
     void CloseEndpoints();
+    void WriteDumpIfWanted();
 
     SimConfig config_;
     mutable std::mutex mutex_;  // guards model_, running_, vanished_
@@ -110,15 +116,16 @@ private:
     int wakeFd_ = -1;
     bool running_ = false;
     bool vanished_ = false;
-    bool vanishPending_ = false;
     bool linkOwned_ = false;
-    std::vector<Piece> outgoing_;  // touched by the server thread only while it runs
+    std::atomic<bool> stopRequested_{false};
+    // Touched only by the serving thread while it runs.
+    std::deque<Piece> outgoing_;
     size_t outgoingBytes_ = 0;
-    uint32_t lastDue_ = 0;
-    uint32_t nextTimer_ = 0;
-    uint32_t hangupUntil_ = 0;
-    bool hangup_ = false;
+    bool vanishPending_ = false;
+    std::optional<uint32_t> nextTimer_;
+    std::optional<uint32_t> hangupUntil_;
     size_t journalWritten_ = 0;
+    std::ofstream journalFile_;
     std::thread thread_;
 };
 

@@ -9,6 +9,7 @@
 
 #include "platform/tick.h"
 #include "support/scripted_buffer.h"
+#include "support/sim_link.h"
 
 namespace {
 
@@ -209,10 +210,11 @@ TEST(VersionQuery, ReplySplitOverTwoReadsIsRecognised) {
     }
 }
 
-TEST(VersionQuery, ReplyBehindMoreThanOneReadOfOtherBytes) {
-    // 150 bytes of noise and frames come first, so the reply straddles the 128-byte reads.
+TEST(VersionQuery, ReplyStraddlingTwoReadsOfOneBurst) {
+    // 100 bytes of noise and frames come first, all at once: the 72-byte reply straddles the
+    // boundary of the first 128-byte read.
     Fields f;
-    Bytes lead(100, 0x20);
+    Bytes lead(50, 0x20);
     ScriptedBuffer dev(AnswerWith(
         Concat({lead, AckFrame(true, 0xF4, 0x05), BootMemoryReply(32), VersionReply("E3 patch")})));
     EXPECT_TRUE(f.commands.CheckPatchVersion(&dev.buffer));
@@ -484,6 +486,106 @@ TEST(StreamReading, ReadAllNeedsRoomForTheFinalRequest) {
     Bytes tight(349);
     EXPECT_THROW(ReadAllBytesFromStream(tooBig, tight), platform::StreamError);
     for (auto [offset, count] : tooBig.requests) EXPECT_LE(offset + count, 349);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Through the real stack: pty, device stream, receive buffer and reader thread, against the
+// virtual navigator.
+
+sim::SimConfig SimIn(sim::DeviceMode mode) {
+    sim::SimConfig config;
+    config.device.mode = mode;
+    return config;
+}
+
+TEST(OverTheLink, BootLoaderAnswersTheModeQuery) {
+    testsupport::SimLink link(SimIn(sim::DeviceMode::Boot));
+    Fields f;
+    EXPECT_TRUE(f.commands.CheckUsbVersion(link.Buffer()));
+    ASSERT_TRUE(link.Server().WaitForFrames(1, 1000));
+    EXPECT_EQ(link.Server().Journal().at(0).Code(), 0x0A04);
+}
+
+TEST(OverTheLink, LowerCaseBootTextCountsAsBootStage) {
+    sim::SimConfig config = SimIn(sim::DeviceMode::Boot);
+    config.device.versionText = "mdl4100 boot v1.00";
+    testsupport::SimLink link(config);
+    Fields f;
+    EXPECT_TRUE(f.commands.CheckUsbVersion(link.Buffer()));
+}
+
+TEST(OverTheLink, RepliesWrittenInSmallPiecesWithNoiseAreRecognised) {
+    sim::SimConfig config = SimIn(sim::DeviceMode::Patch);
+    config.device.faults.splitBytes = 5;
+    config.device.faults.splitGapMs = 3;
+    config.device.faults.noiseBytes = 40;
+    testsupport::SimLink link(config);
+    Fields f;
+    EXPECT_TRUE(f.commands.CheckPatchVersion(link.Buffer()));
+    EXPECT_TRUE(f.patchStatus);
+    EXPECT_TRUE(f.commands.CheckSpinorId(link.Buffer()));
+    EXPECT_TRUE(f.commands.bootMemoryRead(link.Buffer()));
+}
+
+TEST(OverTheLink, NormalFirmwareIsNotTakenForTheBootStage_Slow) {
+    testsupport::SimLink link(SimIn(sim::DeviceMode::Normal));
+    Fields f;
+    bool boot = true;
+    const auto ms = ElapsedMs([&] { boot = f.commands.CheckUsbVersion(link.Buffer()); });
+    EXPECT_FALSE(boot);
+    EXPECT_GE(ms, 1990);
+    EXPECT_LT(ms, 4000);
+}
+
+TEST(OverTheLink, BootMemoryRoundTrip) {
+    sim::SimConfig config = SimIn(sim::DeviceMode::Boot);
+    std::array<uint8_t, 64> stored{};
+    for (std::size_t i = 0; i < stored.size(); ++i) stored[i] = static_cast<uint8_t>(i * 3 + 1);
+    testsupport::SimLink link(config);
+    link.Server().WithModel([&](sim::DeviceModel& m) { m.SetBootMemory(stored); });
+    Fields f;
+    ASSERT_TRUE(f.commands.bootMemoryRead(link.Buffer()));
+    EXPECT_TRUE(std::equal(stored.begin(), stored.end(), std::begin(f.bootMemory)));
+
+    for (auto& b : f.bootMemory) b = static_cast<uint8_t>(~b);
+    ASSERT_TRUE(f.commands.bootMemoryWrite(link.Buffer()));
+    const auto written =
+        link.Server().WithModel([](sim::DeviceModel& m) { return m.BootMemory(); });
+    EXPECT_TRUE(std::equal(written.begin(), written.end(), std::begin(f.bootMemory)));
+}
+
+TEST(OverTheLink, FirmwareUpdateModeIsAcknowledged) {
+    testsupport::SimLink link(SimIn(sim::DeviceMode::Normal));
+    Fields f;
+    EXPECT_TRUE(f.commands.FwUpCmd(link.Buffer()));
+    EXPECT_TRUE(link.Server().YmodemRequested());
+}
+
+TEST(OverTheLink, ResetReachesTheDevice) {
+    testsupport::SimLink link(SimIn(sim::DeviceMode::Patch));
+    Fields f;
+    f.commands.SendResetCmd(link.Buffer());
+    ASSERT_TRUE(link.Server().WaitForFrames(1, 2000));
+    EXPECT_EQ(link.Server().ResetCount(), 1u);
+    EXPECT_EQ(link.Server().Mode(), sim::DeviceMode::Normal);
+}
+
+TEST(OverTheLink, RefusedAndLateAcknowledgements) {
+    sim::SimConfig config = SimIn(sim::DeviceMode::Boot);
+    config.device.faults.nakFrames = {1};
+    config.device.faults.ackDelayMs = 300;
+    testsupport::SimLink link(config);
+    const Bytes frame = MakeFwpgFrame(0x26000, 0, Bytes(16, 0xAB));
+    auto send = [&] {
+        link.Buffer()->SendCmd(frame.data(), 0, static_cast<int32_t>(frame.size()));
+    };
+    send();
+    EXPECT_EQ(WaitForAck(link.Buffer(), DeadlineIn(3000), BOOT2_FWPG), kAckRefused);
+    send();
+    EXPECT_EQ(WaitForAck(link.Buffer(), DeadlineIn(1000), BOOT2_FWPG), kAckAccepted);
+    send();
+    // 300 ms late for a wait of 100 + 50 ms.
+    EXPECT_EQ(WaitForAck(link.Buffer(), DeadlineIn(100), BOOT2_FWPG), kAckTimeout);
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <mutex>
 #include <numeric>
 
+#include "protocol/device_commands.h"
 #include "support/scripted_buffer.h"
+#include "support/sim_link.h"
 
 namespace {
 
@@ -214,6 +216,104 @@ TEST(PatchUpload, UnusableSettingsSendNothing) {
     EXPECT_EQ(sendPatchFile(up.Context(&dev.buffer, PatchImageBytes(), "2622x")), kPatchFailed);
     EXPECT_TRUE(dev.Sent().empty());
     EXPECT_EQ(sendPatchFile(up.Context(nullptr)), kPatchFailed);
+    EXPECT_TRUE(up.progress.empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Against the virtual navigator in its boot stage, through the real stack.
+
+sim::SimConfig BootLoader() {
+    sim::SimConfig config;
+    config.device.mode = sim::DeviceMode::Boot;
+    // The device starts the program only if exactly these bytes arrived.
+    const auto image = PatchImageBytes();
+    config.device.requiredPatchImage.assign(image.begin(), image.end());
+    return config;
+}
+
+std::vector<sim::JournalEntry> JournalOf(testsupport::SimLink& link, uint32_t frames) {
+    EXPECT_TRUE(link.Server().WaitForFrames(frames, 2000));
+    return link.Server().Journal();
+}
+
+TEST(PatchUploadOverTheLink, DeviceRunsTheLoadedProgram) {
+    testsupport::SimLink link(BootLoader());
+    Upload up;
+    ASSERT_EQ(sendPatchFile(up.Context(link.Buffer())), kPatchStarted);
+    const auto journal = JournalOf(link, 16);
+    ASSERT_EQ(journal.size(), 16u);
+    for (uint32_t i = 0; i < 15; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(journal[i].Code(), 0xF405);
+        EXPECT_EQ(journal[i].payloadLength, i < 14 ? 1030u : 274u);
+        FUR_PACKET_BOOT2_FWPG head{};
+        ASSERT_TRUE(ReadRecord(std::span<const uint8_t>(journal[i].payload), &head));
+        EXPECT_EQ(head.address, 0x26000u + 0x400u * i);
+        EXPECT_EQ(head.index, i);
+    }
+    EXPECT_EQ(journal[15].Code(), 0xF406);
+    EXPECT_EQ(journal[15].payload, (Bytes{0x2D, 0x62, 0x02, 0x00}));
+    EXPECT_EQ(link.Server().Mode(), sim::DeviceMode::Patch);
+
+    // The program now answers the version query.
+    bool patchStatus = false;
+    uint8_t bootMemory[kBootMemoryLength] = {};
+    const int32_t kroType = 0;
+    DeviceCommands commands(patchStatus, bootMemory, kroType);
+    EXPECT_TRUE(commands.CheckPatchVersion(link.Buffer()));
+    EXPECT_TRUE(patchStatus);
+}
+
+TEST(PatchUploadOverTheLink, RefusalOfPacketThreeEndsTheUpload) {
+    sim::SimConfig config = BootLoader();
+    config.device.faults.nakFrames = {4};  // the device counts frames from 1
+    testsupport::SimLink link(config);
+    Upload up;
+    EXPECT_EQ(sendPatchFile(up.Context(link.Buffer())), kPatchFailed);
+    EXPECT_EQ(up.progress, (std::vector<int32_t>{0, 1, 2}));
+    const auto journal = JournalOf(link, 4);
+    ASSERT_EQ(journal.size(), 4u);
+    for (const auto& e : journal) EXPECT_EQ(e.Code(), 0xF405);
+    EXPECT_EQ(link.Server().Mode(), sim::DeviceMode::Boot);
+}
+
+TEST(PatchUploadOverTheLink, StaleAcknowledgementInTheBufferIsDropped) {
+    sim::SimConfig config = BootLoader();
+    config.device.faults.nakFrames = {1};
+    testsupport::SimLink link(config);
+    const Bytes stale = AckFrame(true, 0xF4, 0x05);
+    link.Buffer()->Write(stale.data(), 0, static_cast<int32_t>(stale.size()));
+    Upload up;
+    EXPECT_EQ(sendPatchFile(up.Context(link.Buffer())), kPatchFailed);
+    EXPECT_EQ(JournalOf(link, 1).size(), 1u);
+    EXPECT_TRUE(up.progress.empty());
+}
+
+TEST(PatchUploadOverTheLink, UnacknowledgedRunFailsAfterItsSecond) {
+    sim::SimConfig config = BootLoader();
+    config.device.faults.silentAfter = 15;
+    testsupport::SimLink link(config);
+    Upload up;
+    int32_t result = 0;
+    const auto ms = ElapsedMs([&] { result = sendPatchFile(up.Context(link.Buffer())); });
+    EXPECT_EQ(result, kPatchFailed);
+    EXPECT_EQ(up.progress.size(), 15u);
+    EXPECT_EQ(JournalOf(link, 16).size(), 16u);
+    EXPECT_GE(ms, 1040);
+    EXPECT_LT(ms, 5000);
+}
+
+TEST(PatchUploadOverTheLink, SilentDeviceFailsAfterTheFirstPacket_Slow) {
+    sim::SimConfig config = BootLoader();
+    config.device.faults.silentAfter = 0;
+    testsupport::SimLink link(config);
+    Upload up;
+    int32_t result = 0;
+    const auto ms = ElapsedMs([&] { result = sendPatchFile(up.Context(link.Buffer())); });
+    EXPECT_EQ(result, kPatchFailed);
+    EXPECT_GE(ms, 3040);
+    EXPECT_LT(ms, 6000);
+    EXPECT_EQ(JournalOf(link, 1).size(), 1u);
     EXPECT_TRUE(up.progress.empty());
 }
 

@@ -325,8 +325,10 @@ TEST(FurDecode, FramesTheToolReceives) {
     for (uint32_t len : {32u, 33u, 200u}) expect(0x0A04, len, VERSION_DATA);
     for (uint32_t len : {0u, 3u}) expect(0x0A07, len, std::nullopt);
     for (uint32_t len : {4u, 64u}) expect(0x0A07, len, BOOTMEM_DATA);
-    for (uint32_t len : {0u, 1u})
-        expect(0x0500, len, std::nullopt), expect(0x0501, len, std::nullopt);
+    for (uint32_t len : {0u, 1u}) {
+        expect(0x0500, len, std::nullopt);
+        expect(0x0501, len, std::nullopt);
+    }
     expect(0x0500, 2, ACK_NAK);
     expect(0x0501, 2, ACK_ACK);
     for (uint32_t len : {0u, 3u}) expect(0xF430, len, BOOT2_SPINORID_POLL);

@@ -116,7 +116,10 @@ bool Main::ConnectLocked() {
     try {
         // Detached: a background thread that never keeps the program alive; it holds the
         // record, so the stream outlives its last read.
-        std::thread(&Main::usbReadThread, record).detach();
+        std::thread reader(&Main::usbReadThread, record);
+        // Named here, so the name is in place as soon as the connection exists.
+        pthread_setname_np(reader.native_handle(), kReaderThreadName);
+        reader.detach();
     } catch (const std::system_error&) {
         record->usbDevThread.run_ = false;
         record->usbDevThread.alive_ = false;
@@ -147,7 +150,6 @@ void Main::DisconnectLocked() {
 }
 
 void Main::usbReadThread(std::shared_ptr<RefDevRunTimePara> record) {
-    pthread_setname_np(pthread_self(), kReaderThreadName);
     struct LeaveMark {
         ReaderThread& thread;
         ~LeaveMark() { thread.alive_ = false; }

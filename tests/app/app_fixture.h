@@ -1,0 +1,92 @@
+#pragma once
+// Shared fixture of the window-logic tests: a fresh device directory, the recording view, and
+// the virtual navigator served on a pty in that directory on request.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <dirent.h>
+
+#include "app/main.h"
+#include "sim/pty_server.h"
+#include "support/recording_view.h"
+#include "support/scoped_device_dir.h"
+
+// Threads of this process whose name is the USB reader's.
+inline int CountReaderThreads() {
+    int count = 0;
+    DIR* dir = opendir("/proc/self/task");
+    if (!dir) return -1;
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name == Main::kReaderThreadName) ++count;
+    }
+    closedir(dir);
+    return count;
+}
+
+// Waits until at most `count` reader threads are left; returns the last count.
+inline int WaitForReaderThreads(int count, int timeoutMs = 3000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int now = CountReaderThreads();
+    while (now > count && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        now = CountReaderThreads();
+    }
+    return now;
+}
+
+// Waits until exactly `count` reader threads exist (a leaving thread may linger a moment).
+inline bool ReaderThreadsBecome(int count, int timeoutMs = 3000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (CountReaderThreads() != count) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+class AppTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (sim_) sim_->Stop();
+    }
+
+    // Serves a navigator in `mode` in the device directory; returns its path.
+    std::string StartSim(sim::DeviceMode mode, sim::FaultConfig faults = {}) {
+        if (sim_) sim_->Stop();
+        sim::SimConfig config;
+        config.deviceDir = dir_.Path();
+        config.device.mode = mode;
+        config.device.faults = faults;
+        sim_ = std::make_unique<sim::SimServer>(config);
+        return sim_->Start();
+    }
+
+    // The navigator unplugged: its link leaves the directory and the pty closes.
+    void Unplug() {
+        if (sim_) sim_->Stop();
+    }
+
+    // Frames of class/id the navigator has received so far.
+    int FramesOf(uint8_t cls, uint8_t id) const {
+        if (!sim_) return 0;
+        int n = 0;
+        for (const auto& e : sim_->Journal()) n += e.msgClass == cls && e.msgId == id;
+        return n;
+    }
+    int VersionPolls() const { return FramesOf(0x0A, 0x04); }
+
+    bool Enabled(JobButton button) const { return view_.Button(button).value_or(false); }
+
+    ScopedDeviceDir dir_;
+    RecordingView view_;
+    std::unique_ptr<sim::SimServer> sim_;
+};

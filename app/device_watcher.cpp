@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 #include "platform/tick.h"
 
@@ -25,15 +26,17 @@ std::string StripTrailingSlashes(std::string path) {
     return path;
 }
 
-void SplitPath(const std::string& path, std::string& parent, std::string& base) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        parent = ".";
-        base = path;
-    } else {
-        parent = slash == 0 ? "/" : path.substr(0, slash);
-        base = path.substr(slash + 1);
-    }
+// The folder that holds `path` ("." or "/" where it has none other).
+std::string ParentOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return std::string(1, '.');
+    if (slash == 0) return std::string(1, '/');
+    return std::string(path, 0, slash);
+}
+
+std::string BaseOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : std::string(path, slash + 1);
 }
 
 }  // namespace
@@ -70,7 +73,9 @@ DeviceWatcher::DeviceWatcher(std::string directory, std::function<void()> onChan
 DeviceWatcher::DeviceWatcher(std::string directory, std::function<void()> onChange, Options options)
     : directory_(StripTrailingSlashes(std::move(directory))),
       onChange_(std::move(onChange)),
-      options_(options) {}
+      options_(options),
+      parent_(ParentOf(directory_)),
+      base_(BaseOf(directory_)) {}
 
 DeviceWatcher::~DeviceWatcher() {
     Stop();
@@ -95,6 +100,8 @@ bool DeviceWatcher::Start() {
 #endif
     udevActive_ = fds->UdevFd() >= 0;
     fds_ = std::move(fds);
+    // Watching starts before Start returns, so no change after it is missed.
+    EnsureWatches();
     try {
         thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
@@ -113,20 +120,17 @@ void DeviceWatcher::Stop() {
     fds_.reset();
 }
 
+bool DeviceWatcher::EnsureWatches() {
+    Fds& f = *fds_;
+    if (f.parentWd < 0) f.parentWd = inotify_add_watch(f.inotify, parent_.c_str(), kParentMask);
+    if (f.dirWd >= 0) return false;
+    f.dirWd = inotify_add_watch(f.inotify, directory_.c_str(), kDirMask);
+    return f.dirWd >= 0;
+}
+
 void DeviceWatcher::Run() {
     Fds& f = *fds_;
-    std::string parent, base;
-    SplitPath(directory_, parent, base);
-
-    // Returns true when the directory's watch was (re)established now: it may have gained
-    // entries before the watch existed.
-    auto ensureWatches = [&]() {
-        if (f.parentWd < 0) f.parentWd = inotify_add_watch(f.inotify, parent.c_str(), kParentMask);
-        if (f.dirWd >= 0) return false;
-        f.dirWd = inotify_add_watch(f.inotify, directory_.c_str(), kDirMask);
-        return f.dirWd >= 0;
-    };
-    ensureWatches();
+    auto ensureWatches = [this] { return EnsureWatches(); };
 
     bool pending = false;
     uint32_t reportAt = 0;
@@ -171,7 +175,7 @@ void DeviceWatcher::Run() {
                     } else if (e->wd == f.parentWd) {
                         if (e->mask & IN_IGNORED) {
                             f.parentWd = -1;
-                        } else if (e->len > 0 && base == e->name) {
+                        } else if (e->len > 0 && base_ == e->name) {
                             noteChange();
                         }
                     }

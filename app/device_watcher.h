@@ -27,7 +27,7 @@ public:
     DeviceWatcher(const DeviceWatcher&) = delete;
     DeviceWatcher& operator=(const DeviceWatcher&) = delete;
 
-    // Starts the thread; false when inotify or the stop descriptor cannot be created.
+    // Starts watching; false when inotify or the stop descriptor cannot be created.
     bool Start();
     // Stops and joins the thread; a callback in progress finishes first. Idempotent.
     void Stop();
@@ -39,10 +39,15 @@ public:
 private:
     struct Fds;
     void Run();
+    // Adds the missing watches; true when the directory's watch was established now (it may
+    // have gained entries before).
+    bool EnsureWatches();
 
     std::string directory_;
     std::function<void()> onChange_;
     Options options_;
+    std::string parent_;
+    std::string base_;
     std::unique_ptr<Fds> fds_;
     std::thread thread_;
     std::atomic<bool> udevActive_{false};

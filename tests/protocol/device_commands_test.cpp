@@ -121,7 +121,7 @@ TEST(WaitForAck, AcknowledgementFromAnotherThreadWakesTheWaitPromptly) {
     int32_t result = -1;
     const auto ms = ElapsedMs([&] { result = WaitForAck(&dev.buffer, DeadlineIn(3000), 0); });
     EXPECT_EQ(result, kAckAccepted);
-    EXPECT_GE(ms, 190);
+    EXPECT_GE(ms, 150);  // the helper threads started before the clock did
     EXPECT_LT(ms, 1000);
 }
 

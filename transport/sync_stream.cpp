@@ -261,6 +261,8 @@ UsbFillStatus SyncStream::usbFillBuffer(FIFOStream*) {
         return finish(UsbFillStatus::Failed);
     }
     if (n == 0) return finish(UsbFillStatus::Empty);
+    // Logged first, so a byte a reader has seen is always in the log as well.
+    LogBytes(chunk.data(), n);
     // A buffer registered during the read is included; flow control leaves room in the others.
     for (const Registration& r : *Buffers()) {
         try {
@@ -270,7 +272,6 @@ UsbFillStatus SyncStream::usbFillBuffer(FIFOStream*) {
             // still receive the chunk.
         }
     }
-    LogBytes(chunk.data(), n);
     return finish(UsbFillStatus::Delivered);
 }
 

@@ -8,14 +8,14 @@ out=app/qt/resources
 mkdir -p "$out"
 
 font=/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf
-im=(convert -define png:exclude-chunks=date,time)
+im=(convert -define png:exclude-chunks=date,time -depth 8)
 
 # A rounded tile with a vertical gradient: tile W H TOP BOTTOM FILE
 tile() {
     local w=$1 h=$2 top=$3 bottom=$4 file=$5
     "${im[@]}" -size "${w}x${h}" "gradient:${top}-${bottom}" \
-        \( -size "${w}x${h}" xc:none -fill white -draw "roundrectangle 0,0 $((w - 1)),$((h - 1)) 16,16" \) \
-        -compose DstIn -composite "$file"
+        \( -size "${w}x${h}" xc:black -fill white -draw "roundrectangle 0,0 $((w - 1)),$((h - 1)) 16,16" \) \
+        -alpha off -compose CopyOpacity -composite "$file"
 }
 
 # Point data: the navigator's saved points become a table on the PC.

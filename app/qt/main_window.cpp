@@ -1,10 +1,13 @@
 #include "app/qt/main_window.h"
 
 #include <QCloseEvent>
+#include <QColor>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFileDialog>
 #include <QIcon>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPixmap>
 #include <QTabBar>
 #include <QThread>
@@ -60,6 +63,39 @@ void InstallFontSubstitutions() {
     QFont::insertSubstitutions(QStringLiteral("Arial"),
                                {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")});
 }
+
+// A label with one link (behind an optional line break) that greys out with the controls around
+// it, as rich-text links keep their colour otherwise.
+class LinkLabel : public QLabel {
+public:
+    LinkLabel(QWidget* parent, QString url, bool breakFirst)
+        : QLabel(parent), url_(std::move(url)), breakFirst_(breakFirst) {
+        setTextFormat(Qt::RichText);
+        setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+        Render();
+    }
+
+protected:
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::EnabledChange || event->type() == QEvent::PaletteChange) {
+            Render();
+        }
+        QLabel::changeEvent(event);
+    }
+
+private:
+    void Render() {
+        const QColor colour = isEnabled()
+                                  ? palette().color(QPalette::Link)
+                                  : palette().color(QPalette::Disabled, QPalette::WindowText);
+        const QString escaped = url_.toHtmlEscaped();
+        setText(QStringLiteral("%1<a href=\"%2\" style=\"color:%3\">%2</a>")
+                    .arg(breakFirst_ ? QStringLiteral("<br>") : QString(), escaped, colour.name()));
+    }
+
+    QString url_;
+    bool breakFirst_;
+};
 
 QFont MakeFont(const char* family) {
     QFont font(QString::fromLatin1(family));
@@ -168,13 +204,9 @@ QWidget* MainWindow::BuildCoursePage() {
     buttonKroDown = MakePictureButton(page, "buttonKroDown", "button_course.png");
     MakeLabel(page, "label11", texts::kLabel11, MakeFont("MS PGothic"), 180, 30);
     MakeLabel(page, "label18", texts::kLabel18, MakeFont("Arial"), 180, 94);
-    auto* link = new QLabel(page);
+    auto* link = new LinkLabel(page, Q(texts::kMemberUrl), true);
     link->setObjectName(QStringLiteral("linkLabel2"));
     link->setFont(MakeFont("Arial"));
-    link->setTextFormat(Qt::RichText);
-    const QString url = Q(texts::kMemberUrl);
-    link->setText(QStringLiteral("<br><a href=\"%1\">%1</a>").arg(url.toHtmlEscaped()));
-    link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     link->move(179, 110);
     link->adjustSize();
     connect(link, &QLabel::linkActivated, this, [this] { main_->linkLabel2_LinkClicked(); });
@@ -209,13 +241,9 @@ QWidget* MainWindow::BuildVersionPage() {
     MakeLabel(page, "label5", texts::kProductLine, arial, 180, 30);
     MakeLabel(page, "label6", texts::kVersion, arial, 180, 60);
     MakeLabel(page, "label7", texts::kLegalNotice, arial, 180, 90);
-    auto* link = new QLabel(page);
+    auto* link = new LinkLabel(page, Q(texts::kMakerUrl), false);
     link->setObjectName(QStringLiteral("linkLabel1"));
     link->setFont(arial);
-    link->setTextFormat(Qt::RichText);
-    const QString url = Q(texts::kMakerUrl);
-    link->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped()));
-    link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     link->move(181, 123);
     link->adjustSize();
     connect(link, &QLabel::linkActivated, this, [this] { main_->linkLabel1_LinkClicked(); });

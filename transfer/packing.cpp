@@ -30,15 +30,6 @@ std::string ErrnoText(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
 }
 
-// The one console line of a failed operation.
-void Report(const std::string& text) {
-    std::string line = text;
-    for (char& c : line) {
-        if (c == '\n' || c == '\r') c = ' ';
-    }
-    std::fprintf(stderr, "%s\n", line.c_str());
-}
-
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa {};
     struct stat sb {};
@@ -150,6 +141,19 @@ std::vector<uint8_t> BuildImagePrefix(const boot_block& complete) {
 }
 
 GZipOperations::GZipOperations() = default;
+
+// The one console line of a failed operation.
+void GZipOperations::Report(const std::string& text) const {
+    std::string line = text;
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    if (report_) {
+        report_(line);
+    } else {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+}
 
 GZipOperations::GZipOperations(bool ShowMessageBox) : showMessageBox_(ShowMessageBox) {}
 

@@ -8,6 +8,7 @@
 // platform::StreamError to the caller.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -34,6 +35,11 @@ public:
 
     bool ShowMessageBox() const { return showMessageBox_; }
 
+    // Where failure lines go; by default one line on stderr. A front end can take them over.
+    void SetErrorReporter(std::function<void(const std::string&)> reporter) {
+        report_ = std::move(reporter);
+    }
+
     // Packs the input file with the sub-header (at most 65,535 bytes). True when written.
     bool GZipCompress(const std::string& input, const std::string& output,
                       std::span<const uint8_t> subHeader) const;
@@ -58,7 +64,10 @@ public:
     static constexpr const std::array<uint32_t, 256>& crc32_tab = transfer::crc32_tab;
 
 private:
+    void Report(const std::string& text) const;
+
     bool showMessageBox_ = true;
+    std::function<void(const std::string&)> report_;
 };
 
 // The header of the firmware image for this firmware, completed from the caller's record:

@@ -1,0 +1,26 @@
+// caddora-cli: the maintenance jobs and the packing tools from a terminal.
+// Exit status: 0 success, 1 failure (one line on stderr), 2 usage error.
+#include <exception>
+#include <iostream>
+
+#include "cli/commands.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"Maintenance tool for the CADDORA navigator, from a terminal.", "caddora-cli"};
+    app.require_subcommand(1);
+    app.footer(
+        "Run 'caddora-cli COMMAND --help' for a command's options and examples.\n"
+        "Exit status: 0 success, 1 failure (one line on stderr), 2 usage error.");
+    cli::CommandContext ctx;
+    cli::AddRegisteredCommands(app, ctx);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help goes to stdout with status 0; parse errors to stderr.
+        return app.exit(e) == 0 ? cli::kExitOk : cli::kExitUsage;
+    } catch (const std::exception& e) {
+        std::cerr << "caddora-cli: " << e.what() << '\n';
+        return cli::kExitFailure;
+    }
+    return ctx.exitCode;
+}

@@ -402,7 +402,11 @@ void SyncStream::BridgeStream(std::shared_ptr<SyncStream> stream) {
 
 void SyncStream::Dispose() {
     disposed_ = true;
-    Close();
+    // Close takes one link per call; after a change of mode more than one may be open, and a
+    // link left open would keep a reader waiting on a disposed stream.
+    for (int i = 0; i < 3 && (i == 0 || ComHandleCopy() || UsbHandleCopy() || replayOpen_); ++i) {
+        Close();
+    }
     for (const Registration& r : *Buffers()) {
         r.buffer->EndWrite();
         r.buffer->SendCommandEvent.Unsubscribe(r.sendToken);

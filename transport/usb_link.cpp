@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -88,7 +89,8 @@ usb_info& CUsb_Interface::gGetDevicePath(usb_info& record) {
 }
 
 bool CUsb_Interface::gCheckDevice(const std::string& path) {
-    const auto paths = transport::ListDevicePaths(kUsbInfoSlots, kUsbInfoPathSize - 1);
+    // Unlike the record, the check is not limited to the first twelve devices.
+    const auto paths = transport::ListDevicePaths(SIZE_MAX, kUsbInfoPathSize - 1);
     for (const std::string& present : paths) {
         if (present == path) return true;
     }

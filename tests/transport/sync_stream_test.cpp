@@ -244,6 +244,24 @@ TEST_F(SyncStreamUsb, OpenTwiceKeepsOneLinkAndCloseReleasesIt) {
     other.Close_Usb(h);
 }
 
+TEST_F(SyncStreamUsb, DestroyingClosesEveryLinkAfterAModeChange) {
+    ASSERT_TRUE(stream->Open());
+    auto buffer = stream->GetReadBuffer();
+    auto pending = std::async(std::launch::async, [buffer] { buffer->usbRead(); });
+    std::ofstream(dir.Entry("rx.bin")) << "x";
+    stream->FullFilePath(dir.Entry("rx.bin"));
+    ASSERT_TRUE(stream->Open());  // replay now, the USB read still waiting
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto start = Clock::now();
+    stream.reset();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_EQ(pending.wait_for(std::chrono::seconds(1)), std::future_status::ready);
+    Usb_Port other;
+    UsbHandle h = other.Init_USB(path);
+    EXPECT_TRUE(h);
+    other.Close_Usb(h);
+}
+
 TEST_F(SyncStreamUsb, BaudRateIsZeroOutsideSerialMode) {
     stream->BaudRate(9600);
     EXPECT_EQ(stream->BaudRate(), 0);

@@ -83,6 +83,7 @@ TEST_F(UsbEnumeration, ReportsAtMostTwelveAndSkipsPathsOver127Bytes) {
     EXPECT_EQ(paths[0].size(), 127u);
     EXPECT_EQ(paths[1], dir.Entry("n100"));
     EXPECT_EQ(paths[11], dir.Entry("n110"));
+    EXPECT_TRUE(port.Check_Device(dir.Entry("n113")));  // present beyond the twelve reported
 }
 
 TEST_F(UsbEnumeration, AbsentDirectoryGivesCountZero) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -28,6 +29,11 @@ constexpr size_t kMaxOutgoingBytes = size_t{4} << 20;
 // this pause instead of spinning.
 constexpr uint32_t kHangupBackoffMs = 20;
 constexpr size_t kReadChunk = 4096;
+// Before vanishing, the last replies get this long to be read by the PC: closing the master
+// discards whatever still waits in the slave's input queue.
+constexpr uint32_t kVanishLingerMinMs = 20;
+constexpr uint32_t kVanishLingerMaxMs = 1000;
+constexpr int kVanishPollMs = 10;
 
 [[noreturn]] void ThrowErrno(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
@@ -347,16 +353,33 @@ void SimServer::AppendJournal() {
     journalFile_.flush();
 }
 
+void SimServer::LingerBeforeVanish() {
+    const uint32_t start = platform::TickCount();
+    for (;;) {
+        const uint32_t now = platform::TickCount();
+        int waiting = 0;
+        if (::ioctl(slaveHold_, TIOCINQ, &waiting) != 0) waiting = 0;
+        const uint32_t spent = static_cast<uint32_t>(platform::TickDiff(now, start));
+        if ((spent >= kVanishLingerMinMs && waiting == 0) || spent >= kVanishLingerMaxMs) return;
+        pollfd wake{wakeFd_, POLLIN, 0};
+        if (::poll(&wake, 1, kVanishPollMs) > 0 || stopRequested_) return;
+    }
+}
+
 void SimServer::Vanish() {
+    LingerBeforeVanish();
     CloseEndpoints();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        vanished_ = true;
         running_ = false;
     }
     WriteDumpIfWanted();
-    changed_.notify_all();
     if (config_.onVanish) config_.onVanish();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        vanished_ = true;
+    }
+    changed_.notify_all();
 }
 
 void SimServer::CloseEndpoints() {

@@ -101,6 +101,7 @@ private:
     void WriteDuePieces(uint32_t now);
     int PollTimeout(uint32_t now) const;
     void AppendJournal();
+    void LingerBeforeVanish();
     void Vanish();
     void CloseEndpoints();
     void WriteDumpIfWanted();

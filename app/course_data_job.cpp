@@ -1,7 +1,126 @@
-#include "app/main.h"
+// The course-data update: writes one course file into the navigator's flash at the address its
+// name selects, in 2,048-byte frames, decompressing ".kzip" files on the way.
+#include <memory>
+#include <optional>
+#include <vector>
 
-// The course-data update job. Until its workflow lands here it fails at once, the way a failed run
-// ends: the generic error, the window enabled, the connection closed.
+#include "app/course_file_table.h"
+#include "app/main.h"
+#include "app/window_texts.h"
+#include "platform/tick.h"
+#include "protocol/fur_codec.h"
+#include "protocol/patch_upload.h"
+#include "transfer/gzip_stream.h"
+#include "transfer/packed_file.h"
+
+namespace {
+
+constexpr std::size_t kCourseFrameData = 2048;
+constexpr uint32_t kFrameAckTimeoutMs = 10000;
+// Pause after the patch program started, before the flash is written.
+constexpr uint32_t kPatchSettleMs = 1000;
+
+// The open input: the file, and a decompressor over it for packed and ".kzip" files.
+struct CourseInput {
+    std::unique_ptr<platform::FileStream> file;
+    std::unique_ptr<transfer::GZipInputStream> gzip;
+    platform::ByteStream& Source() {
+        return gzip ? static_cast<platform::ByteStream&>(*gzip) : *file;
+    }
+};
+
+// Opens the file as its kind says; nothing when it cannot be opened or a packed file's header
+// is not that of frame data.
+std::optional<CourseInput> OpenCourseInput(const std::string& path, int32_t kind) {
+    CourseInput input;
+    try {
+        input.file = std::make_unique<platform::FileStream>(path);
+    } catch (const platform::StreamError&) {
+        return std::nullopt;
+    }
+    if (kind == kKroTypePacked) {
+        const auto header = transfer::ReadPackedHeader(*input.file, input.file->Length(),
+                                                       transfer::PackedFileRules::CourseData());
+        if (!header.ok()) return std::nullopt;
+    }
+    if (kind == kKroTypePacked || kind == kKroTypeGzip) {
+        input.gzip = std::make_unique<transfer::GZipInputStream>(*input.file);
+    }
+    return input;
+}
+
+}  // namespace
+
 void Main::KrodownThread() {
-    PlaceholderJob();
+    UpdateButtonDelegate(false);
+    auto failA = [this] {
+        UpdateButtonDelegate(true);
+        ErrorShowDelegate();
+        DisconnectRevDev();
+    };
+    if (!SendPort) return failA();
+    if (!patchStatus && !FwType && sendPatchFile() != kPatchStarted) return failA();
+    platform::SleepMs(kPatchSettleMs);
+
+    std::optional<CourseInput> input = OpenCourseInput(filePath, kroType);
+    if (!input) return failA();
+    const std::optional<uint32_t> start = CourseFileAddress(CourseFileName(filePath));
+    if (!start) {
+        // An unknown name leaves the connection open, as it found it.
+        input.reset();
+        ErrorShowDelegate();
+        UpdateButtonDelegate(true);
+        ConnectRefDev();
+        return;
+    }
+
+    uint32_t address = *start;
+    uint16_t index = 0;  // counts over the whole run and wraps after 65,535
+    bool success = true;
+    std::vector<uint8_t> chunk(static_cast<std::size_t>(kStreamChunkLimit));
+    try {
+        for (;;) {
+            const int32_t length = ReadBytesFromStream(input->Source(), chunk, false);
+            const std::size_t c = static_cast<std::size_t>(std::max(length, 0));
+            const auto frames = static_cast<int32_t>((c + kCourseFrameData - 1) / kCourseFrameData);
+            TotalPacketNum = frames;
+            if (frames > 0) {
+                progressMax = frames;
+                PostProgressRange(frames, 1);
+            }
+            for (std::size_t at = 0; at < c; at += kCourseFrameData) {
+                const auto data =
+                    std::span<const uint8_t>(chunk).subspan(at, std::min(kCourseFrameData, c - at));
+                const auto frame = MakeFwpgFrame(address, index, data);
+                ++index;
+                address += static_cast<uint32_t>(FwpgDataLength(data.size()));
+                SendPort->DiscardInBuffer();
+                SendPort->SendCmd(frame.data(), 0, static_cast<int32_t>(frame.size()));
+                const auto deadline =
+                    static_cast<int32_t>(platform::TickCount() + kFrameAckTimeoutMs);
+                if (WaitForAck(SendPort.get(), deadline, BOOT2_FWPG) != kAckAccepted) {
+                    success = false;
+                    break;
+                }
+                PostProgressStep();
+            }
+            if (!success || c != static_cast<std::size_t>(kStreamChunkLimit)) break;
+        }
+    } catch (const platform::StreamError&) {
+        // A corrupt ".kzip" or a read error: the frames sent so far stay written.
+        success = false;
+    }
+    input.reset();
+
+    UpdateButtonDelegate(true);
+    if (success) {
+        UpdateProgressDelegate(progressMax);
+        if (FwType) SendResetCmd();
+        UpdateButtonDelegate(true);
+        DisconnectRevDev();
+        ShowJobMessage(std::string(texts::kWriteDone), {}, MessageIcon::None);
+    } else {
+        ErrorShowDelegate();
+        DisconnectRevDev();
+    }
 }

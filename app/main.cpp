@@ -264,7 +264,7 @@ bool Main::StartJob(JobBody body, JobButton button) {
     // Held while the thread starts: the job's first step waits until DevThread names it.
     std::lock_guard<std::mutex> lock(connMutex_);
     try {
-        jobThread_ = std::thread(&Main::RunJob, this, body);
+        jobThread_ = std::thread(&Main::RunJob, this, body, button);
     } catch (const std::system_error&) {
         {
             std::lock_guard<std::mutex> endLock(jobEndMutex_);
@@ -278,11 +278,15 @@ bool Main::StartJob(JobBody body, JobButton button) {
     return true;
 }
 
-void Main::RunJob(JobBody body) {
+void Main::RunJob(JobBody body, JobButton button) {
     { std::lock_guard<std::mutex> started(connMutex_); }
     pthread_setname_np(pthread_self(), "caddora job");
     try {
-        (this->*body)();
+        if (JobBodyOverride) {
+            JobBodyOverride(button);
+        } else {
+            (this->*body)();
+        }
     } catch (...) {
         // A job that lets an error escape still ends as a failed job does.
         ErrorShowDelegate();

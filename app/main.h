@@ -137,6 +137,10 @@ public:
     std::shared_ptr<FIFOStream> CurrentStream();
     MainView& View() { return view_; }
 
+    // When set, runs on the job thread in place of the job body that `button` starts; lets
+    // tests hold a job at any point or end it as they need.
+    std::function<void(JobButton button)> JobBodyOverride;
+
     // --- Fields, in the order the window declares them --------------------------------------
     // The click handler writes the job fields before the job thread starts, the job thread
     // afterwards; the delegates carry values to the UI thread, which never reads a field the
@@ -163,7 +167,7 @@ private:
     using JobBody = void (Main::*)();
     // Starts `body` on the job thread unless a job runs; disables `button` first.
     bool StartJob(JobBody body, JobButton button);
-    void RunJob(JobBody body);
+    void RunJob(JobBody body, JobButton button);
     void ApplyProgress(int32_t maximum, int32_t value);
     // Posts `call` to the UI thread; dropped if Main is gone by then.
     void PostToUi(std::function<void()> call);

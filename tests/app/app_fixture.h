@@ -6,8 +6,10 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <dirent.h>
 
@@ -86,7 +88,27 @@ protected:
 
     bool Enabled(JobButton button) const { return view_.Button(button).value_or(false); }
 
+    // Jobs end as a failed run ends, whatever their real bodies do; each start is recorded.
+    void FakeJobs(Main& main) {
+        main.JobBodyOverride = [this, &main](JobButton button) {
+            {
+                std::lock_guard<std::mutex> lock(jobsMutex_);
+                startedJobs_.push_back(button);
+            }
+            main.UpdateButtonDelegate(false);
+            main.DisconnectRevDev();
+            main.ErrorShowDelegate();
+            main.UpdateButtonDelegate(true);
+        };
+    }
+    std::vector<JobButton> StartedJobs() {
+        std::lock_guard<std::mutex> lock(jobsMutex_);
+        return startedJobs_;
+    }
+
     ScopedDeviceDir dir_;
     RecordingView view_;
     std::unique_ptr<sim::SimServer> sim_;
+    std::mutex jobsMutex_;
+    std::vector<JobButton> startedJobs_;
 };

@@ -77,6 +77,7 @@ TEST_F(AppTest, ChecksRacingAPlugLoopNeverHang) {
 TEST_F(AppTest, UnplugAndReplugDuringAJob) {
     StartSim(DeviceMode::Boot);
     Main main(view_);
+    FakeJobs(main);
     view_.CloseGate();
     view_.AnswerFileDialog("/data/update.ckfm");
     main.buttonFwDown_Click();

@@ -108,6 +108,7 @@ TEST_F(AppTest, LinksOpenTheirAddresses) {
 TEST_F(AppTest, FirmwareClickInBootModeAsksForAPackedFileAndStartsTheJob) {
     StartSim(DeviceMode::Boot);
     Main main(view_);
+    FakeJobs(main);
     view_.AnswerFileDialog("/data/update.ckfm");
     main.buttonFwDown_Click();
     auto requests = view_.FileRequests();
@@ -119,6 +120,7 @@ TEST_F(AppTest, FirmwareClickInBootModeAsksForAPackedFileAndStartsTheJob) {
     ASSERT_NE(main.SendPort, nullptr);
     EXPECT_EQ(main.SendPort->ReadTimeout(), 25000);
     ASSERT_TRUE(main.WaitForJobEnd(5000));
+    EXPECT_EQ(StartedJobs(), std::vector<JobButton>{JobButton::FwDown});
     // The window is enabled again and the job's failure is reported.
     ASSERT_TRUE(view_.Pump([&] { return view_.JobsEnded() == 1; }));
     auto messages = view_.Messages();
@@ -135,10 +137,12 @@ TEST_F(AppTest, FirmwareClickInBootModeAsksForAPackedFileAndStartsTheJob) {
 TEST_F(AppTest, FirmwareClickCancelledStartsNothingAndKeepsTheConnection) {
     StartSim(DeviceMode::Boot);
     Main main(view_);
+    FakeJobs(main);
     view_.AnswerFileDialog(std::nullopt);
     main.buttonFwDown_Click();
     EXPECT_EQ(view_.FileRequests().size(), 1u);
     EXPECT_FALSE(main.JobRunning());
+    EXPECT_TRUE(StartedJobs().empty());
     EXPECT_TRUE(main.deviceCon);
     EXPECT_EQ(main.SendPort, nullptr);
     EXPECT_TRUE(Enabled(JobButton::FwDown));
@@ -146,6 +150,7 @@ TEST_F(AppTest, FirmwareClickCancelledStartsNothingAndKeepsTheConnection) {
 
 TEST_F(AppTest, FirmwareClickInNormalModeOpensNoDialog_Slow) {
     Main main(view_);  // no device yet: FwType stays false
+    FakeJobs(main);
     StartSim(DeviceMode::Normal);
     view_.AnswerFileDialog("/data/update.ckfm");
     main.buttonFwDown_Click();
@@ -153,12 +158,14 @@ TEST_F(AppTest, FirmwareClickInNormalModeOpensNoDialog_Slow) {
     EXPECT_TRUE(main.FwType);
     EXPECT_FALSE(Enabled(JobButton::FwDown));
     EXPECT_FALSE(main.JobRunning());
+    EXPECT_TRUE(StartedJobs().empty());
 }
 
 // --- Course-data button ---------------------------------------------------------------------
 
 TEST_F(AppTest, CourseClickSetsTheJobFieldsFromTheChosenFile) {
     Main main(view_);
+    FakeJobs(main);
     StartSim(DeviceMode::Patch);
     const std::pair<const char*, int32_t> cases[] = {
         {"/c/index4.kzip", 2}, {"/c/pack.ckfm", 1}, {"/c/jis.bin", 0}, {"/c/INDEX4.KZIP", 0}};
@@ -176,6 +183,7 @@ TEST_F(AppTest, CourseClickSetsTheJobFieldsFromTheChosenFile) {
         ASSERT_TRUE(main.WaitForJobEnd(5000));
         view_.RunPosted();
     }
+    EXPECT_EQ(StartedJobs(), std::vector<JobButton>(4, JobButton::KroDown));
     auto requests = view_.FileRequests();
     ASSERT_EQ(requests.size(), 4u);
     EXPECT_EQ(requests[0].filter, "kzip File|*.kzip");
@@ -185,17 +193,20 @@ TEST_F(AppTest, CourseClickSetsTheJobFieldsFromTheChosenFile) {
 
 TEST_F(AppTest, CourseClickWithoutDeviceStartsNothing) {
     Main main(view_);
+    FakeJobs(main);
     view_.AnswerFileDialog("/c/index4.kzip");
     main.buttonKroDown_Click();
     EXPECT_FALSE(main.JobRunning());
     EXPECT_EQ(main.SendPort, nullptr);
     EXPECT_EQ(main.filePath, "");
+    EXPECT_TRUE(StartedJobs().empty());
 }
 
 // --- Point-data button ----------------------------------------------------------------------
 
 TEST_F(AppTest, PointClickNamesTheCsvByTheClockBesideTheProgram) {
     Main main(view_);
+    FakeJobs(main);
     StartSim(DeviceMode::Patch);
     view_.SetButtonEnabled(JobButton::Updata, true);
     main.buttonUpdata_Click();
@@ -211,14 +222,17 @@ TEST_F(AppTest, PointClickNamesTheCsvByTheClockBesideTheProgram) {
         std::regex_match(main.filePath.substr(folder.size()), std::regex(R"(\d{8}_\d{6}\.csv)")))
         << main.filePath;
     ASSERT_TRUE(main.WaitForJobEnd(5000));
+    EXPECT_EQ(StartedJobs(), std::vector<JobButton>{JobButton::Updata});
 }
 
 TEST_F(AppTest, PointClickWithoutDeviceLeavesTheButtonDisabled) {
     Main main(view_);
+    FakeJobs(main);
     view_.SetButtonEnabled(JobButton::Updata, true);
     main.buttonUpdata_Click();
     EXPECT_FALSE(Enabled(JobButton::Updata));
     EXPECT_FALSE(main.JobRunning());
+    EXPECT_TRUE(StartedJobs().empty());
 }
 
 // --- One job at a time ----------------------------------------------------------------------
@@ -226,6 +240,7 @@ TEST_F(AppTest, PointClickWithoutDeviceLeavesTheButtonDisabled) {
 TEST_F(AppTest, ClickDisablesItsButtonAtOnceAndOtherClicksWaitForTheJob) {
     StartSim(DeviceMode::Boot);
     Main main(view_);
+    FakeJobs(main);
     view_.CloseGate();  // the job's first post holds it
     view_.AnswerFileDialog("/data/update.ckfm");
     main.buttonFwDown_Click();
@@ -250,11 +265,13 @@ TEST_F(AppTest, ClickDisablesItsButtonAtOnceAndOtherClicksWaitForTheJob) {
     ASSERT_TRUE(view_.Pump([&] { return view_.JobsEnded() == 1; }));
     EXPECT_TRUE(main.CanClose());
     EXPECT_EQ(view_.Messages().size(), 1u);
+    EXPECT_EQ(StartedJobs(), std::vector<JobButton>{JobButton::FwDown});
 }
 
 TEST_F(AppTest, DeviceCheckDuringAJobExchangesNoFramesButClosesOnUnplug) {
     StartSim(DeviceMode::Boot);
     Main main(view_);
+    FakeJobs(main);
     view_.CloseGate();
     view_.AnswerFileDialog("/data/update.ckfm");
     main.buttonFwDown_Click();
@@ -284,6 +301,7 @@ TEST_F(AppTest, DeviceCheckDuringAJobExchangesNoFramesButClosesOnUnplug) {
 TEST_F(AppTest, MainWaitsForARunningJobBeforeItGoes) {
     StartSim(DeviceMode::Boot);
     auto main = std::make_unique<Main>(view_);
+    FakeJobs(*main);
     view_.CloseGate();
     view_.AnswerFileDialog("/data/update.ckfm");
     main->buttonFwDown_Click();

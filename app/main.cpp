@@ -240,8 +240,9 @@ void Main::buttonUpdata_Click() {
     stream->ReadTimeout(kPointReadTimeoutMs);
     SendPort = stream;
     CheckPatchVersion();
-    filePath =
-        platform::ProgramFolder() + platform::kPathSeparator + platform::LocalTimestamp() + ".csv";
+    filePath = !pointCsvPath.empty() ? pointCsvPath
+                                     : platform::ProgramFolder() + platform::kPathSeparator +
+                                           platform::LocalTimestamp() + ".csv";
     type = 1;
     StartJob(&Main::UpdataThread, JobButton::Updata);
 }

@@ -137,6 +137,11 @@ public:
     std::shared_ptr<FIFOStream> CurrentStream();
     MainView& View() { return view_; }
 
+    // Where the point import writes its CSV file; empty means the program's folder with the
+    // file named by the click's date and time. Front ends without a program folder of their
+    // own (the command line) set it before the click.
+    std::string pointCsvPath;
+
     // When set, runs on the job thread in place of the job body that `button` starts; lets
     // tests hold a job at any point or end it as they need.
     std::function<void(JobButton button)> JobBodyOverride;

@@ -1,26 +1,7 @@
 #include "app/spinor_read.h"
 
-#include <algorithm>
-
-#include "platform/tick.h"
+#include "app/frame_wait.h"
 #include "protocol/fur_codec.h"
-
-namespace {
-
-// Longest sleep between two looks at the buffer.
-constexpr uint32_t kSliceMs = 20;
-
-void AwaitBytes(FIFOStream& buffer, uint32_t deadline) {
-    const uint32_t start = platform::TickCount();
-    const uint32_t slice = std::min(platform::TickRemaining(start, deadline), kSliceMs);
-    if (slice == 0 || buffer.WaitForData(slice)) return;
-    // An ended stream answers at once; sleep out the slice so a dead link does not spin.
-    const auto waited =
-        static_cast<uint32_t>(std::max(platform::TickDiff(platform::TickCount(), start), 0));
-    if (waited < slice) platform::SleepMs(slice - waited);
-}
-
-}  // namespace
 
 std::vector<uint8_t> MakeSpinorReadFrame(uint32_t address, uint16_t length) {
     FUR_PACKET_BOOT2_SPINORRD_POLL request{};
@@ -30,34 +11,5 @@ std::vector<uint8_t> MakeSpinorReadFrame(uint32_t address, uint16_t length) {
 }
 
 std::optional<std::vector<uint8_t>> WaitForSpinorData(FIFOStream& buffer, uint32_t deadline) {
-    std::vector<uint8_t> held;
-    held.reserve(kSpinorReadSize);
-    for (;;) {
-        const std::size_t fill = held.size();
-        held.resize(fill + kSpinorReadSize);
-        const int32_t got = buffer.Read(held.data(), static_cast<int32_t>(fill), kSpinorReadSize);
-        held.resize(fill + static_cast<std::size_t>(std::max(got, 0)));
-        if (got > 0) {
-            // Decode every complete unit at the front; stop when a frame is still incomplete.
-            while (!held.empty()) {
-                FUR_DATA result{};
-                result.status = PARSE_NO_FRAME;
-                const uint32_t used =
-                    parsefur(held.data(), static_cast<uint32_t>(held.size()), &result);
-                if (used == 0) break;
-                if (result.status == PARSE_OK && result.command == BOOT2_SPINORRD_DATA) {
-                    const auto payload =
-                        FurPayload(std::span<const uint8_t>(held.data(), used), result);
-                    return std::vector<uint8_t>(payload.begin(), payload.end());
-                }
-                held.erase(held.begin(), held.begin() + used);
-            }
-            if (held.size() > kSpinorHoldLimit) {
-                held.erase(held.begin(),
-                           held.end() - static_cast<std::ptrdiff_t>(kSpinorHoldLimit));
-            }
-        }
-        if (platform::TickReached(platform::TickCount(), deadline)) return std::nullopt;
-        if (got <= 0) AwaitBytes(buffer, deadline);
-    }
+    return WaitForFramePayload(buffer, BOOT2_SPINORRD_DATA, deadline);
 }

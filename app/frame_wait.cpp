@@ -1,0 +1,56 @@
+#include "app/frame_wait.h"
+
+#include <algorithm>
+
+#include "platform/tick.h"
+#include "protocol/fur_codec.h"
+
+namespace {
+
+// Longest sleep between two looks at the buffer.
+constexpr uint32_t kSliceMs = 20;
+
+void AwaitBytes(FIFOStream& buffer, uint32_t deadline) {
+    const uint32_t start = platform::TickCount();
+    const uint32_t slice = std::min(platform::TickRemaining(start, deadline), kSliceMs);
+    if (slice == 0 || buffer.WaitForData(slice)) return;
+    // An ended stream answers at once; sleep out the slice so a dead link does not spin.
+    const auto waited =
+        static_cast<uint32_t>(std::max(platform::TickDiff(platform::TickCount(), start), 0));
+    if (waited < slice) platform::SleepMs(slice - waited);
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> WaitForFramePayload(FIFOStream& buffer, FUR_CMD_NAME command,
+                                                        uint32_t deadline) {
+    std::vector<uint8_t> held;
+    held.reserve(kFrameReadSize);
+    for (;;) {
+        const std::size_t fill = held.size();
+        held.resize(fill + kFrameReadSize);
+        const int32_t got = buffer.Read(held.data(), static_cast<int32_t>(fill), kFrameReadSize);
+        held.resize(fill + static_cast<std::size_t>(std::max(got, 0)));
+        if (got > 0) {
+            // Decode every complete unit at the front; stop when a frame is still incomplete.
+            while (!held.empty()) {
+                FUR_DATA result{};
+                result.status = PARSE_NO_FRAME;
+                const uint32_t used =
+                    parsefur(held.data(), static_cast<uint32_t>(held.size()), &result);
+                if (used == 0) break;
+                if (result.status == PARSE_OK && result.command == command) {
+                    const auto payload =
+                        FurPayload(std::span<const uint8_t>(held.data(), used), result);
+                    return std::vector<uint8_t>(payload.begin(), payload.end());
+                }
+                held.erase(held.begin(), held.begin() + used);
+            }
+            if (held.size() > kFrameHoldLimit) {
+                held.erase(held.begin(), held.end() - static_cast<std::ptrdiff_t>(kFrameHoldLimit));
+            }
+        }
+        if (platform::TickReached(platform::TickCount(), deadline)) return std::nullopt;
+        if (got <= 0) AwaitBytes(buffer, deadline);
+    }
+}

@@ -51,7 +51,6 @@ private:
     std::vector<uint8_t> in_;
     bool sourceEnded_ = false;
     bool finished_ = false;
-    bool inMember_ = false;
     int64_t totalIn_ = 0;
     int64_t totalOut_ = 0;
 };

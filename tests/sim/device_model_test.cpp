@@ -23,15 +23,21 @@ std::vector<Parsed> Ask(DeviceModel& m, const Bytes& frame) {
     return Replies(m.Feed(frame));
 }
 
+// The single frame the device answered with; an empty one (and a failure) otherwise.
+Parsed One(DeviceModel& m, const Bytes& frame) {
+    auto r = Ask(m, frame);
+    EXPECT_EQ(r.size(), 1u);
+    return r.size() == 1 ? r[0] : Parsed{};
+}
+
 std::string TextOf(const Bytes& payload) {
     return std::string(payload.begin(), payload.end());
 }
 
 void UploadPatch(DeviceModel& m, const Bytes& image) {
     for (const Bytes& packet : PatchPackets(image)) {
-        auto r = Ask(m, packet);
-        ASSERT_EQ(r.size(), 1u);
-        ASSERT_TRUE(IsAck(r[0], 0xF4, 0x05));
+        Parsed r = One(m, packet);
+        ASSERT_TRUE(IsAck(r, 0xF4, 0x05));
     }
 }
 
@@ -40,12 +46,12 @@ void UploadPatch(DeviceModel& m, const Bytes& image) {
 TEST(DeviceModelVersion, EachModeAnnouncesItselfInA64BytePaddedText) {
     for (DeviceMode mode : {DeviceMode::Boot, DeviceMode::Patch, DeviceMode::Normal}) {
         DeviceModel m = ModelIn(mode);
-        auto r = Ask(m, VersionPoll());
-        ASSERT_EQ(r.size(), 1u) << sim::DeviceModeName(mode);
-        EXPECT_EQ(r[0].cls, 0x0A);
-        EXPECT_EQ(r[0].id, 0x04);
-        ASSERT_EQ(r[0].payload.size(), 64u);
-        std::string text = TextOf(r[0].payload);
+        SCOPED_TRACE(sim::DeviceModeName(mode));
+        Parsed r = One(m, VersionPoll());
+        EXPECT_EQ(r.cls, 0x0A);
+        EXPECT_EQ(r.id, 0x04);
+        ASSERT_EQ(r.payload.size(), 64u);
+        std::string text = TextOf(r.payload);
         EXPECT_EQ(text.substr(0, sim::DefaultVersionText(mode).size()),
                   sim::DefaultVersionText(mode));
         EXPECT_EQ(text.find_first_not_of('\0', sim::DefaultVersionText(mode).size()),
@@ -61,12 +67,11 @@ TEST(DeviceModelVersion, CustomTextsBelongToTheirMode) {
     DeviceConfig c;
     c.versionText = "MDL4100 Boot V1.00";
     DeviceModel m = ModelIn(DeviceMode::Boot, c);
-    EXPECT_EQ(TextOf(Ask(m, VersionPoll())[0].payload).substr(0, 18), "MDL4100 Boot V1.00");
+    EXPECT_EQ(TextOf(One(m, VersionPoll()).payload).substr(0, 18), "MDL4100 Boot V1.00");
     m.SetVersionText(std::string(100, 'x'));
-    auto r = Ask(m, VersionPoll());
-    EXPECT_EQ(r[0].payload, Bytes(100, 'x'));  // longer texts are not cut to 64
+    EXPECT_EQ(One(m, VersionPoll()).payload, Bytes(100, 'x'));  // longer texts are not cut to 64
     m.Feed(Reset());
-    EXPECT_EQ(TextOf(Ask(m, VersionPoll())[0].payload).substr(0, 16), "MDL4200 FW V3.05");
+    EXPECT_EQ(TextOf(One(m, VersionPoll()).payload).substr(0, 16), "MDL4200 FW V3.05");
 }
 
 TEST(DeviceModelProgram, AcknowledgementIsTheExactFrame) {
@@ -108,42 +113,25 @@ TEST(DeviceModelProgram, WritableAreasDependOnTheMode) {
 
 TEST(DeviceModelProgram, EmptyOpeningFrameIsAcknowledgedOnlyInsideAnArea) {
     DeviceModel boot = ModelIn(DeviceMode::Boot);
-    EXPECT_TRUE(IsAck(Ask(boot, Program(0x90000000, 0, {}))[0], 0xF4, 0x05));
+    EXPECT_TRUE(IsAck(One(boot, Program(0x90000000, 0, {})), 0xF4, 0x05));
     EXPECT_TRUE(boot.WrittenMemory().Empty());
     DeviceModel normal = ModelIn(DeviceMode::Normal);
-    EXPECT_TRUE(IsNak(Ask(normal, Program(0x90000000, 0, {}))[0], 0xF4, 0x05));
-    EXPECT_TRUE(IsNak(Ask(normal, RawFrame(0xF4, 0x05, {0, 0, 0}))[0], 0xF4, 0x05));  // no header
-}
-
-TEST(DeviceModelProgram, FirmwareWrittenBlockZeroLastEndsUpAsOneImage) {
-    DeviceModel m = ModelIn(DeviceMode::Boot);
-    Bytes image = PatternImage(3 * 1024 + 500);
-    Ask(m, Program(0x90000000, 0, {}));
-    for (uint16_t k = 1; k < 4; ++k) {
-        size_t end = std::min(image.size(), size_t{k + 1u} * 1024);
-        Ask(m, Program(0x90000000 + k * 1024u, k,
-                       Bytes(image.begin() + k * 1024, image.begin() + end)));
-    }
-    Ask(m, Program(0x90000000, 4, Bytes(image.begin(), image.begin() + 1024)));
-    auto regions = m.WrittenMemory().Regions();
-    ASSERT_EQ(regions.size(), 1u);
-    EXPECT_EQ(regions[0].address, 0x90000000u);
-    EXPECT_EQ(regions[0].bytes, image);
+    EXPECT_TRUE(IsNak(One(normal, Program(0x90000000, 0, {})), 0xF4, 0x05));
+    EXPECT_TRUE(IsNak(One(normal, RawFrame(0xF4, 0x05, {0, 0, 0})), 0xF4, 0x05));  // no header
 }
 
 TEST(DeviceModelBootMemory, ReadsAndIsReplacedByA64ByteWriteAtAddressZero) {
     for (DeviceMode mode : {DeviceMode::Boot, DeviceMode::Patch, DeviceMode::Normal}) {
         DeviceModel m = ModelIn(mode);
-        auto r = Ask(m, BootMemRequest());
-        ASSERT_EQ(r.size(), 1u);
-        EXPECT_EQ(r[0].cls, 0x0A);
-        EXPECT_EQ(r[0].id, 0x07);
-        ASSERT_EQ(r[0].payload.size(), 64u);
+        Parsed r = One(m, BootMemRequest());
+        EXPECT_EQ(r.cls, 0x0A);
+        EXPECT_EQ(r.id, 0x07);
+        ASSERT_EQ(r.payload.size(), 64u);
         Bytes fresh = PatternImage(64, 99);
-        EXPECT_TRUE(IsAck(Ask(m, Program(0, 1, fresh))[0], 0xF4, 0x05));
-        EXPECT_EQ(Ask(m, BootMemRequest())[0].payload, fresh);
-        EXPECT_TRUE(IsNak(Ask(m, Program(0, 1, Bytes(62, 1)))[0], 0xF4, 0x05));
-        EXPECT_EQ(Ask(m, BootMemRequest())[0].payload, fresh);
+        EXPECT_TRUE(IsAck(One(m, Program(0, 1, fresh)), 0xF4, 0x05));
+        EXPECT_EQ(One(m, BootMemRequest()).payload, fresh);
+        EXPECT_TRUE(IsNak(One(m, Program(0, 1, Bytes(62, 1))), 0xF4, 0x05));
+        EXPECT_EQ(One(m, BootMemRequest()).payload, fresh);
     }
     DeviceModel m = ModelIn(DeviceMode::Boot);
     EXPECT_TRUE(Ask(m, RawFrame(0x0A, 0x07, {1, 2, 3, 4})).empty());  // only the empty request
@@ -152,11 +140,10 @@ TEST(DeviceModelBootMemory, ReadsAndIsReplacedByA64ByteWriteAtAddressZero) {
 TEST(DeviceModelPatch, WholeImageAndRunAtTheEntryStartsThePatchProgram) {
     DeviceModel m = ModelIn(DeviceMode::Boot);
     UploadPatch(m, PatternImage(sim::kPatchImageSize));
-    auto r = Ask(m, RunAt(0x2622D));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_TRUE(IsAck(r[0], 0xF4, 0x06));
+    Parsed r = One(m, RunAt(0x2622D));
+    EXPECT_TRUE(IsAck(r, 0xF4, 0x06));
     EXPECT_EQ(m.Mode(), DeviceMode::Patch);
-    EXPECT_NE(TextOf(Ask(m, VersionPoll())[0].payload).find("E3"), std::string::npos);
+    EXPECT_NE(TextOf(One(m, VersionPoll()).payload).find("E3"), std::string::npos);
     // The patch program reaches the flash chip the boot loader could not.
     EXPECT_EQ(Ask(m, SpinorIdPoll()).size(), 1u);
 }
@@ -168,19 +155,19 @@ TEST(DeviceModelPatch, RunWithoutTheWholeImageOrElsewhereOnlyAcknowledges) {
         auto packets = PatchPackets(image);
         packets.pop_back();  // last 268 bytes missing
         for (const Bytes& p : packets) m.Feed(p);
-        EXPECT_TRUE(IsAck(Ask(m, RunAt(0x2622D))[0], 0xF4, 0x06));
+        EXPECT_TRUE(IsAck(One(m, RunAt(0x2622D)), 0xF4, 0x06));
         EXPECT_EQ(m.Mode(), DeviceMode::Boot);
     }
     {
         DeviceModel m = ModelIn(DeviceMode::Boot);
         UploadPatch(m, image);
-        EXPECT_TRUE(IsAck(Ask(m, RunAt(0x26000))[0], 0xF4, 0x06));
+        EXPECT_TRUE(IsAck(One(m, RunAt(0x26000)), 0xF4, 0x06));
         EXPECT_EQ(m.Mode(), DeviceMode::Boot);
     }
     {
         DeviceModel m = ModelIn(DeviceMode::Normal);
-        for (const Bytes& p : PatchPackets(image)) EXPECT_TRUE(IsNak(Ask(m, p)[0], 0xF4, 0x05));
-        EXPECT_TRUE(IsAck(Ask(m, RunAt(0x2622D))[0], 0xF4, 0x06));
+        for (const Bytes& p : PatchPackets(image)) EXPECT_TRUE(IsNak(One(m, p), 0xF4, 0x05));
+        EXPECT_TRUE(IsAck(One(m, RunAt(0x2622D)), 0xF4, 0x06));
         EXPECT_EQ(m.Mode(), DeviceMode::Normal);
     }
 }
@@ -217,13 +204,12 @@ TEST(DeviceModelSpinor, IdAnswersOnlyWhenTheFlashIsReachable) {
     EXPECT_TRUE(Ask(boot, SpinorIdPoll()).empty());
     for (DeviceMode mode : {DeviceMode::Patch, DeviceMode::Normal}) {
         DeviceModel m = ModelIn(mode);
-        auto r = Ask(m, SpinorIdPoll());
-        ASSERT_EQ(r.size(), 1u);
-        EXPECT_EQ(r[0].cls, 0xF4);
-        EXPECT_EQ(r[0].id, 0x30);
-        EXPECT_EQ(r[0].payload, (Bytes{0xC2, 0x20, 0x18, 0x00}));
+        Parsed r = One(m, SpinorIdPoll());
+        EXPECT_EQ(r.cls, 0xF4);
+        EXPECT_EQ(r.id, 0x30);
+        EXPECT_EQ(r.payload, (Bytes{0xC2, 0x20, 0x18, 0x00}));
         m.SetSpinorId({0xFF, 0xFF, 0x00, 0x00});
-        EXPECT_EQ(Ask(m, SpinorIdPoll())[0].payload, (Bytes{0xFF, 0xFF, 0x00, 0x00}));
+        EXPECT_EQ(One(m, SpinorIdPoll()).payload, (Bytes{0xFF, 0xFF, 0x00, 0x00}));
     }
 }
 
@@ -231,14 +217,13 @@ TEST(DeviceModelSpinor, ReadsReturnRecordsAtTheirBoundariesAndErasedFlashAfter) 
     auto sample = sim::SamplePoints();
     DeviceModel m = ModelIn(DeviceMode::Patch);
     for (size_t i = 0; i < sample.size(); ++i) {
-        auto r = Ask(m, SpinorRead(static_cast<uint32_t>(192 * i), 192));
-        ASSERT_EQ(r.size(), 1u);
-        EXPECT_EQ(r[0].cls, 0xF4);
-        EXPECT_EQ(r[0].id, 0x31);
+        Parsed r = One(m, SpinorRead(static_cast<uint32_t>(192 * i), 192));
+        EXPECT_EQ(r.cls, 0xF4);
+        EXPECT_EQ(r.id, 0x31);
         auto expected = sim::EncodePointRecord(sample[i]);
-        EXPECT_EQ(r[0].payload, Bytes(expected.begin(), expected.end())) << "record " << i;
+        EXPECT_EQ(r.payload, Bytes(expected.begin(), expected.end())) << "record " << i;
     }
-    EXPECT_EQ(Ask(m, SpinorRead(static_cast<uint32_t>(192 * sample.size()), 192))[0].payload,
+    EXPECT_EQ(One(m, SpinorRead(static_cast<uint32_t>(192 * sample.size()), 192)).payload,
               Bytes(192, 0xFF));
     // A read across a record boundary and a short last piece.
     auto first = sim::EncodePointRecord(sample[0]);
@@ -247,19 +232,18 @@ TEST(DeviceModelSpinor, ReadsReturnRecordsAtTheirBoundariesAndErasedFlashAfter) 
     std::copy(first.begin(), first.end(), both.begin());
     std::copy(second.begin(), second.end(), both.begin() + 192);
     Bytes across(both.begin() + 96, both.begin() + 288);
-    EXPECT_EQ(Ask(m, SpinorRead(96, 192))[0].payload, across);
-    EXPECT_EQ(Ask(m, SpinorRead(192, 8))[0].payload, Bytes(second.begin(), second.begin() + 8));
+    EXPECT_EQ(One(m, SpinorRead(96, 192)).payload, across);
+    EXPECT_EQ(One(m, SpinorRead(192, 8)).payload, Bytes(second.begin(), second.begin() + 8));
     // Past the chip's end everything reads erased.
-    EXPECT_EQ(Ask(m, SpinorRead(0xFFFC0, 192))[0].payload, Bytes(192, 0xFF));
-    EXPECT_EQ(Ask(m, SpinorRead(0xFFFFFFF0, 64))[0].payload, Bytes(64, 0xFF));
+    EXPECT_EQ(One(m, SpinorRead(0xFFFC0, 192)).payload, Bytes(192, 0xFF));
+    EXPECT_EQ(One(m, SpinorRead(0xFFFFFFF0, 64)).payload, Bytes(64, 0xFF));
 }
 
 TEST(DeviceModelSpinor, OversizedReadsAreRefusedAndTheBootLoaderIsSilent) {
     DeviceModel m = ModelIn(DeviceMode::Normal);
-    auto big = Ask(m, SpinorRead(0, 9993));
-    ASSERT_EQ(big.size(), 1u);
-    EXPECT_TRUE(IsNak(big[0], 0xF4, 0x31));
-    EXPECT_EQ(Ask(m, SpinorRead(0, 9992))[0].payload.size(), 9992u);
+    Parsed big = One(m, SpinorRead(0, 9993));
+    EXPECT_TRUE(IsNak(big, 0xF4, 0x31));
+    EXPECT_EQ(One(m, SpinorRead(0, 9992)).payload.size(), 9992u);
     DeviceModel boot = ModelIn(DeviceMode::Boot);
     EXPECT_TRUE(Ask(boot, SpinorRead(0, 192)).empty());
 }
@@ -281,9 +265,7 @@ TEST(DeviceModelControl, ConfigAndUpdateCommandsAreAcknowledged) {
     EXPECT_FALSE(m.YmodemRequested());
     // The tool's update command goes out with one trailing 0x00 byte.
     Bytes fwup{0xF1, 0xD9, 0x06, 0x50, 0x01, 0x00, 0x10, 0x67, 0x71, 0x00};
-    auto r = Replies(m.Feed(fwup));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_TRUE(IsAck(r[0], 0x06, 0x50));
+    EXPECT_TRUE(IsAck(One(m, fwup), 0x06, 0x50));
     EXPECT_TRUE(m.YmodemRequested());
     m.Feed(Reset());
     EXPECT_FALSE(m.YmodemRequested());
@@ -349,16 +331,15 @@ TEST(DeviceModelFaults, RefusedFrameGetsANakForItsOwnCommandAndIsNotCarriedOut) 
     DeviceConfig c;
     c.faults.nakFrames = {2};
     DeviceModel m = ModelIn(DeviceMode::Boot, c);
-    EXPECT_TRUE(IsAck(Ask(m, Program(0x26000, 0, {1, 2}))[0], 0xF4, 0x05));
-    EXPECT_TRUE(IsNak(Ask(m, Program(0x26002, 1, {3, 4}))[0], 0xF4, 0x05));
-    EXPECT_TRUE(IsAck(Ask(m, Program(0x26004, 2, {5, 6}))[0], 0xF4, 0x05));
+    EXPECT_TRUE(IsAck(One(m, Program(0x26000, 0, {1, 2})), 0xF4, 0x05));
+    EXPECT_TRUE(IsNak(One(m, Program(0x26002, 1, {3, 4})), 0xF4, 0x05));
+    EXPECT_TRUE(IsAck(One(m, Program(0x26004, 2, {5, 6})), 0xF4, 0x05));
     EXPECT_TRUE(m.WrittenMemory().Covers(0x26000, 2));
     EXPECT_FALSE(m.WrittenMemory().Covers(0x26002, 2));
     c.faults.nakFrames = {1};
     DeviceModel v = ModelIn(DeviceMode::Boot, c);
-    auto r = Ask(v, VersionPoll());
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_TRUE(IsNak(r[0], 0x0A, 0x04));
+    Parsed r = One(v, VersionPoll());
+    EXPECT_TRUE(IsNak(r, 0x0A, 0x04));
 }
 
 TEST(DeviceModelFaults, SilentDeviceIgnoresFramesAfterK) {
@@ -395,27 +376,32 @@ TEST(DeviceModelFaults, DelaysSplitsAndAckOnlyDelays) {
 }
 
 TEST(DeviceModelFaults, NoiseComesBeforeEveryReplyWithoutASyncPair) {
-    auto noisy = [](uint64_t seed) {
+    auto noisy = [](uint64_t seed, uint32_t bytes) {
         DeviceConfig c;
-        c.faults.noiseBytes = 400;
+        c.faults.noiseBytes = bytes;
         c.faults.seed = seed;
         return ModelIn(DeviceMode::Normal, c);
     };
-    DeviceModel m = noisy(5);
+    // Enough noise that plain random bytes would hold the pair many times over.
+    const uint32_t kNoise = 300000;
+    DeviceModel m = noisy(5, kNoise);
     auto result = m.Feed(VersionPoll());
     ASSERT_EQ(result.replies.size(), 1u);
     const Bytes& bytes = result.replies[0].bytes;
-    ASSERT_EQ(bytes.size(), 400u + 72u);
-    for (size_t i = 0; i + 1 < 400; ++i) {
+    ASSERT_EQ(bytes.size(), kNoise + 72u);
+    for (size_t i = 0; i + 1 < kNoise; ++i) {
         ASSERT_FALSE(bytes[i] == 0xF1 && bytes[i + 1] == 0xD9) << "sync pair in noise at " << i;
     }
     auto r = ParseAll(bytes);
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].id, 0x04);
-    DeviceModel same = noisy(5);
-    DeviceModel other = noisy(6);
-    EXPECT_EQ(AllBytes(same.Feed(VersionPoll())), bytes);
-    EXPECT_NE(AllBytes(other.Feed(VersionPoll())), bytes);
+    DeviceModel same = noisy(5, 64);
+    DeviceModel other = noisy(6, 64);
+    Bytes first = AllBytes(same.Feed(VersionPoll()));
+    EXPECT_EQ(Bytes(first.begin(), first.begin() + 64), Bytes(bytes.begin(), bytes.begin() + 64));
+    EXPECT_NE(AllBytes(other.Feed(VersionPoll())), first);
+    // Every reply gets its own noise.
+    EXPECT_NE(AllBytes(same.Feed(VersionPoll())), first);
 }
 
 TEST(DeviceModelFaults, VanishedDeviceAnswersFrameKThenHearsNothing) {

@@ -49,18 +49,6 @@ TEST(SparseMemory, RefusesWritesPastTheAddressSpaceAndIgnoresEmptyOnes) {
     EXPECT_EQ(m.Read(0xFFFFFFFE, 2), (Bytes{1, 2}));
 }
 
-TEST(SparseMemory, SequentialWritesOfManyBlocksStayOneRegion) {
-    SparseMemory m;
-    Bytes expected;
-    for (uint32_t i = 0; i < 2000; ++i) {
-        Bytes block(2048, static_cast<uint8_t>(i));
-        m.Write(0xC0000000 + i * 2048, block);
-        expected.insert(expected.end(), block.begin(), block.end());
-    }
-    ASSERT_EQ(m.Regions().size(), 1u);
-    EXPECT_EQ(m.RegionMap().begin()->second, expected);
-}
-
 TEST(FrameJournal, LinesRoundTripAndMalformedLinesAreRejected) {
     JournalEntry e;
     e.sequence = 12;

@@ -83,23 +83,30 @@ TEST(PointText, ParsesEveryKeyAndEscape) {
         " date=2015/04/01; time=09:05:07; utc=600; lat=35.0; lon=139; kind=p; add=\\x00\r\n"
         "latraw=-5; lonraw=7; date=2020-12-31; add=\n");
     ASSERT_EQ(records.size(), 2u);
-    const PointRecordBytes& r = records[0];
-    EXPECT_EQ(At<int32_t>(r, 0), 10231);
-    EXPECT_EQ(At<uint16_t>(r, 4), 2);
-    EXPECT_EQ(r[6], 3);
-    EXPECT_EQ(At<int32_t>(r, 8), 21000000);
-    EXPECT_EQ(At<int32_t>(r, 12), 83400000);
-    EXPECT_EQ(At<uint16_t>(r, 16), 2015);
-    EXPECT_EQ(r[20], 9);
-    EXPECT_EQ(r[22], 7);
-    EXPECT_EQ(Field(r, 124, 50), "A;B");
-    EXPECT_EQ(r[174], 'p');
-    EXPECT_EQ(r[175], 0);
-    EXPECT_EQ(At<int16_t>(r, 176), 600);
-    EXPECT_EQ(At<int32_t>(records[1], 8), -5);
-    EXPECT_EQ(At<int32_t>(records[1], 12), 7);
-    EXPECT_EQ(records[1][19], 31);
-    EXPECT_EQ(records[1][175], 0);
+    PointSpec p;
+    p.gcid = 10231;
+    p.golfCourseName = "富士見ヶ丘カントリー倶楽部";
+    p.cid = 2;
+    p.courseName = "A;B";
+    p.holeNo = 3;
+    p.month = 4;
+    p.hour = 9;
+    p.minute = 5;
+    p.second = 7;
+    p.utcOffset = 600;
+    p.latitudeRaw = 21000000;
+    p.longitudeRaw = 83400000;
+    p.shotOrPutt = 'p';
+    p.additionalNo = '\0';
+    EXPECT_EQ(records[0], EncodePointRecord(p));
+    PointSpec q;  // defaults for everything not given
+    q.latitudeRaw = -5;
+    q.longitudeRaw = 7;
+    q.year = 2020;
+    q.month = 12;
+    q.day = 31;
+    q.additionalNo = '\0';
+    EXPECT_EQ(records[1], EncodePointRecord(q));
 }
 
 TEST(PointText, RawRecordsAreTakenVerbatim) {

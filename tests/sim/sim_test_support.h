@@ -1,11 +1,18 @@
 #pragma once
 // Frames built and taken apart independently of the codec, so the simulator's tests check the
 // bytes on the wire rather than the codec's view of them.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
+#include "platform/tick.h"
 #include "sim/device_model.h"
 
 namespace simtest {
@@ -137,5 +144,57 @@ inline Bytes PatternImage(size_t size, uint8_t seed = 7) {
     for (size_t i = 0; i < size; ++i) b[i] = static_cast<uint8_t>(i * 31 + seed);
     return b;
 }
+
+// A raw client of the device path, the way the tool opens it.
+class Client {
+public:
+    explicit Client(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ >= 0) {
+            termios t{};
+            ::tcgetattr(fd_, &t);
+            ::cfmakeraw(&t);
+            ::tcsetattr(fd_, TCSANOW, &t);
+        }
+    }
+    ~Client() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool Open() const { return fd_ >= 0; }
+    bool Send(const Bytes& b) {
+        return ::write(fd_, b.data(), b.size()) == static_cast<ssize_t>(b.size());
+    }
+
+    // Reads until `frames` whole frames arrived or the time is up; returns all bytes read.
+    Bytes ReadFrames(size_t frames, uint32_t timeoutMs, std::vector<size_t>* chunkSizes = nullptr) {
+        Bytes all;
+        const uint32_t deadline = platform::TickCount() + timeoutMs;
+        while (ParseAll(all).size() < frames) {
+            uint32_t left = platform::TickRemaining(platform::TickCount(), deadline);
+            if (left == 0) break;
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+            if (p.revents & (POLLHUP | POLLERR)) break;
+            uint8_t buf[4096];
+            ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n <= 0) break;
+            if (chunkSizes) chunkSizes->push_back(static_cast<size_t>(n));
+            all.insert(all.end(), buf, buf + n);
+        }
+        return all;
+    }
+
+    // What a read reports once the device has gone: hang-up, end of file or an error.
+    bool ReadFails(uint32_t timeoutMs) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(timeoutMs)) <= 0) return false;
+        uint8_t b;
+        ssize_t n = ::read(fd_, &b, 1);
+        return (p.revents & (POLLHUP | POLLERR)) != 0 && n <= 0;
+    }
+
+private:
+    int fd_ = -1;
+};
 
 }  // namespace simtest

@@ -1,0 +1,289 @@
+// devices, import-points, write-course and write-firmware: the window's jobs from a terminal.
+// Each command builds the window logic (Main) over a TerminalView, clicks the job's button and
+// runs the posted calls on this thread until the job has ended.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "app/main.h"
+#include "app/point_area.h"
+#include "app/window_texts.h"
+#include "cli/commands.h"
+#include "cli/device_probe.h"
+#include "cli/json_line.h"
+#include "cli/terminal_view.h"
+#include "platform/local_time.h"
+#include "protocol/patch_upload.h"
+#include "transfer/packed_file.h"
+#include "transport/device_dir.h"
+
+namespace cli {
+
+namespace {
+
+enum class Job { ImportPoints, WriteCourse, WriteFirmware };
+
+struct CommonOptions {
+    bool json = false;
+    std::string deviceDir;
+};
+
+struct JobOptions {
+    CommonOptions common;
+    std::string file;  // write-course, write-firmware
+    std::string out;   // import-points
+    std::string start;
+    std::string length;
+};
+
+const char* CommandName(Job job) {
+    switch (job) {
+        case Job::ImportPoints:
+            return "import-points";
+        case Job::WriteCourse:
+            return "write-course";
+        case Job::WriteFirmware:
+            return "write-firmware";
+    }
+    return "?";
+}
+
+void AddCommonOptions(CLI::App* cmd, CommonOptions& o) {
+    cmd->add_flag("--json", o.json,
+                  "One JSON object per line on stdout (progress, message, result)");
+    cmd->add_option("--device-dir", o.deviceDir,
+                    "Device directory (sets CADDORA_DEVICE_DIR; default /dev/caddora)");
+}
+
+void ApplyDeviceDir(const CommonOptions& o) {
+    if (!o.deviceDir.empty()) ::setenv("CADDORA_DEVICE_DIR", o.deviceDir.c_str(), 1);
+}
+
+std::string NoDeviceHint() {
+    return "no navigator found in " + transport::DeviceDirectory() +
+           "; is it plugged in? see README (\"Using a real navigator\")";
+}
+
+// Ends a command: the failure or success line, or the JSON result object.
+void Finish(CommandContext& ctx, const CommonOptions& o, Job job, bool ok,
+            const std::string& detail, JsonLine result = {}) {
+    const char* command = CommandName(job);
+    if (o.json) {
+        result.Add("type", "result").Add("command", command).Add("ok", ok);
+        if (!detail.empty()) result.Add("detail", detail);
+        *ctx.out << result.Str() << std::endl;
+        if (!ok) ctx.exitCode = kExitFailure;
+        return;
+    }
+    if (ok) {
+        if (!detail.empty()) *ctx.out << detail << std::endl;
+    } else {
+        ctx.Fail(command, detail);
+    }
+}
+
+// Why a click started nothing, in words a user can act on.
+std::string NoJobReason(Job job, const Main& main, const std::vector<std::string>& paths) {
+    if (paths.empty()) return NoDeviceHint();
+    if (job == Job::WriteFirmware && main.FwType) {
+        return "the navigator at " + paths.front() +
+               " does not run its boot loader; firmware can be written only in boot-loader "
+               "mode (see 'caddora-cli devices')";
+    }
+    return "cannot open " + paths.front() + "; is another program using the navigator?";
+}
+
+// Why a job ended without any message: the firmware job ends silently on a file that is not
+// a packed firmware file.
+std::string SilentEndReason(const std::string& file) {
+    const auto header =
+        transfer::ReadPackedHeader(file, transfer::PackedFileRules::FirmwareByFrames());
+    if (!header.ok()) {
+        return std::string(transfer::Describe(header.status)) + "; nothing was written";
+    }
+    return "the job ended without a result; nothing was written";
+}
+
+int64_t CountRows(const std::string& csv) {
+    std::ifstream in(csv, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int64_t lines = 0;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) {
+        ++lines;
+    }
+    return lines > 0 ? lines - 1 : 0;  // the header is the first line
+}
+
+void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
+    ApplyDeviceDir(o.common);
+    TerminalView::Options vo;
+    vo.out = ctx.out;
+    vo.err = ctx.err;
+    vo.json = o.common.json;
+    vo.errIsTerminal = ::isatty(STDERR_FILENO) == 1 && ctx.err == &std::cerr;
+    vo.unit = job == Job::ImportPoints ? "records" : "frames";
+    if (job != Job::ImportPoints) vo.fileAnswer = o.file;
+    if (!o.start.empty()) vo.settings[Setting::textUpAddr] = o.start;
+    if (!o.length.empty()) vo.settings[Setting::textUpLen] = o.length;
+
+    const std::vector<std::string> paths = AttachedDevicePaths();
+    if (paths.empty()) return Finish(ctx, o.common, job, false, NoDeviceHint());
+
+    TerminalView view(vo);
+    std::string csvPath;
+    bool started = false;
+    {
+        Main main(view);
+        view.RunPosted();
+        if (job == Job::ImportPoints) {
+            csvPath =
+                !o.out.empty()
+                    ? o.out
+                    : (std::filesystem::current_path() / (platform::LocalTimestamp() + ".csv"))
+                          .string();
+            main.pointCsvPath = csvPath;
+            main.buttonUpdata_Click();
+        } else if (job == Job::WriteCourse) {
+            main.buttonKroDown_Click();
+        } else {
+            main.buttonFwDown_Click();
+        }
+        // Every handler hands the job its buffer just before the thread starts.
+        started = main.SendPort != nullptr;
+        if (started) view.RunUntilJobEnd([&main] { return main.JobRunning(); });
+        if (!started) {
+            view.RunPosted();
+            return Finish(ctx, o.common, job, false, NoJobReason(job, main, paths));
+        }
+    }
+
+    const auto messages = view.Messages();
+    bool done = false, failed = false;
+    for (const auto& m : messages) {
+        done = done || m.text == texts::kWriteDone;
+        failed = failed || m.icon == MessageIcon::Error || m.text == texts::kFileTooLarge;
+    }
+    const bool ok = done && !failed;
+    JsonLine result;
+    std::string detail;
+    if (job == Job::ImportPoints) {
+        const int64_t rows = CountRows(csvPath);
+        result.Add("file", csvPath).Add("rows", rows);
+        detail = (ok ? "points written to " : "rows read before the failure are in ") + csvPath +
+                 " (" + std::to_string(rows) + (rows == 1 ? " row)" : " rows)");
+    } else if (!ok && messages.empty()) {
+        detail = SilentEndReason(o.file);
+    } else if (!ok) {
+        detail = "the write did not complete";
+    }
+    Finish(ctx, o.common, job, ok, detail, std::move(result));
+}
+
+void RunDevices(CommandContext& ctx, const CommonOptions& o) {
+    ApplyDeviceDir(o);
+    const std::vector<std::string> paths = AttachedDevicePaths();
+    if (paths.empty()) {
+        if (o.json) {
+            *ctx.out << JsonLine()
+                            .Add("type", "result")
+                            .Add("command", "devices")
+                            .Add("ok", false)
+                            .Add("detail", NoDeviceHint())
+                            .Str()
+                     << std::endl;
+            ctx.exitCode = kExitFailure;
+        } else {
+            ctx.Fail("devices", NoDeviceHint());
+        }
+        return;
+    }
+    for (const std::string& path : paths) {
+        const ProbedDevice device = ProbeDevice(path);
+        if (o.json) {
+            *ctx.out << JsonLine()
+                            .Add("type", "device")
+                            .Add("path", device.path)
+                            .Add("mode", ProbedModeKey(device.mode))
+                            .Add("description", ProbedModeName(device.mode))
+                            .Add("version", device.versionText)
+                            .Str()
+                     << std::endl;
+        } else {
+            *ctx.out << device.path << "  " << ProbedModeName(device.mode);
+            if (!device.versionText.empty()) *ctx.out << "  (" << device.versionText << ')';
+            *ctx.out << std::endl;
+        }
+    }
+    if (o.json) {
+        *ctx.out << JsonLine()
+                        .Add("type", "result")
+                        .Add("command", "devices")
+                        .Add("ok", true)
+                        .Add("count", static_cast<int64_t>(paths.size()))
+                        .Str()
+                 << std::endl;
+    }
+}
+
+// Validators of the hidden settings the import options feed.
+std::string CheckHex(const std::string& text) {
+    return ParsePatchEntryAddress(text) ? std::string()
+                                        : "must be a hexadecimal address of at most 8 digits";
+}
+std::string CheckLength(const std::string& text) {
+    return ParseAreaLength(text) ? std::string() : "must be a byte count from 0 to 4294967295";
+}
+
+void AddJobCommands(CLI::App& app, CommandContext& ctx) {
+    auto devices = std::make_shared<CommonOptions>();
+    CLI::App* devCmd =
+        app.add_subcommand("devices",
+                           "List the attached navigators and what each runs (boot loader, patch "
+                           "program, normal firmware, or not answering).");
+    AddCommonOptions(devCmd, *devices);
+    devCmd->callback([devices, &ctx] { RunDevices(ctx, *devices); });
+
+    auto import = std::make_shared<JobOptions>();
+    CLI::App* importCmd = app.add_subcommand(
+        "import-points",
+        "Read the saved points into a CSV file (default: yyyyMMdd_HHmmss.csv in the current "
+        "folder).");
+    importCmd->add_option("--out", import->out, "CSV file to write");
+    importCmd->add_option("--start", import->start, "Start of the point area (hexadecimal, 0)")
+        ->check(CLI::Validator(CheckHex, "HEX"));
+    importCmd->add_option("--length", import->length, "Length of the point area in bytes (786432)")
+        ->check(CLI::Validator(CheckLength, "N"));
+    AddCommonOptions(importCmd, import->common);
+    importCmd->callback([import, &ctx] { RunJob(ctx, Job::ImportPoints, *import); });
+
+    auto course = std::make_shared<JobOptions>();
+    CLI::App* courseCmd = app.add_subcommand(
+        "write-course",
+        "Write a course-data file into the navigator's flash; its name decides where "
+        "(kx20x20.bin, jis.bin, kx10x20.bin, index4.dat, packed.k16, index4.kzip).");
+    courseCmd->add_option("FILE", course->file, "Course-data file")
+        ->required()
+        ->check(CLI::ExistingFile);
+    AddCommonOptions(courseCmd, course->common);
+    courseCmd->callback([course, &ctx] { RunJob(ctx, Job::WriteCourse, *course); });
+
+    auto firmware = std::make_shared<JobOptions>();
+    CLI::App* fwCmd = app.add_subcommand(
+        "write-firmware",
+        "Write a packed firmware file (.ckfm) while the navigator runs its boot loader.");
+    fwCmd->add_option("FILE", firmware->file, "Packed firmware file")
+        ->required()
+        ->check(CLI::ExistingFile);
+    AddCommonOptions(fwCmd, firmware->common);
+    fwCmd->callback([firmware, &ctx] { RunJob(ctx, Job::WriteFirmware, *firmware); });
+}
+
+}  // namespace
+
+static const CommandRegistration kDevices(kOrderDevices, AddJobCommands);
+
+}  // namespace cli

@@ -1,0 +1,155 @@
+#include "cli/progress_display.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/json_line.h"
+
+namespace cli {
+
+namespace {
+constexpr int kBarWidth = 30;
+}
+
+ProgressDisplay::ProgressDisplay(std::ostream& out, ProgressStyle style, std::string unit)
+    : out_(out), style_(style), unit_(std::move(unit)) {}
+
+std::string ProgressDisplay::FormatDuration(uint64_t seconds) {
+    char text[32];
+    const uint64_t h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
+    if (h > 0) {
+        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(h),
+                      static_cast<unsigned long long>(m), static_cast<unsigned long long>(s));
+    } else {
+        std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(m),
+                      static_cast<unsigned long long>(s));
+    }
+    return text;
+}
+
+void ProgressDisplay::StartRange(uint64_t nowMs) {
+    rangeStartMs_ = nowMs;
+    rangeStartValue_ = value_;
+}
+
+void ProgressDisplay::SetMaximum(int32_t maximum, uint64_t nowMs) {
+    if (maximum != maximum_) {
+        maximum_ = maximum;
+        value_ = std::min(value_, maximum_);
+        StartRange(nowMs);
+    }
+    Changed(nowMs);
+}
+
+void ProgressDisplay::SetValue(int32_t value, uint64_t nowMs) {
+    const bool back = value < value_;
+    value_ = std::clamp(value, 0, std::max(maximum_, 0));
+    if (back) StartRange(nowMs);
+    Changed(nowMs);
+}
+
+void ProgressDisplay::Step(uint64_t nowMs) {
+    if (value_ < maximum_) ++value_;
+    Changed(nowMs);
+}
+
+void ProgressDisplay::SetVisible(bool visible, uint64_t nowMs) {
+    if (visible == visible_) return;
+    visible_ = visible;
+    if (visible) {
+        StartRange(nowMs);
+        lastEmitMs_.reset();
+        lastEmitValue_ = -1;
+        return;
+    }
+    // The last state is always shown before the bar goes.
+    if (value_ != lastEmitValue_ || maximum_ != lastEmitMaximum_) Emit(nowMs);
+    if (barOnLine_) {
+        out_ << '\n';
+        barOnLine_ = false;
+    }
+    out_.flush();
+}
+
+void ProgressDisplay::Interrupt() {
+    if (!barOnLine_) return;
+    out_ << "\r\033[K";
+    barOnLine_ = false;
+    out_.flush();
+    // Redraw at the next change.
+    lastEmitMs_.reset();
+}
+
+int ProgressDisplay::Percent() const {
+    if (maximum_ <= 0) return 0;
+    return static_cast<int>(static_cast<int64_t>(value_) * 100 / maximum_);
+}
+
+double ProgressDisplay::Rate(uint64_t nowMs) const {
+    const uint64_t elapsed = nowMs - rangeStartMs_;
+    if (elapsed == 0) return 0.0;
+    return (value_ - rangeStartValue_) * 1000.0 / static_cast<double>(elapsed);
+}
+
+void ProgressDisplay::Changed(uint64_t nowMs) {
+    if (!visible_) return;
+    const bool complete = value_ >= maximum_ && maximum_ > 0;
+    const bool fresh = value_ != lastEmitValue_ || maximum_ != lastEmitMaximum_;
+    if (!fresh) return;
+    const uint64_t interval = style_ == ProgressStyle::Bar    ? kBarIntervalMs
+                              : style_ == ProgressStyle::Json ? kJsonIntervalMs
+                                                              : kLineIntervalMs;
+    if (complete || !lastEmitMs_ || nowMs - *lastEmitMs_ >= interval) Emit(nowMs);
+}
+
+void ProgressDisplay::Emit(uint64_t nowMs) {
+    lastEmitMs_ = nowMs;
+    lastEmitValue_ = value_;
+    lastEmitMaximum_ = maximum_;
+    const double rate = Rate(nowMs);
+    const int32_t left = std::max(maximum_ - value_, 0);
+    const bool known = rate > 0.0;
+    const auto secondsLeft = known ? static_cast<uint64_t>(left / rate + 0.5) : 0;
+    char rateText[32];
+    std::snprintf(rateText, sizeof rateText, "%.1f", rate);
+    switch (style_) {
+        case ProgressStyle::Json: {
+            JsonLine line;
+            line.Add("type", "progress")
+                .Add("value", int64_t{value_})
+                .Add("maximum", int64_t{maximum_})
+                .Add("percent", int64_t{Percent()})
+                .Add("rate", rate)
+                .Add("unit", unit_);
+            if (known) line.Add("seconds_left", static_cast<int64_t>(secondsLeft));
+            out_ << line.Str() << '\n';
+            break;
+        }
+        case ProgressStyle::Lines:
+            out_ << "progress: " << Percent() << "% (" << value_ << '/' << maximum_ << ' ' << unit_
+                 << ')';
+            if (known) {
+                out_ << ", " << rateText << ' ' << unit_ << "/s, " << FormatDuration(secondsLeft)
+                     << " left";
+            }
+            out_ << '\n';
+            break;
+        case ProgressStyle::Bar: {
+            const int filled =
+                maximum_ > 0 ? static_cast<int>(static_cast<int64_t>(value_) * kBarWidth / maximum_)
+                             : 0;
+            out_ << "\r\033[K[" << std::string(static_cast<size_t>(filled), '#')
+                 << std::string(static_cast<size_t>(kBarWidth - filled), '.') << "] " << Percent()
+                 << "%  " << value_ << '/' << maximum_ << ' ' << unit_;
+            if (known) {
+                out_ << "  " << rateText << ' ' << unit_ << "/s  " << FormatDuration(secondsLeft)
+                     << " left";
+            }
+            barOnLine_ = true;
+            break;
+        }
+    }
+    out_.flush();
+}
+
+}  // namespace cli

@@ -1,0 +1,57 @@
+#pragma once
+// Progress of a job on a terminal: a bar with percentage, rate and time left when stderr is a
+// terminal, plain throttled lines otherwise, or JSON objects for scripts. The time is passed
+// in (milliseconds on any monotonic clock), so the output is the same for the same inputs.
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace cli {
+
+enum class ProgressStyle { Bar, Lines, Json };
+
+class ProgressDisplay {
+public:
+    // `unit` names what the progress counts ("frames", "records").
+    ProgressDisplay(std::ostream& out, ProgressStyle style, std::string unit);
+
+    void SetMaximum(int32_t maximum, uint64_t nowMs);
+    void SetValue(int32_t value, uint64_t nowMs);
+    // One more; a value that would pass the maximum stays at the maximum.
+    void Step(uint64_t nowMs);
+    void SetVisible(bool visible, uint64_t nowMs);
+    // Takes the bar off its line before other output is written (Bar style).
+    void Interrupt();
+
+    // Minimum time between two plain lines, bar redraws and JSON objects.
+    static constexpr uint64_t kLineIntervalMs = 1000;
+    static constexpr uint64_t kBarIntervalMs = 100;
+    static constexpr uint64_t kJsonIntervalMs = 250;
+
+    // "0:07", "12:03", "1:02:03".
+    static std::string FormatDuration(uint64_t seconds);
+
+private:
+    // A new range starts when the maximum changes or the value goes back.
+    void StartRange(uint64_t nowMs);
+    void Changed(uint64_t nowMs);
+    void Emit(uint64_t nowMs);
+    double Rate(uint64_t nowMs) const;
+    int Percent() const;
+
+    std::ostream& out_;
+    ProgressStyle style_;
+    std::string unit_;
+    int32_t maximum_ = 100;
+    int32_t value_ = 0;
+    bool visible_ = false;
+    uint64_t rangeStartMs_ = 0;
+    int32_t rangeStartValue_ = 0;
+    std::optional<uint64_t> lastEmitMs_;
+    int32_t lastEmitValue_ = -1;
+    int32_t lastEmitMaximum_ = -1;
+    bool barOnLine_ = false;
+};
+
+}  // namespace cli

@@ -1,0 +1,167 @@
+#include "cli/terminal_view.h"
+
+#include "cli/json_line.h"
+
+namespace cli {
+
+namespace {
+
+ProgressStyle StyleOf(const TerminalView::Options& o) {
+    if (o.json) return ProgressStyle::Json;
+    return o.errIsTerminal ? ProgressStyle::Bar : ProgressStyle::Lines;
+}
+
+const char* IconName(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Error:
+            return "error";
+        case MessageIcon::Information:
+            return "information";
+        case MessageIcon::Warning:
+            return "warning";
+        case MessageIcon::None:
+            break;
+    }
+    return "none";
+}
+
+}  // namespace
+
+TerminalView::TerminalView(Options options)
+    : options_(std::move(options)),
+      progress_(options_.json ? *options_.out : *options_.err, StyleOf(options_), options_.unit) {}
+
+TerminalView::~TerminalView() {
+    progress_.Interrupt();
+}
+
+uint64_t TerminalView::NowMs() const {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - start_)
+                                     .count());
+}
+
+void TerminalView::Post(std::function<void()> call) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.push_back(std::move(call));
+    }
+    posted_.notify_one();
+}
+
+void TerminalView::SetProgressMaximum(int32_t maximum) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    progress_.SetMaximum(maximum, NowMs());
+}
+
+void TerminalView::SetProgressValue(int32_t value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    progress_.SetValue(value, NowMs());
+}
+
+void TerminalView::StepProgress() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    progress_.Step(NowMs());
+}
+
+void TerminalView::SetProgressVisible(bool visible) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    progress_.SetVisible(visible, NowMs());
+}
+
+void TerminalView::ShowMessage(const std::string& text, const std::string& caption,
+                               MessageIcon icon) {
+    // Job threads show their own messages; keep lines whole against the progress output.
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.push_back({text, caption, icon});
+    if (options_.json) {
+        *options_.out << JsonLine()
+                             .Add("type", "message")
+                             .Add("text", text)
+                             .Add("caption", caption)
+                             .Add("icon", IconName(icon))
+                             .Str()
+                      << std::endl;
+        return;
+    }
+    progress_.Interrupt();
+    std::ostream& to = icon == MessageIcon::Error ? *options_.err : *options_.out;
+    to << (caption.empty() ? text : caption + ": " + text) << std::endl;
+}
+
+std::optional<std::string> TerminalView::AskOpenFile(const OpenFileRequest& request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fileRequests_.push_back(request);
+    return options_.fileAnswer;
+}
+
+std::string TerminalView::SettingText(Setting setting) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = options_.settings.find(setting);
+    if (it != options_.settings.end()) return it->second;
+    switch (setting) {
+        case Setting::textUpAddr:
+            return "0";
+        case Setting::textUpLen:
+            return "786432";
+        case Setting::textBoxPathUp:
+        case Setting::textBoxPathKro:
+            return "2622d";
+    }
+    return {};
+}
+
+bool TerminalView::OpenUrl(const std::string& url) {
+    *options_.out << url << std::endl;
+    return true;
+}
+
+void TerminalView::JobEnded() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobEnded_ = true;
+}
+
+void TerminalView::RunPosted() {
+    for (;;) {
+        std::function<void()> call;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (calls_.empty()) return;
+            call = std::move(calls_.front());
+            calls_.pop_front();
+        }
+        call();
+    }
+}
+
+void TerminalView::RunUntilJobEnd(const std::function<bool()>& jobAlive) {
+    // The end is posted right after the job thread clears its flag.
+    constexpr auto kGrace = std::chrono::milliseconds(1000);
+    std::optional<std::chrono::steady_clock::time_point> goneSince;
+    for (;;) {
+        RunPosted();
+        const bool alive = jobAlive();
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (jobEnded_ && calls_.empty()) return;
+        if (!alive) {
+            const auto now = std::chrono::steady_clock::now();
+            if (!goneSince) goneSince = now;
+            if (now - *goneSince >= kGrace) return;
+        }
+        // Wakes for each post; the slice bounds the look at the job's state.
+        posted_.wait_for(lock, std::chrono::milliseconds(100),
+                         [this] { return !calls_.empty() || jobEnded_; });
+    }
+}
+
+std::vector<TerminalView::Message> TerminalView::Messages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+}
+
+std::vector<OpenFileRequest> TerminalView::FileRequests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fileRequests_;
+}
+
+}  // namespace cli

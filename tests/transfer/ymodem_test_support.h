@@ -15,6 +15,7 @@
 #include <functional>
 #include <mutex>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -167,8 +168,8 @@ inline size_t TrailingCans(const std::vector<Received>& log) {
 
 // A serial port in memory: writes go to the receiver, its answers queue up for ReadByte,
 // which fails at once with the time-out error when nothing is queued. Faults: the next
-// `failWrites` writes and `failReads` reads raise the port's I/O error; `failAlways` makes
-// every operation fail.
+// `failWrites` writes and `failReads` reads, and the reads numbered in `failReadNumbers`, raise
+// the port's I/O error; `failAlways` makes every operation fail.
 class FakeSerialPort : public transfer::SerialPort {
 public:
     explicit FakeSerialPort(FakeReceiver& receiver) : rx_(receiver) {}
@@ -185,7 +186,7 @@ public:
     }
     int32_t ReadByte() override {
         ++reads;
-        if (failAlways || failReads > 0) {
+        if (failAlways || failReads > 0 || failReadNumbers.count(reads) > 0) {
             if (failReads > 0) --failReads;
             ++failures;
             throw transfer::SerialPortException("read failed");
@@ -205,6 +206,7 @@ public:
 
     int failWrites = 0;
     int failReads = 0;
+    std::set<int> failReadNumbers;  // reads counted from 1
     bool failAlways = false;
     int writes = 0;
     int reads = 0;

@@ -55,10 +55,13 @@ function(caddora_test_folder name)
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main
                                           caddora_warnings)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+    # Where the committed data files and the built programs are, also when a test runs by hand.
+    target_compile_definitions(${name} PRIVATE CADDORA_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+                                               CADDORA_TEST_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
-                   ENVIRONMENT "CADDORA_BIN_DIR=${CMAKE_BINARY_DIR}/bin;CADDORA_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+                   ENVIRONMENT "CADDORA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
 endfunction()

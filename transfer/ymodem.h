@@ -17,7 +17,9 @@
 //   - the link's read time-out for every single reply;
 //   - after the end-of-batch block, 3 s in which a 'C' is answered with the same block again
 //     (at most 3 times), since a receiver that flushes its input after ACKing the EOT throws
-//     the first copy away; an ACK, any other byte or silence ends that phase;
+//     the first copy away; an ACK, any other byte or silence ends that phase (received bytes
+//     are dropped just before the block goes out, so a 'C' that came with the EOT's ACK does
+//     not count);
 //   - the serial variant tries an I/O operation that may be repeated at most 3 times, 50 ms
 //     apart; other I/O errors end it with false and no cancel sequence.
 // Refused before anything is sent (cancel sequence, false): a file name that is empty or over

@@ -203,6 +203,9 @@ bool YmodemSession::EotPhase() {
 void YmodemSession::EndOfBatch() {
     HeaderBlock block{};
     BuildEndOfBatchBlock(block);
+    // A 'C' that came along with the EOT's ACK asks for this very block: drop it, so only a
+    // 'C' sent after the block (by a receiver that flushed it away) makes us send it again.
+    link_.DiscardInBuffer();
     link_.Send(block.data(), kYmodemHeaderBlockSize);
     // A receiver that flushed its input after ACKing the EOT asks again with 'C'.
     const uint32_t deadline = platform::TickCount() + kYmodemBatchEndWindowMs;

@@ -289,6 +289,12 @@ TEST_F(SenderFixture, ReceiverThatFlushedGetsTheBatchEndAgainOnC) {
     EXPECT_EQ(rx.Count(Kind::EndOfBatch), 2u);
 }
 
+TEST_F(SenderFixture, CThatCameWithTheEotAckDoesNotRepeatTheBatchEnd) {
+    rx.onEot = [](int) { return Bytes{kAck, kC}; };
+    EXPECT_TRUE(SendBytes(RandomBytes(10, 1)));
+    EXPECT_EQ(rx.Count(Kind::EndOfBatch), 1u);
+}
+
 TEST_F(SenderFixture, BatchEndResendsAreBounded) {
     rx.onEndOfBatch = [](int) { return Bytes{kC}; };
     EXPECT_TRUE(SendBytes(RandomBytes(10, 1)));

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "sim/pty_server.h"
+#include "sim/ymodem_receiver.h"
 
 namespace {
 
@@ -94,7 +95,8 @@ int main(int argc, char** argv) {
                           ->check(CLI::PositiveNumber);
     app.add_option("--seed", seed, "Seed of the noise bytes")->capture_default_str();
     app.add_option("--journal", journal, "Write one line per received frame to FILE");
-    app.add_option("--dump-dir", dumpDir, "Write the memory dump into DIR when stopping");
+    app.add_option("--dump-dir", dumpDir,
+                   "Write the memory dump into DIR when stopping (YMODEM files as they arrive)");
     app.add_option("--device-dir", deviceDir,
                    "Device directory (default $CADDORA_DEVICE_DIR or /dev/caddora)");
     app.add_option("--name", name, "Name of the link in the device directory")
@@ -139,6 +141,9 @@ int main(int argc, char** argv) {
     faults.seed = seed;
     config.journalPath = journal;
     config.dumpDir = dumpDir;
+    // After CFG_FWUP the device receives by YMODEM; complete files go to the dump folder.
+    config.receiverFactory =
+        sim::MakeYmodemReceiverFactory(std::make_shared<sim::YmodemStore>(dumpDir));
     config.deviceDir = deviceDir;
     config.name = name;
 

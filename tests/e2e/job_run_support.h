@@ -175,6 +175,17 @@ protected:
     // Stops the simulator (SIGTERM), which writes its memory dump.
     void StopSim() {
         if (simPid_ <= 0) return;
+        // Frames nobody answers (the reset) may still be on their way into the journal: stop
+        // once it has been quiet for a moment.
+        std::error_code ec;
+        uintmax_t size = fs::file_size(JournalPath(), ec);
+        const auto settle = Clock::now() + std::chrono::seconds(2);
+        for (int quiet = 0; quiet < 10 && Clock::now() < settle;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const uintmax_t now = fs::file_size(JournalPath(), ec);
+            quiet = now == size ? quiet + 1 : 0;
+            size = now;
+        }
         kill(simPid_, SIGTERM);
         int status = 0;
         const auto deadline = Clock::now() + std::chrono::seconds(10);

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# End-to-end throughput of the jobs (not a test): caddora-cli against caddora-sim through a pty.
+#   1. a full default point import (4,096 records) from a device that answers at once
+#   2. a 16 MiB course write (raw) to a device that answers at once; it goes to "kx20x20.bin"
+#      at 0xC0000000, since from "packed.k16"'s 0xC1100000 only 15 MiB of the course area are
+#      left on the virtual navigator
+#   3. a 1,000-frame course write to a device that acknowledges each frame 5 ms late
+# Each run is timed with /usr/bin/time (wall, and the CPU time caddora-cli used). The mode
+# queries before every job wait out their 2,000 ms when the reply lacks the text they look for,
+# and the course job pauses 1,000 ms before writing; a baseline run of the same command with
+# nothing to move measures that fixed part, and "net" is the run minus its baseline.
+#
+# Usage: bench/e2e_throughput.sh [BIN_DIR]   (default: $CADDORA_BIN_DIR, else build/bin)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=${1:-${CADDORA_BIN_DIR:-build/bin}}
+for p in caddora-cli caddora-sim; do
+    [ -x "$bin/$p" ] || { echo "missing $bin/$p (build it first)" >&2; exit 2; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/caddora-bench-XXXXXX")
+sim_pid=
+stop_sim() {
+    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+        kill -TERM "$sim_pid"
+        wait "$sim_pid" 2>/dev/null || true
+    fi
+    sim_pid=
+}
+trap 'stop_sim; rm -rf "$work"' EXIT INT TERM
+
+start_sim() {
+    stop_sim
+    "$bin/caddora-sim" --device-dir "$work/dev" "$@" >"$work/sim.out" 2>"$work/sim.err" &
+    sim_pid=$!
+    for _ in $(seq 1 200); do
+        grep -q '^ready$' "$work/sim.out" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    echo "caddora-sim did not start: $(cat "$work/sim.err")" >&2
+    exit 1
+}
+
+# Runs caddora-cli ARGS; sets wall, cpu (user + system seconds).
+timed_cli() {
+    /usr/bin/time -f '%e %U %S' -o "$work/time" "$bin/caddora-cli" "$@" --device-dir "$work/dev" \
+        >"$work/cli.out" 2>"$work/cli.err" || {
+        echo "caddora-cli $* failed: $(cat "$work/cli.err")" >&2
+        exit 1
+    }
+    read -r wall user sys <"$work/time"
+    cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')
+}
+
+report() {  # name, frames, wall, baseline wall, cpu, target
+    local name=$1 frames=$2 w=$3 base=$4 c=$5 target=$6
+    awk -v n="$name" -v f="$frames" -v w="$w" -v b="$base" -v c="$c" -v t="$target" 'BEGIN {
+        net = w - b; rate = net > 0 ? f / net : 0
+        printf "%-38s wall %6.2f s  net %6.2f s  %8.0f frames/s  cpu %5.2f s (%4.1f %% of wall)  target %s\n",
+            n, w, net, rate, c, 100 * c / w, t }'
+}
+
+mkdir -p "$work/dev" "$work/data"
+
+echo "== point import, 4,096 records"
+start_sim --mode patch --synthetic-points 4096
+timed_cli import-points --out "$work/base.csv" --length 0
+base=$wall
+timed_cli import-points --out "$work/points.csv"
+rows=$(($(wc -l <"$work/points.csv") - 1))
+[ "$rows" -eq 4096 ] || { echo "expected 4096 rows, got $rows" >&2; exit 1; }
+report "import 4096 records" 4096 "$wall" "$base" "$cpu" "net <= 2 s"
+
+echo "== course write, 16 MiB"
+: >"$work/data/kx20x20.bin"
+timed_cli write-course "$work/data/kx20x20.bin"
+base=$wall
+head -c $((16 << 20)) /dev/urandom >"$work/data/kx20x20.bin"
+timed_cli write-course "$work/data/kx20x20.bin"
+report "course write 16 MiB (8192 frames)" 8192 "$wall" "$base" "$cpu" "net <= 4 s"
+
+echo "== course write, 1,000 frames, acknowledgements 5 ms late"
+start_sim --mode patch --ack-delay-ms 5
+: >"$work/data/packed.k16"
+timed_cli write-course "$work/data/packed.k16"
+base=$wall
+head -c $((1000 * 2048)) /dev/urandom >"$work/data/packed.k16"
+timed_cli write-course "$work/data/packed.k16"
+report "course write 1000 frames, 5 ms acks" 1000 "$wall" "$base" "$cpu" "cpu <= 5 % of wall"

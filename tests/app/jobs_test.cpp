@@ -1,0 +1,179 @@
+// The jobs through the window logic, where an end-to-end run cannot look: the connection left
+// open, failure paths of the point import, and answers no virtual navigator gives.
+#include <poll.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/window_texts.h"
+#include "app_fixture.h"
+#include "protocol/fur_codec.h"
+#include "support/pty_pair.h"
+
+namespace {
+
+using sim::DeviceMode;
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class JobsTest : public AppTest {
+protected:
+    std::string StartSimWith(sim::DeviceConfig device) {
+        if (sim_) sim_->Stop();
+        sim::SimConfig config;
+        config.deviceDir = dir_.Path();
+        config.device = std::move(device);
+        sim_ = std::make_unique<sim::SimServer>(config);
+        return sim_->Start();
+    }
+
+    // Runs until the job has ended and its posts ran; returns the messages shown.
+    std::vector<RecordingView::Message> FinishJob(Main& main) {
+        EXPECT_TRUE(main.WaitForJobEnd(30000));
+        EXPECT_TRUE(view_.Pump([&] { return view_.JobsEnded() >= 1; }));
+        return view_.Messages();
+    }
+
+    std::string CsvPath() const { return dir_.Path() + "-points.csv"; }
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::remove(CsvPath(), ec);
+        AppTest::TearDown();
+    }
+};
+
+TEST_F(JobsTest, UnknownCourseFileNameKeepsTheConnection) {
+    StartSim(DeviceMode::Patch);
+    Main main(view_);
+    const std::string file = dir_.Path() + "-JIS.BIN";
+    std::ofstream(file) << "data";
+    view_.AnswerFileDialog(file);
+    main.buttonKroDown_Click();
+    const auto messages = FinishJob(main);
+    std::filesystem::remove(file);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Error!");
+    EXPECT_TRUE(main.deviceCon);
+    EXPECT_EQ(view_.Tabs(), true);
+    EXPECT_EQ(view_.BarVisible(), false);
+    EXPECT_EQ(FramesOf(0xF4, 0x05), 0);
+}
+
+TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile_Slow) {
+    // Frame 3 is the first patch packet: refused.
+    sim::FaultConfig faults;
+    faults.nakFrames = {3};
+    StartSim(DeviceMode::Boot, faults);
+    Main main(view_);
+    main.pointCsvPath = CsvPath();
+    main.buttonUpdata_Click();
+    const auto messages = FinishJob(main);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Error!");
+    EXPECT_EQ(messages[0].caption, "Error");
+    EXPECT_TRUE(std::filesystem::exists(CsvPath()));
+    EXPECT_EQ(std::filesystem::file_size(CsvPath()), 0u);
+    // The end is the same on every path: reset, window enabled, connection closed. The reset
+    // is not answered, so it may reach the journal a moment after the job ended.
+    EXPECT_TRUE(sim_->WaitForFrames(4, 2000));
+    EXPECT_EQ(FramesOf(0x06, 0x40), 1);
+    EXPECT_FALSE(main.deviceCon);
+    EXPECT_EQ(view_.Tabs(), true);
+}
+
+TEST_F(JobsTest, PointImportFromUnidentifiedFlashIsAnError_Slow) {
+    sim::DeviceConfig device;
+    device.mode = DeviceMode::Patch;
+    device.spinorId = {0xFF, 0xFF, 0x00, 0x00};
+    StartSimWith(device);
+    Main main(view_);
+    main.pointCsvPath = CsvPath();
+    main.buttonUpdata_Click();
+    const auto messages = FinishJob(main);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Error!");
+    EXPECT_EQ(std::filesystem::file_size(CsvPath()), 0u);
+    EXPECT_EQ(FramesOf(0xF4, 0x31), 0);
+}
+
+TEST_F(JobsTest, PointImportOfAnEmptyAreaCompletesWithAnEmptyFile) {
+    StartSim(DeviceMode::Patch);
+    view_.SetSetting(Setting::textUpLen, "0");
+    Main main(view_);
+    main.pointCsvPath = CsvPath();
+    main.buttonUpdata_Click();
+    const auto messages = FinishJob(main);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "データの書込みが完了しました。");
+    EXPECT_EQ(messages[0].caption, "");
+    EXPECT_FALSE(messages[0].fromUiThread);
+    EXPECT_EQ(std::filesystem::file_size(CsvPath()), 0u);
+}
+
+// A navigator played on a pty: it runs the patch program, names its flash, and answers every
+// flash read with only `replyBytes` bytes.
+class ShortReplyDevice {
+public:
+    ShortReplyDevice(ScopedDeviceDir& dir, size_t replyBytes) : replyBytes_(replyBytes) {
+        dir.Link("navigator0", pty_.SlavePath());
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~ShortReplyDevice() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    void Serve() {
+        std::vector<uint8_t> held;
+        while (!stop_) {
+            pollfd p{pty_.Master(), POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            uint8_t buf[4096];
+            const ssize_t n = read(pty_.Master(), buf, sizeof buf);
+            if (n <= 0) continue;
+            held.insert(held.end(), buf, buf + n);
+            for (;;) {
+                FUR_DATA r{PARSE_NO_FRAME, {}, 0, 0};
+                const uint32_t used = parsefur(held.data(), static_cast<uint32_t>(held.size()), &r);
+                if (used == 0) break;
+                const uint16_t code = r.status == PARSE_OK ? FurCode(r.command) : 0;
+                held.erase(held.begin(), held.begin() + used);
+                if (code == 0x0A04) {
+                    const std::string text = "BOOT E3 TEST";
+                    std::vector<uint8_t> payload(text.begin(), text.end());
+                    payload.resize(64, 0);
+                    pty_.Send(MakeFrame(VERSION_DATA, payload));
+                } else if (code == 0xF430) {
+                    const std::vector<uint8_t> id = {0xC2, 0x20, 0x18, 0x00};
+                    pty_.Send(MakeFrame(BOOT2_SPINORID_DATA, id));
+                } else if (code == 0xF431) {
+                    pty_.Send(
+                        MakeFrame(BOOT2_SPINORRD_DATA, std::vector<uint8_t>(replyBytes_, 0x11)));
+                }
+            }
+        }
+    }
+
+    PtyPair pty_;
+    size_t replyBytes_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(JobsTest, AShortAnswerToAFlashReadIsAnError) {
+    ShortReplyDevice device(dir_, 100);
+    Main main(view_);
+    main.pointCsvPath = CsvPath();
+    main.buttonUpdata_Click();
+    const auto messages = FinishJob(main);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Error!");
+    // The header was written before the first request; no row from a partial record.
+    EXPECT_EQ(Slurp(CsvPath()).size(), 136u);
+}
+
+}  // namespace

@@ -27,6 +27,7 @@
 #include "app/main_view.h"
 #include "platform/byte_stream.h"
 #include "protocol/device_commands.h"
+#include "transfer/ymodem.h"
 #include "transport/fifo_stream.h"
 #include "transport/sync_stream.h"
 #include "transport/usb_link.h"
@@ -119,6 +120,17 @@ public:
     void KrodownThread();
     void UpdataThread();
 
+    // --- Firmware transfer by YMODEM (app/ymodem_transfer.cpp) --------------------------------
+    // Like a click: connects, hands the job the buffer and starts YmodemThread on the packed
+    // file at `path`. False when no connection could be opened or a job runs.
+    bool StartYmodemTransfer(const std::string& path);
+    // Job body: update mode by frames, then the packed file's payload by YMODEM; "Error!" on
+    // any failure, nothing on success.
+    void YmodemThread();
+    // Body of ModemTrd: posts the progress of the record in sendModem every 10 ms until it is
+    // finished.
+    void readSendModem();
+
     // --- For the jobs: progress-bar settings carried out on the UI thread, in order ---------
     void PostProgressRange(int32_t maximum, int32_t value);
     void PostProgressStep();
@@ -167,6 +179,10 @@ public:
     UpdateE ErrorShowDelegate;
     bool patchStatus = false;
     std::array<uint8_t, kBootMemoryLength> bootMemory{};
+    // The YMODEM transfer's record (replaced for each transfer) and its progress thread, which
+    // posts through UpdateProgressDelegate; joined by the job, or at the latest with Main.
+    std::shared_ptr<transfer::Ymodem> sendModem;
+    std::jthread ModemTrd;
 
 private:
     using JobBody = void (Main::*)();

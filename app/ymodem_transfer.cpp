@@ -1,0 +1,96 @@
+// Firmware transfer by YMODEM: the device is switched into update mode with two acknowledged
+// frames, asks for the file with 'C', and the sender hands it the packed file's payload while
+// ModemTrd shows the progress.
+#include <algorithm>
+
+#include "app/main.h"
+#include "platform/tick.h"
+#include "protocol/fur_codec.h"
+#include "transfer/packed_file.h"
+
+namespace {
+
+// Each update-mode frame must be acknowledged within this time.
+constexpr uint32_t kModeAckMs = 3000;
+// How long the device may take to ask for the file.
+constexpr uint32_t kFirstCMs = 5000;
+constexpr uint32_t kWaitSliceMs = 20;
+constexpr uint8_t kC = 0x43;
+
+// Drops stale input, sends `frame` and waits for its acknowledgement.
+bool SendAcknowledged(Main& main, FIFOStream& port, const std::vector<uint8_t>& frame,
+                      FUR_CMD_NAME command) {
+    if (frame.empty()) return false;
+    port.DiscardInBuffer();
+    port.SendCmd(frame.data(), 0, static_cast<int32_t>(frame.size()));
+    const auto deadline = static_cast<int32_t>(platform::TickCount() + kModeAckMs);
+    return main.WaitForAck(&port, deadline, static_cast<uint32_t>(command)) == kAckAccepted;
+}
+
+// Reads until the receiver's 'C'; the time-out error after kFirstCMs without one.
+void AwaitFirstC(FIFOStream& port) {
+    const uint32_t deadline = platform::TickCount() + kFirstCMs;
+    for (;;) {
+        uint8_t b = 0;
+        while (port.Read(&b, 0, 1) == 1) {
+            if (b == kC) return;
+        }
+        const uint32_t left = platform::TickRemaining(platform::TickCount(), deadline);
+        if (left == 0 || !port.IsOpen()) throw TimeoutException("ReadByte Timeout");
+        port.WaitForData(std::min(left, kWaitSliceMs));
+    }
+}
+
+}  // namespace
+
+bool Main::StartYmodemTransfer(const std::string& path) {
+    if (JobRunning() || !ConnectRefDev()) return false;
+    auto stream = CurrentStream();
+    if (!stream) return false;
+    stream->ReadTimeout(kJobReadTimeoutMs);
+    SendPort = stream;
+    filePath = path;
+    return StartJob(&Main::YmodemThread, JobButton::FwDown);
+}
+
+void Main::YmodemThread() {
+    UpdateButtonDelegate(false);
+    bool ok = false;
+    try {
+        FIFOStream* port = SendPort.get();
+        // Checked first, so a wrong file leaves the device as it was.
+        platform::FileStream file(filePath);
+        const transfer::PackedHeader header = transfer::ReadPackedHeader(
+            file, file.Length(), transfer::PackedFileRules::FirmwareByYmodem());
+        const FUR_PACKET_CFG_CFG config{2, 7};
+        const FUR_PACKET_CFG_FWUP update{16};
+        if (port && header.ok() &&
+            SendAcknowledged(*this, *port, MakeFrame(CFG_CFG, RecordBytes(config)), CFG_CFG) &&
+            SendAcknowledged(*this, *port, MakeFrame(CFG_FWUP, RecordBytes(update)), CFG_FWUP)) {
+            if (ModemTrd.joinable()) ModemTrd.join();
+            sendModem = std::make_shared<transfer::Ymodem>();
+            ModemTrd = std::jthread(&Main::readSendModem, this);
+            AwaitFirstC(*port);
+            file.Seek(header.gzipOffset);
+            ok = sendModem->sendPackets(file, *port, true);
+        }
+    } catch (const std::exception&) {
+        ok = false;  // time-out, unreadable file, a failing link: the transfer failed
+    }
+    if (sendModem) sendModem->finished = true;
+    if (ModemTrd.joinable()) ModemTrd.join();
+    UpdateButtonDelegate(true);
+    DisconnectRevDev();
+    if (!ok) ErrorShowDelegate();
+}
+
+void Main::readSendModem() {
+    const std::shared_ptr<transfer::Ymodem> modem = sendModem;
+    if (!modem) return;
+    while (!modem->finished) {
+        platform::SleepMs(10);
+        progressMax = modem->fileSize;
+        const int32_t sent = modem->fileSize - modem->bytesLeft;
+        UpdateProgressDelegate(sent >= 0 && sent <= progressMax ? sent : 0);
+    }
+}

@@ -1,0 +1,181 @@
+// The terminal side of caddora-cli: progress output, JSON lines, device modes, and the view's
+// event loop and messages.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <thread>
+
+#include "cli/device_probe.h"
+#include "cli/json_line.h"
+#include "cli/progress_display.h"
+#include "cli/terminal_view.h"
+
+namespace cli {
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(ProgressLines, ThrottledToOneASecondWithRateAndTimeLeft) {
+    std::ostringstream out;
+    ProgressDisplay p(out, ProgressStyle::Lines, "frames");
+    p.SetVisible(true, 0);
+    p.SetMaximum(200, 0);
+    for (int i = 1; i <= 200; ++i) p.Step(20 * static_cast<uint64_t>(i));
+    p.SetVisible(false, 4000);
+    const std::vector<std::string> expected = {
+        "progress: 0% (0/200 frames)",
+        "progress: 25% (50/200 frames), 50.0 frames/s, 0:03 left",
+        "progress: 50% (100/200 frames), 50.0 frames/s, 0:02 left",
+        "progress: 75% (150/200 frames), 50.0 frames/s, 0:01 left",
+        "progress: 100% (200/200 frames), 50.0 frames/s, 0:00 left",
+    };
+    EXPECT_EQ(Lines(out.str()), expected);
+}
+
+TEST(ProgressLines, AGoingBackValueStartsANewRangeAndHidingShowsTheLastState) {
+    std::ostringstream out;
+    ProgressDisplay p(out, ProgressStyle::Lines, "records");
+    p.SetVisible(true, 0);
+    p.SetMaximum(10, 0);
+    p.SetValue(10, 500);  // complete: shown at once
+    p.SetValue(1, 600);   // a new range (the next chunk)
+    p.SetValue(4, 900);   // within the second: held back
+    p.SetVisible(false, 1100);
+    const auto lines = Lines(out.str());
+    ASSERT_EQ(lines.size(), 3u) << out.str();
+    EXPECT_EQ(lines[1], "progress: 100% (10/10 records), 20.0 records/s, 0:00 left");
+    // Three records in half a second since the range restarted at value 1.
+    EXPECT_EQ(lines[2], "progress: 40% (4/10 records), 6.0 records/s, 0:01 left");
+}
+
+TEST(ProgressBar, RedrawsInPlaceAndEndsItsLineWhenHidden) {
+    std::ostringstream out;
+    ProgressDisplay p(out, ProgressStyle::Bar, "frames");
+    p.SetVisible(true, 0);
+    p.SetMaximum(4, 0);
+    p.Step(1000);
+    p.Step(2000);
+    p.SetVisible(false, 2000);
+    const std::string text = out.str();
+    EXPECT_NE(text.find("\r\033[K[###############...............] 50%  2/4 frames  1.0 frames/s  "
+                        "0:02 left"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+}
+
+TEST(ProgressJson, OneObjectPerLine) {
+    std::ostringstream out;
+    ProgressDisplay p(out, ProgressStyle::Json, "frames");
+    p.SetVisible(true, 0);
+    p.SetMaximum(2, 0);
+    p.Step(500);
+    p.Step(1000);
+    const auto lines = Lines(out.str());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(),
+              "{\"type\":\"progress\",\"value\":2,\"maximum\":2,\"percent\":100,\"rate\":2.000,"
+              "\"unit\":\"frames\",\"seconds_left\":0}");
+}
+
+TEST(ProgressDuration, MinutesAndHours) {
+    EXPECT_EQ(ProgressDisplay::FormatDuration(0), "0:00");
+    EXPECT_EQ(ProgressDisplay::FormatDuration(61), "1:01");
+    EXPECT_EQ(ProgressDisplay::FormatDuration(3723), "1:02:03");
+}
+
+TEST(Json, StringsAreEscapedAndUtf8PassesThrough) {
+    EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(JsonString(std::string("x\0y\r\n", 5)), "\"x\\u0000y\\r\\n\"");
+    EXPECT_EQ(JsonString("完了"), "\"完了\"");
+    EXPECT_EQ(JsonLine().Add("ok", true).Add("n", int64_t{-3}).Add("s", "t").Str(),
+              "{\"ok\":true,\"n\":-3,\"s\":\"t\"}");
+}
+
+TEST(DeviceModes, TheVersionTextTellsTheMode) {
+    EXPECT_EQ(ModeOfVersionText(std::nullopt), ProbedMode::NotAnswering);
+    EXPECT_EQ(ModeOfVersionText("MDL4200 BOOT V2.10"), ProbedMode::BootLoader);
+    EXPECT_EQ(ModeOfVersionText("boot"), ProbedMode::BootLoader);
+    EXPECT_EQ(ModeOfVersionText("Boot"), ProbedMode::NormalFirmware);
+    EXPECT_EQ(ModeOfVersionText("MDL4200 E3 PATCH V1.02"), ProbedMode::PatchProgram);
+    EXPECT_EQ(ModeOfVersionText("BOOT E3"), ProbedMode::PatchProgram);
+    EXPECT_EQ(ModeOfVersionText(""), ProbedMode::NormalFirmware);
+}
+
+class TerminalViewTest : public ::testing::Test {
+protected:
+    TerminalView::Options Opts(bool json = false) {
+        TerminalView::Options o;
+        o.out = &out_;
+        o.err = &err_;
+        o.json = json;
+        o.fileAnswer = "/data/fw.ckfm";
+        o.settings[Setting::textUpLen] = "200";
+        return o;
+    }
+    std::ostringstream out_, err_;
+};
+
+TEST_F(TerminalViewTest, MessagesBecomeLinesErrorsOnStderr) {
+    TerminalView view(Opts());
+    view.ShowMessage("Error!", "Error", MessageIcon::Error);
+    view.ShowMessage("データの書込みが完了しました。", "", MessageIcon::None);
+    EXPECT_EQ(err_.str(), "Error: Error!\n");
+    EXPECT_EQ(out_.str(), "データの書込みが完了しました。\n");
+    EXPECT_EQ(view.Messages().size(), 2u);
+}
+
+TEST_F(TerminalViewTest, JsonMessagesAndSettingsAndTheFileAnswer) {
+    TerminalView view(Opts(true));
+    view.ShowMessage("Incorrect checksum", "Error", MessageIcon::Error);
+    EXPECT_EQ(out_.str(),
+              "{\"type\":\"message\",\"text\":\"Incorrect checksum\",\"caption\":\"Error\","
+              "\"icon\":\"error\"}\n");
+    EXPECT_TRUE(err_.str().empty());
+    EXPECT_EQ(view.SettingText(Setting::textUpLen), "200");
+    EXPECT_EQ(view.SettingText(Setting::textUpAddr), "0");
+    EXPECT_EQ(view.SettingText(Setting::textBoxPathKro), "2622d");
+    EXPECT_EQ(view.AskOpenFile({"ckfm", "Packed Firmware Files|*.ckfm", ""}), "/data/fw.ckfm");
+    EXPECT_EQ(view.FileRequests().at(0).filter, "Packed Firmware Files|*.ckfm");
+}
+
+TEST_F(TerminalViewTest, TheLoopRunsPostsInOrderUntilTheJobEnds) {
+    TerminalView view(Opts());
+    std::vector<int> order;
+    const auto self = std::this_thread::get_id();
+    bool allHere = true;
+    std::atomic<bool> alive{true};
+    std::thread job([&] {
+        for (int i = 0; i < 100; ++i) {
+            view.Post([&, i] {
+                order.push_back(i);
+                allHere = allHere && std::this_thread::get_id() == self;
+            });
+        }
+        alive = false;
+        view.Post([&] { view.JobEnded(); });
+    });
+    view.RunUntilJobEnd([&] { return alive.load(); });
+    job.join();
+    ASSERT_EQ(order.size(), 100u);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(order[static_cast<size_t>(i)], i);
+    EXPECT_TRUE(allHere);
+}
+
+TEST_F(TerminalViewTest, AJobThatNeverPostsItsEndStillEndsTheLoop) {
+    TerminalView view(Opts());
+    const auto start = std::chrono::steady_clock::now();
+    view.RunUntilJobEnd([] { return false; });
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(waited, std::chrono::seconds(10));
+}
+
+}  // namespace
+}  // namespace cli

@@ -1,0 +1,114 @@
+// ymodem: the firmware transfer by YMODEM from a terminal. Builds the window logic over a
+// TerminalView, starts the transfer like a click and runs the posted calls until it ends.
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "app/main.h"
+#include "cli/commands.h"
+#include "cli/device_probe.h"
+#include "cli/json_line.h"
+#include "cli/terminal_view.h"
+#include "transfer/packed_file.h"
+#include "transport/device_dir.h"
+
+namespace cli {
+
+namespace {
+
+constexpr const char* kCommand = "ymodem";
+
+struct YmodemOptions {
+    std::string file;
+    bool json = false;
+    std::string deviceDir;
+};
+
+void Finish(CommandContext& ctx, const YmodemOptions& o, bool ok, const std::string& detail,
+            JsonLine result = {}) {
+    if (o.json) {
+        result.Add("type", "result").Add("command", kCommand).Add("ok", ok);
+        if (!detail.empty()) result.Add("detail", detail);
+        *ctx.out << result.Str() << std::endl;
+        if (!ok) ctx.exitCode = kExitFailure;
+    } else if (ok) {
+        *ctx.out << detail << std::endl;
+    } else {
+        ctx.Fail(kCommand, detail);
+    }
+}
+
+// Why the transfer failed, as far as the file tells; the device's side shows in "Error!".
+std::string FailureDetail(const std::string& file) {
+    const auto header =
+        transfer::ReadPackedHeader(file, transfer::PackedFileRules::FirmwareByYmodem());
+    if (!header.ok()) return std::string(transfer::Describe(header.status)) + "; nothing was sent";
+    return "the transfer did not complete";
+}
+
+void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
+    if (!o.deviceDir.empty()) ::setenv("CADDORA_DEVICE_DIR", o.deviceDir.c_str(), 1);
+    const std::vector<std::string> paths = AttachedDevicePaths();
+    if (paths.empty()) {
+        return Finish(ctx, o, false,
+                      "no navigator found in " + transport::DeviceDirectory() +
+                          "; is it plugged in? see README (\"Using a real navigator\")");
+    }
+    TerminalView::Options vo;
+    vo.out = ctx.out;
+    vo.err = ctx.err;
+    vo.json = o.json;
+    vo.errIsTerminal = ::isatty(STDERR_FILENO) == 1 && ctx.err == &std::cerr;
+    vo.unit = "bytes";
+    vo.fileAnswer = o.file;
+    TerminalView view(vo);
+
+    bool started = false;
+    int64_t size = -1, left = -1;
+    {
+        Main main(view);
+        view.RunPosted();
+        started = main.StartYmodemTransfer(o.file);
+        if (started) {
+            view.RunUntilJobEnd([&main] { return main.JobRunning(); });
+        } else {
+            view.RunPosted();
+        }
+        if (main.sendModem) {
+            size = main.sendModem->fileSize;
+            left = main.sendModem->bytesLeft;
+        }
+    }
+    if (!started) {
+        return Finish(ctx, o, false,
+                      "cannot open " + paths.front() + "; is another program using the navigator?");
+    }
+    bool failed = false;
+    for (const auto& m : view.Messages()) failed = failed || m.icon == MessageIcon::Error;
+    const bool ok = !failed && size >= 0 && left == 0;
+    JsonLine result;
+    if (size >= 0) result.Add("bytes", size);
+    Finish(ctx, o, ok,
+           ok ? "sent " + std::to_string(size) + " bytes of " + o.file : FailureDetail(o.file),
+           std::move(result));
+}
+
+void AddYmodemCommand(CLI::App& app, CommandContext& ctx) {
+    auto o = std::make_shared<YmodemOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "ymodem",
+        "Send a packed firmware file (.ckfm, package type 3) by YMODEM: the navigator is "
+        "switched into update mode, then receives the unpacked payload.");
+    cmd->add_option("FILE", o->file, "Packed firmware file")->required()->check(CLI::ExistingFile);
+    cmd->add_flag("--json", o->json,
+                  "One JSON object per line on stdout (progress, message, result)");
+    cmd->add_option("--device-dir", o->deviceDir,
+                    "Device directory (sets CADDORA_DEVICE_DIR; default /dev/caddora)");
+    cmd->callback([o, &ctx] { RunYmodem(ctx, *o); });
+}
+
+}  // namespace
+
+static const CommandRegistration kYmodem(kOrderYmodem, AddYmodemCommand);
+
+}  // namespace cli

@@ -24,10 +24,13 @@ struct YmodemOptions {
     std::string deviceDir;
 };
 
+// `bytes`: the payload's size once the transfer knew it, else -1.
 void Finish(CommandContext& ctx, const YmodemOptions& o, bool ok, const std::string& detail,
-            JsonLine result = {}) {
+            int64_t bytes = -1) {
     if (o.json) {
+        JsonLine result;
         result.Add("type", "result").Add("command", kCommand).Add("ok", ok);
+        if (bytes >= 0) result.Add("bytes", bytes);
         if (!detail.empty()) result.Add("detail", detail);
         *ctx.out << result.Str() << std::endl;
         if (!ok) ctx.exitCode = kExitFailure;
@@ -86,11 +89,9 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
     bool failed = false;
     for (const auto& m : view.Messages()) failed = failed || m.icon == MessageIcon::Error;
     const bool ok = !failed && size >= 0 && left == 0;
-    JsonLine result;
-    if (size >= 0) result.Add("bytes", size);
     Finish(ctx, o, ok,
            ok ? "sent " + std::to_string(size) + " bytes of " + o.file : FailureDetail(o.file),
-           std::move(result));
+           size);
 }
 
 void AddYmodemCommand(CLI::App& app, CommandContext& ctx) {

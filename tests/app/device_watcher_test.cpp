@@ -170,9 +170,9 @@ TEST_F(DeviceWatcherTest, AThrowingHandlerDoesNotEndTheWatching) {
     ASSERT_TRUE(changes_.WaitFor(2));
 }
 
-TEST_F(DeviceWatcherTest, WithUdevRequestedItStillReportsDirectoryChanges) {
+TEST_F(DeviceWatcherTest, WithTheUdevMonitorInThePollDirectoryChangesStillCount) {
     const fs::path dir = root_.Path();
-    DeviceWatcher::Options options;
+    DeviceWatcher::Options options;  // udev on, as the window uses it
     options.coalesceMs = 50;
     DeviceWatcher watcher(
         dir.string(), [this] { changes_.Bump(); }, options);

@@ -98,17 +98,6 @@ TEST_F(AppTest, ChangeWhileAttachedKeepsTheConnectionAndQueriesAgain) {
     EXPECT_TRUE(Enabled(JobButton::FwDown));
 }
 
-TEST_F(AppTest, ModeChangeIsSeenByTheNextCheck_Slow) {
-    StartSim(DeviceMode::Boot);
-    Main main(view_);
-    ASSERT_TRUE(Enabled(JobButton::FwDown));
-    sim_->WithModel([](sim::DeviceModel& m) { m.SetMode(DeviceMode::Normal); });
-    main.CheckDeviceStatus();
-    EXPECT_TRUE(main.FwType);
-    EXPECT_FALSE(Enabled(JobButton::FwDown));
-    EXPECT_TRUE(Enabled(JobButton::KroDown));
-}
-
 TEST_F(AppTest, UnplugDisablesButtonsAndClosesTheConnection) {
     StartSim(DeviceMode::Boot);
     Main main(view_);

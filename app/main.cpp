@@ -333,10 +333,3 @@ void Main::ShowJobMessage(const std::string& text, const std::string& caption, M
 std::string Main::SettingText(Setting setting) {
     return view_.SettingText(setting);
 }
-
-void Main::PlaceholderJob() {
-    UpdateButtonDelegate(false);
-    DisconnectRevDev();
-    ErrorShowDelegate();
-    UpdateButtonDelegate(true);
-}

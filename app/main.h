@@ -194,8 +194,6 @@ private:
     void PostToUi(std::function<void()> call);
     bool ConnectLocked();
     void DisconnectLocked();
-    // Temporary body of the jobs whose workflows are not here yet.
-    void PlaceholderJob();
 
     MainView& view_;
     // The command set, bound to patchStatus, bootMemory and kroType above.

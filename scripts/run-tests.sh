@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: a normal build with warnings as
 # errors, then the same tests under AddressSanitizer + UndefinedBehaviorSanitizer, then the
-# threaded tests under ThreadSanitizer. Set CADDORA_QUICK=1 to run the normal build only.
+# threaded tests under ThreadSanitizer, and a short run of every fuzz target.
+# Set CADDORA_QUICK=1 to run the normal build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,4 +30,6 @@ if [ "${CADDORA_QUICK:-0}" != 1 ]; then
     build_and_test build-asan "" -DCMAKE_BUILD_TYPE=Debug "-DCADDORA_SANITIZE=address;undefined"
     export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
     build_and_test build-tsan "-L unit" -DCMAKE_BUILD_TYPE=Debug -DCADDORA_SANITIZE=thread -DCADDORA_GUI=OFF
+    echo "=== short fuzz runs"
+    bash scripts/run-fuzz.sh "${CADDORA_FUZZ_SECONDS:-20}"
 fi

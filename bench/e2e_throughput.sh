@@ -62,28 +62,37 @@ report() {  # name, frames, wall, baseline wall, cpu, target
 
 mkdir -p "$work/dev" "$work/data"
 
+# Every run starts a fresh simulator: a job resets the navigator at its end, and the mode it
+# restarts in answers the version queries differently (and more slowly).
+run() {  # sim args..., --, cli args...
+    local sim_args=()
+    while [ "$1" != -- ]; do sim_args+=("$1"); shift; done
+    shift
+    start_sim "${sim_args[@]}"
+    timed_cli "$@"
+    stop_sim
+}
+
 echo "== point import, 4,096 records"
-start_sim --mode patch --synthetic-points 4096
-timed_cli import-points --out "$work/base.csv" --length 0
+run --mode patch --synthetic-points 4096 -- import-points --out "$work/base.csv" --length 0
 base=$wall
-timed_cli import-points --out "$work/points.csv"
+run --mode patch --synthetic-points 4096 -- import-points --out "$work/points.csv"
 rows=$(($(wc -l <"$work/points.csv") - 1))
 [ "$rows" -eq 4096 ] || { echo "expected 4096 rows, got $rows" >&2; exit 1; }
 report "import 4096 records" 4096 "$wall" "$base" "$cpu" "net <= 2 s"
 
 echo "== course write, 16 MiB"
 : >"$work/data/kx20x20.bin"
-timed_cli write-course "$work/data/kx20x20.bin"
+run --mode patch -- write-course "$work/data/kx20x20.bin"
 base=$wall
 head -c $((16 << 20)) /dev/urandom >"$work/data/kx20x20.bin"
-timed_cli write-course "$work/data/kx20x20.bin"
+run --mode patch -- write-course "$work/data/kx20x20.bin"
 report "course write 16 MiB (8192 frames)" 8192 "$wall" "$base" "$cpu" "net <= 4 s"
 
 echo "== course write, 1,000 frames, acknowledgements 5 ms late"
-start_sim --mode patch --ack-delay-ms 5
 : >"$work/data/packed.k16"
-timed_cli write-course "$work/data/packed.k16"
+run --mode patch --ack-delay-ms 5 -- write-course "$work/data/packed.k16"
 base=$wall
 head -c $((1000 * 2048)) /dev/urandom >"$work/data/packed.k16"
-timed_cli write-course "$work/data/packed.k16"
+run --mode patch --ack-delay-ms 5 -- write-course "$work/data/packed.k16"
 report "course write 1000 frames, 5 ms acks" 1000 "$wall" "$base" "$cpu" "cpu <= 5 % of wall"

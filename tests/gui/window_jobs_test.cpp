@@ -1,0 +1,203 @@
+// One run of each job through the window against the virtual navigator: the buttons and tabs
+// go off and on again, the progress bar shows and hides, the job's message appears, and the
+// data reaches the device (or the CSV file the program's folder).
+#include <QEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+
+#include "gui_support.h"
+#include "platform/program_folder.h"
+#include "sim/pty_server.h"
+#include "support/scoped_device_dir.h"
+#include "transfer/packing.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Records show, hide and enable changes of the widgets it watches, in order.
+class StateLog : public QObject {
+public:
+    std::vector<std::string> events;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const std::string name = watched->objectName().toStdString();
+        auto* widget = qobject_cast<QWidget*>(watched);
+        switch (event->type()) {
+            case QEvent::Show:
+                events.push_back(name + ":shown");
+                break;
+            case QEvent::Hide:
+                events.push_back(name + ":hidden");
+                break;
+            case QEvent::EnabledChange:
+                events.push_back(name + (widget && widget->isEnabled() ? ":on" : ":off"));
+                break;
+            default:
+                break;
+        }
+        return false;
+    }
+};
+
+std::vector<uint8_t> Pattern(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> b(n);
+    for (auto& x : b) x = static_cast<uint8_t>(rng());
+    return b;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+}
+
+bool Contains(const std::vector<std::string>& events, const std::string& what) {
+    return std::find(events.begin(), events.end(), what) != events.end();
+}
+
+class WindowJobs : public ::testing::Test {
+protected:
+    void StartSim(sim::DeviceMode mode) {
+        sim::SimConfig config;
+        config.deviceDir = dir_.Path();
+        config.device.mode = mode;
+        sim_ = std::make_unique<sim::SimServer>(config);
+        sim_->Start();
+        window_ = std::make_unique<MainWindow>();
+        window_->show();
+        for (const char* name :
+             {"progressBarData", "tabControl1", "buttonUpdata", "buttonKroDown", "buttonFwDown"}) {
+            Control<QWidget>(name)->installEventFilter(&log_);
+        }
+    }
+
+    void TearDown() override {
+        window_.reset();
+        if (sim_) sim_->Stop();
+    }
+
+    template <typename T>
+    T* Control(const char* name) {
+        return window_->findChild<T*>(QString::fromLatin1(name));
+    }
+
+    // Answers the next file dialog with `path`.
+    static void AnswerFileDialog(const std::string& path) {
+        WhenModalDialogOpens<QFileDialog>([path](QFileDialog* dialog) {
+            dialog->selectFile(QString::fromStdString(path));
+            static_cast<QDialog*>(dialog)->accept();
+        });
+    }
+
+    // Waits for the job's message box, returns its text and dismisses it; then waits for the
+    // job's end.
+    QString TakeJobMessage() {
+        QMessageBox* box = nullptr;
+        EXPECT_TRUE(ProcessEventsUntil(
+            [&] {
+                for (QWidget* w : QApplication::topLevelWidgets()) {
+                    auto* b = qobject_cast<QMessageBox*>(w);
+                    if (b && b->isVisible()) box = b;
+                }
+                return box != nullptr;
+            },
+            20000));
+        if (!box) return {};
+        const QString text = box->text();
+        box->button(QMessageBox::Ok)->click();
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !window_->Logic().JobRunning(); }, 10000));
+        ProcessEventsFor(50);
+        return text;
+    }
+
+    // The window went through a job: disabled with the bar shown, then enabled with it hidden.
+    void ExpectJobStates(const char* button) {
+        const auto& e = log_.events;
+        EXPECT_TRUE(Contains(e, std::string(button) + ":off"));
+        EXPECT_TRUE(Contains(e, "tabControl1:off"));
+        EXPECT_TRUE(Contains(e, "progressBarData:shown"));
+        EXPECT_TRUE(Contains(e, "progressBarData:hidden"));
+        EXPECT_TRUE(Control<QWidget>("tabControl1")->isEnabled());
+        EXPECT_TRUE(Control<QPushButton>(button)->isEnabled());
+        EXPECT_FALSE(Control<QProgressBar>("progressBarData")->isVisible());
+    }
+
+    ScopedDeviceDir dir_;
+    std::unique_ptr<sim::SimServer> sim_;
+    std::unique_ptr<MainWindow> window_;
+    StateLog log_;
+};
+
+TEST_F(WindowJobs, PointImportWritesTheCsvBesideTheProgram) {
+    StartSim(sim::DeviceMode::Patch);
+    const fs::path folder = platform::ProgramFolder();
+    std::set<fs::path> before;
+    for (const auto& e : fs::directory_iterator(folder)) before.insert(e.path());
+
+    Control<QPushButton>("buttonUpdata")->click();
+    EXPECT_EQ(TakeJobMessage(), QString::fromUtf8("データの書込みが完了しました。"));
+    ExpectJobStates("buttonUpdata");
+
+    std::vector<fs::path> written;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        if (!before.count(e.path()) && e.path().extension() == ".csv") written.push_back(e.path());
+    }
+    ASSERT_EQ(written.size(), 1u);
+    std::ifstream in(written[0], std::ios::binary);
+    const std::string csv((std::istreambuf_iterator<char>(in)), {});
+    fs::remove(written[0]);
+    EXPECT_EQ(csv.compare(0, 3, "\xEF\xBB\xBF"), 0);
+    // The sample points: header and seven rows.
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 8);
+}
+
+TEST_F(WindowJobs, CourseWriteStoresTheFileAtItsAddress) {
+    StartSim(sim::DeviceMode::Patch);
+    const std::string named =
+        (fs::path(dir_.Path()).parent_path() / (fs::path(dir_.Path()).filename().string() + "-c"))
+            .string();
+    fs::create_directories(named);
+    const std::string path = named + "/jis.bin";
+    const auto data = Pattern(5000, 1);
+    WriteFile(path, data);
+
+    AnswerFileDialog(path);
+    Control<QPushButton>("buttonKroDown")->click();
+    EXPECT_EQ(TakeJobMessage(), QString::fromUtf8("データの書込みが完了しました。"));
+    ExpectJobStates("buttonKroDown");
+    EXPECT_EQ(Control<QLabel>("labelPackets")->text(), QStringLiteral("0"));
+    const auto stored = sim_->WrittenMemory().Read(0xC0080000, 5000);
+    EXPECT_EQ(stored, data);
+    fs::remove_all(named);
+}
+
+TEST_F(WindowJobs, FirmwareWriteInTheBootLoader) {
+    StartSim(sim::DeviceMode::Boot);
+    const std::string raw = dir_.Path() + "-fw.bin";
+    const std::string packed = dir_.Path() + "-fw.ckfm";
+    const auto image = Pattern(3000, 2);
+    WriteFile(raw, image);
+    const std::vector<uint8_t> subHeader = {2, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_TRUE(transfer::GZipOperations(false).GZipCompress(raw, packed, subHeader));
+
+    AnswerFileDialog(packed);
+    Control<QPushButton>("buttonFwDown")->click();
+    EXPECT_EQ(TakeJobMessage(), QString::fromUtf8("データの書込みが完了しました。"));
+    ExpectJobStates("buttonFwDown");
+    EXPECT_EQ(sim_->WrittenMemory().Read(0x90000000, 3000), image);
+    fs::remove(raw);
+    fs::remove(packed);
+}
+
+}  // namespace

@@ -53,15 +53,20 @@ void Main::FirmwareThread() {
     const transfer::PackedFile packed =
         transfer::ReadPackedFile(filePath, transfer::PackedFileRules::FirmwareByFrames());
     const FileVerdict verdict = SendPort ? Judge(packed) : FileVerdict::Unreadable;
+    // A refused file leaves the window as it was before the click, which disabled the button;
+    // the window never went into its busy state, so this only gives the button back.
     switch (verdict) {
         case FileVerdict::Good:
             break;
         case FileVerdict::Silent:
+            UpdateButtonDelegate(true);
             return;
         case FileVerdict::TooLarge:
+            UpdateButtonDelegate(true);
             ShowJobMessage(std::string(texts::kFileTooLarge), {}, MessageIcon::None);
             return;
         case FileVerdict::BadChecksum:
+            UpdateButtonDelegate(true);
             ShowJobMessage(std::string(texts::kBadChecksum), std::string(texts::kErrorCaption),
                            MessageIcon::Error);
             return;

@@ -113,6 +113,26 @@ TEST_F(JobsTest, PointImportOfAnEmptyAreaCompletesWithAnEmptyFile) {
     EXPECT_EQ(std::filesystem::file_size(CsvPath()), 0u);
 }
 
+TEST_F(JobsTest, ARefusedFirmwareFileLeavesTheWindowAsItWas) {
+    StartSim(DeviceMode::Boot);
+    Main main(view_);
+    const std::string file = dir_.Path() + "-bad.ckfm";
+    std::ofstream(file) << "not a packed file";
+    view_.AnswerFileDialog(file);
+    view_.ClearLog();
+    main.buttonFwDown_Click();
+    const auto messages = FinishJob(main);
+    std::filesystem::remove(file);
+    EXPECT_TRUE(messages.empty());
+    // The click took the button away; the job gives it back and never shows the bar.
+    EXPECT_TRUE(Enabled(JobButton::FwDown));
+    EXPECT_EQ(view_.Tabs(), true);
+    const auto log = view_.Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "bar:on"), 0);
+    EXPECT_TRUE(main.deviceCon);
+    EXPECT_EQ(FramesOf(0xF4, 0x05), 0);
+}
+
 // A navigator played on a pty: it runs the patch program, names its flash, and answers every
 // flash read with only `replyBytes` bytes.
 class ShortReplyDevice {

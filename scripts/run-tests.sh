@@ -29,7 +29,8 @@ if [ "${CADDORA_QUICK:-0}" != 1 ]; then
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     build_and_test build-asan "" -DCMAKE_BUILD_TYPE=Debug "-DCADDORA_SANITIZE=address;undefined"
     export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-    build_and_test build-tsan "-L unit" -DCMAKE_BUILD_TYPE=Debug -DCADDORA_SANITIZE=thread -DCADDORA_GUI=OFF
+    build_and_test build-tsan "-L unit" -DCMAKE_BUILD_TYPE=Debug -DCADDORA_SANITIZE=thread \
+        -DCADDORA_GUI=OFF "-DCADDORA_TEST_FOLDERS=transport;protocol;sim;app;transfer"
     echo "=== short fuzz runs"
     bash scripts/run-fuzz.sh "${CADDORA_FUZZ_SECONDS:-20}"
 fi

@@ -56,7 +56,8 @@ void AddCommonOptions(CLI::App* cmd, CommonOptions& o) {
     cmd->add_flag("--json", o.json,
                   "One JSON object per line on stdout (progress, message, result)");
     cmd->add_option("--device-dir", o.deviceDir,
-                    "Device directory (sets CADDORA_DEVICE_DIR; default /dev/caddora)");
+                    "Device directory (sets CADDORA_DEVICE_DIR; default /dev/caddora)")
+        ->type_name("DIR");
 }
 
 void ApplyDeviceDir(const CommonOptions& o) {
@@ -245,6 +246,7 @@ void AddJobCommands(CLI::App& app, CommandContext& ctx) {
                            "List the attached navigators and what each runs (boot loader, patch "
                            "program, normal firmware, or not answering).");
     AddCommonOptions(devCmd, *devices);
+    devCmd->footer("Example:\n  caddora-cli devices --device-dir /tmp/nav");
     devCmd->callback([devices, &ctx] { RunDevices(ctx, *devices); });
 
     auto import = std::make_shared<JobOptions>();
@@ -252,12 +254,15 @@ void AddJobCommands(CLI::App& app, CommandContext& ctx) {
         "import-points",
         "Read the saved points into a CSV file (default: yyyyMMdd_HHmmss.csv in the current "
         "folder).");
-    importCmd->add_option("--out", import->out, "CSV file to write");
+    importCmd->add_option("--out", import->out, "CSV file to write")->type_name("FILE");
     importCmd->add_option("--start", import->start, "Start of the point area (hexadecimal, 0)")
-        ->check(CLI::Validator(CheckHex, "HEX"));
+        ->type_name("HEX")
+        ->check(CLI::Validator(CheckHex, ""));
     importCmd->add_option("--length", import->length, "Length of the point area in bytes (786432)")
-        ->check(CLI::Validator(CheckLength, "N"));
+        ->type_name("N")
+        ->check(CLI::Validator(CheckLength, ""));
     AddCommonOptions(importCmd, import->common);
+    importCmd->footer("Example:\n  caddora-cli import-points --out points.csv");
     importCmd->callback([import, &ctx] { RunJob(ctx, Job::ImportPoints, *import); });
 
     auto course = std::make_shared<JobOptions>();
@@ -269,6 +274,7 @@ void AddJobCommands(CLI::App& app, CommandContext& ctx) {
         ->required()
         ->check(CLI::ExistingFile);
     AddCommonOptions(courseCmd, course->common);
+    courseCmd->footer("Example:\n  caddora-cli write-course data/index4.kzip");
     courseCmd->callback([course, &ctx] { RunJob(ctx, Job::WriteCourse, *course); });
 
     auto firmware = std::make_shared<JobOptions>();
@@ -279,6 +285,7 @@ void AddJobCommands(CLI::App& app, CommandContext& ctx) {
         ->required()
         ->check(CLI::ExistingFile);
     AddCommonOptions(fwCmd, firmware->common);
+    fwCmd->footer("Example:\n  caddora-cli write-firmware update.ckfm");
     fwCmd->callback([firmware, &ctx] { RunJob(ctx, Job::WriteFirmware, *firmware); });
 }
 

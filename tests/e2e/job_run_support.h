@@ -101,6 +101,17 @@ inline std::vector<Frame> FramesOf(const std::vector<Frame>& all, uint8_t cls, u
     return out;
 }
 
+// A navigator running the patch program whose version text also names the boot stage: both
+// mode queries find their text at once instead of waiting out their 2,000 ms.
+inline const std::vector<std::string> kQuickPatch = {"--mode", "patch", "--version-text",
+                                                     "MDL4200 BOOT E3 PATCH V1.02"};
+
+inline std::vector<std::string> With(std::vector<std::string> base,
+                                     const std::vector<std::string>& more) {
+    base.insert(base.end(), more.begin(), more.end());
+    return base;
+}
+
 // Frame kinds the jobs send.
 inline constexpr uint8_t kFwpg[2] = {0xF4, 0x05};
 inline constexpr uint8_t kRun[2] = {0xF4, 0x06};

@@ -38,7 +38,9 @@ protected:
 };
 
 TEST_F(PointImport, ThreeSavedPointsThenErasedFlash) {
-    StartSim({"--mode", "patch", "--points",
+    StartSim(
+        With(kQuickPatch,
+             {"--points",
               WritePoints("gcid=10231; golf=富士見ヶ丘カントリー倶楽部; cid=1; course=東コース; "
                           "hole=1; date=2015-04-01; time=09:05:07; utc=540; latraw=21000000; "
                           "lonraw=83400000; kind=s; add=0\n"
@@ -46,7 +48,7 @@ TEST_F(PointImport, ThreeSavedPointsThenErasedFlash) {
                           "time=23:59:58; utc=-300; latraw=-15000000; lonraw=-48203166; kind=p; "
                           "add=\n"
                           "gcid=42; golf=Pine; cid=3; course=中コース; hole=7; date=2017-01-14; "
-                          "time=07:33:02; utc=600; latraw=0; lonraw=600000; kind=s; add=1\n")});
+                          "time=07:33:02; utc=600; latraw=0; lonraw=600000; kind=s; add=1\n")}));
     const CliRun run = Cli({"import-points", "--out", Path("points.csv")});
     StopSim();
     ASSERT_EQ(run.status, 0) << run.err;
@@ -80,7 +82,7 @@ TEST_F(PointImport, UtcOffsetColumnForms) {
         points += "gcid=" + std::to_string(offset) +
                   "; time=09:05:07; utc=" + std::to_string(offset) + "; kind=s; add=0\n";
     }
-    StartSim({"--mode", "patch", "--points", WritePoints(points)});
+    StartSim(With(kQuickPatch, {"--points", WritePoints(points)}));
     const CliRun run = Cli({"import-points", "--out", Path("utc.csv")});
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string csv = Slurp(Path("utc.csv"));
@@ -95,7 +97,7 @@ TEST_F(PointImport, UtcOffsetColumnForms) {
     }
 }
 
-TEST_F(PointImport, ShortAreaEndsWithAPartialRequestAndTheDoubleReset) {
+TEST_F(PointImport, ShortAreaEndsWithAPartialRequestAndTheDoubleReset_Slow) {
     StartSim({"--mode", "patch"});
     const CliRun run =
         Cli({"import-points", "--out", Path("short.csv"), "--length", "200", "--start", "C0"});
@@ -144,7 +146,7 @@ TEST_F(PointImport, NormalFirmwareNeedsNoPatchAndIsReset_Slow) {
 
 TEST_F(PointImport, DeviceFallingSilentKeepsTheRowsAndReportsAnError_Slow) {
     // Frames 1 and 2 are the version queries, 3 the flash id, 4 to 13 ten records.
-    StartSim({"--mode", "patch", "--synthetic-points", "50", "--silent-after", "13"});
+    StartSim(With(kQuickPatch, {"--synthetic-points", "50", "--silent-after", "13"}));
     const CliRun run = Cli({"import-points", "--out", Path("cut.csv")});
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_NE(run.err.find("Error: Error!"), std::string::npos) << run.err;
@@ -157,7 +159,7 @@ TEST_F(PointImport, DeviceFallingSilentKeepsTheRowsAndReportsAnError_Slow) {
 }
 
 TEST_F(PointImport, DefaultFileNameIsTheClockInTheCurrentFolder) {
-    StartSim({"--mode", "patch", "--empty-flash"});
+    StartSim(With(kQuickPatch, {"--empty-flash"}));
     const CliRun run = Cli({"import-points", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     std::vector<fs::path> csvs;

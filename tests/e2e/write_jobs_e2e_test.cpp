@@ -40,7 +40,7 @@ TEST_F(WriteJobs, KzipUnpacksIntoTwoChunksOfFrames) {
     WriteBytes(Path("index4.raw"), data);
     ASSERT_EQ(Shell("gzip -n -c " + Quote(Path("index4.raw")) + " > " + Quote(Path("index4.kzip"))),
               0);
-    StartSim({"--mode", "patch"});
+    StartSim(kQuickPatch);
     const CliRun run = Cli({"write-course", Path("index4.kzip")});
     StopSim();
     ExpectDone(run);
@@ -61,7 +61,7 @@ TEST_F(WriteJobs, KzipUnpacksIntoTwoChunksOfFrames) {
     EXPECT_TRUE(std::equal(data.begin(), data.end(), stored->begin()));
 }
 
-TEST_F(WriteJobs, RawJisBinGoesToItsAddressUnchanged) {
+TEST_F(WriteJobs, RawJisBinGoesToItsAddressUnchanged_Slow) {
     const Bytes data = Pattern(4096, 3);
     WriteBytes(Path("jis.bin"), data);
     StartSim({"--mode", "patch"});
@@ -84,7 +84,7 @@ TEST_F(WriteJobs, RawJisBinGoesToItsAddressUnchanged) {
 TEST_F(WriteJobs, ExactlyOneChunkIsFollowedByAnEmptyOne) {
     const Bytes data = Pattern(1048576, 5);
     WriteBytes(Path("index4.dat"), data);
-    StartSim({"--mode", "patch"});
+    StartSim(kQuickPatch);
     const CliRun run = Cli({"write-course", Path("index4.dat")});
     StopSim();
     ExpectDone(run);
@@ -105,7 +105,7 @@ TEST_F(WriteJobs, EmptyFileSendsNothingAndStillResetsInNormalMode_Slow) {
 }
 
 TEST_F(WriteJobs, UnknownOrWronglyCasedNamesAreRefused) {
-    StartSim({"--mode", "patch"});
+    StartSim(kQuickPatch);
     for (const char* name : {"JIS.BIN", "jis.bin.bak", "index4.kzip.gz"}) {
         WriteBytes(Path(name), Pattern(100, 1));
         const CliRun run = Cli({"write-course", Path(name)});
@@ -119,7 +119,7 @@ TEST_F(WriteJobs, UnknownOrWronglyCasedNamesAreRefused) {
 TEST_F(WriteJobs, RefusedFrameStopsTheRun) {
     // Frames 1 and 2 are the version queries; the third data frame is refused.
     WriteBytes(Path("jis.bin"), Pattern(5 * 2048, 9));
-    StartSim({"--mode", "patch", "--nak-frame", "5"});
+    StartSim(With(kQuickPatch, {"--nak-frame", "5"}));
     const CliRun run = Cli({"write-course", Path("jis.bin")});
     StopSim();
     ExpectError(run, "Error: Error!");
@@ -137,7 +137,7 @@ TEST_F(WriteJobs, CorruptKzipEndsWithAnErrorAfterTheGoodPart) {
     Bytes gz = ReadBytes(Path("index4.kzip"));
     gz.resize(gz.size() / 2);  // cut in the middle of the deflate data
     WriteBytes(Path("index4.kzip"), gz);
-    StartSim({"--mode", "patch"});
+    StartSim(kQuickPatch);
     const CliRun run = Cli({"write-course", Path("index4.kzip")});
     StopSim();
     ExpectError(run, "Error: Error!");

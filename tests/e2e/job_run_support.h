@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -250,6 +251,52 @@ protected:
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         run.out = Slurp(outPath);
         run.err = Slurp(errPath);
+        return run;
+    }
+
+    // Runs caddora-cli with its stderr on a terminal (a pty); `err` is what the terminal got.
+    CliRun CliOnTerminal(const std::vector<std::string>& args) {
+        int master = -1, slave = -1;
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+            ADD_FAILURE() << "openpty failed";
+            return {};
+        }
+        std::vector<std::string> all = args;
+        all.insert(all.end(), {"--device-dir", DeviceDir()});
+        const std::string outPath = Path("cli.stdout");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, 1);
+            dup2(slave, 2);
+            close(master);
+            if (chdir(root_.c_str()) != 0) _exit(126);
+            Exec(cli_, all);
+        }
+        close(slave);
+        CliRun run;
+        int status = 0;
+        bool exited = false;
+        const auto deadline = Clock::now() + std::chrono::seconds(90);
+        while (Clock::now() < deadline) {
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 20) > 0) {
+                char buf[4096];
+                const ssize_t n = read(master, buf, sizeof buf);
+                if (n > 0) run.err.append(buf, static_cast<size_t>(n));
+                if (n > 0) continue;
+            }
+            if (exited) break;  // one more look after the exit drained the terminal
+            exited = waitpid(pid, &status, WNOHANG) == pid;
+        }
+        if (!exited) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "caddora-cli did not finish within 90 s";
+        }
+        close(master);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.out = Slurp(outPath);
         return run;
     }
 

@@ -187,6 +187,17 @@ TEST_F(PointImport, DefaultFileNameIsTheClockInTheCurrentFolder) {
         << run.out;
 }
 
+TEST_F(PointImport, OnATerminalProgressIsABarRedrawnInPlace) {
+    StartSim(With(kQuickPatch, {"--synthetic-points", "2000"}));
+    const CliRun run = CliOnTerminal({"import-points", "--out", Path("bar.csv")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("\r\033[K["), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("/4096 records"), std::string::npos) << run.err;
+    // No plain progress lines on a terminal.
+    EXPECT_EQ(run.err.find("progress:"), std::string::npos) << run.err;
+    EXPECT_EQ(Rows(Slurp(Path("bar.csv"))), 2000u);
+}
+
 TEST_F(PointImport, NoNavigatorGivesAHintAndUsageErrorsExitWithTwo) {
     const CliRun none = Cli({"import-points", "--out", Path("none.csv")});
     EXPECT_EQ(none.status, 1);

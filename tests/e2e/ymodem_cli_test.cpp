@@ -87,7 +87,7 @@ TEST_F(YmodemCli, DigestMismatchCancelsWithoutAFile) {
     EXPECT_EQ(ReceivedList(), "") << "the receiver got no file";
 }
 
-TEST_F(YmodemCli, RefusedUpdateCommandFails) {
+TEST_F(YmodemCli, RefusedUpdateCommandFails_Slow) {
     const std::string file = Packed("fw.ckfm", Pattern(2000, 7), kYmodemSub);
     StartSim({"--nak-frame", "3"});  // 1 is the device check's version request
     const CliRun run = Cli({"ymodem", file});
@@ -99,7 +99,7 @@ TEST_F(YmodemCli, RefusedUpdateCommandFails) {
     EXPECT_EQ(ReceivedList(), "");
 }
 
-TEST_F(YmodemCli, SilentDeviceFailsWithinTheAcknowledgementTime) {
+TEST_F(YmodemCli, SilentDeviceFailsWithinTheAcknowledgementTime_Slow) {
     const std::string file = Packed("fw.ckfm", Pattern(2000, 8), kYmodemSub);
     StartSim({"--silent-after", "0"});
     const CliRun run = Cli({"ymodem", file});

@@ -298,7 +298,7 @@ TEST_F(SenderFixture, BatchEndResendsAreBounded) {
     EXPECT_EQ(rx.Count(Kind::EndOfBatch), 1u + transfer::kYmodemMaxBatchEndResends);
 }
 
-TEST_F(SenderFixture, SilenceAfterTheBatchEndEndsWithinItsWindow) {
+TEST_F(SenderFixture, SilenceAfterTheBatchEndEndsWithinItsWindow_Slow) {
     rx.onEndOfBatch = [](int) { return Bytes{}; };
     const int64_t ms = testsupport::ElapsedMs([&] { EXPECT_TRUE(SendBytes(RandomBytes(10, 1))); });
     EXPECT_EQ(rx.Count(Kind::EndOfBatch), 1u);

@@ -40,6 +40,19 @@ uint32_t Pick(uint32_t seed, uint32_t salt, uint32_t low, uint32_t high) {
     return std::uniform_int_distribution<uint32_t>(low, high)(rng);
 }
 
+// A process's arguments, NUL-separated; empty once it has gone (a read then fails with ESRCH,
+// which a file stream would raise as an exception).
+std::string CmdLine(const std::string& path) {
+    std::string text;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return text;
+}
+
 // PIDs of caddora-cli processes whose arguments name `deviceDir`.
 std::vector<int> CliProcessesOn(const std::string& deviceDir) {
     std::vector<int> found;
@@ -48,7 +61,7 @@ std::vector<int> CliProcessesOn(const std::string& deviceDir) {
     while (const dirent* e = readdir(proc)) {
         const std::string name = e->d_name;
         if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
-        std::string cmd = Slurp("/proc/" + name + "/cmdline");
+        std::string cmd = CmdLine("/proc/" + name + "/cmdline");
         std::replace(cmd.begin(), cmd.end(), '\0', ' ');
         if (cmd.find("caddora-cli") != std::string::npos &&
             cmd.find(deviceDir) != std::string::npos) {

@@ -246,7 +246,7 @@ TEST_F(CliPack, EmptyAndLongSubHeadersAndEmptyPayload) {
     EXPECT_NE(info.out.find("payload size:  0 bytes"), std::string::npos) << info.out;
 }
 
-TEST_F(CliPack, FirmwareImageHasTheDescribedLayout) {
+TEST_F(CliPack, FirmwareImageLayoutIsHeaderBootProgramThenFirmware) {
     const char* env = std::getenv("CADDORA_SOURCE_DIR");
     const char* source = env ? env : CADDORA_TEST_SOURCE_DIR;
     const Bytes fw = Random(100, 3);

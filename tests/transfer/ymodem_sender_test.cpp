@@ -55,7 +55,7 @@ std::vector<Kind> Expected(std::initializer_list<Kind> kinds) {
 
 }  // namespace
 
-TEST(YmodemRecord, StartsWithTheDescribedValues) {
+TEST(YmodemRecord, StartsWithItsConstructionValues) {
     Ymodem m;
     EXPECT_EQ(m.fileSize, -1);
     EXPECT_EQ(m.errorCount, 0);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/hex_text.h"
+#include "cli/json_line.h"
 #include "platform/codepage.h"
 #include "transfer/boot_block.h"
 
@@ -17,32 +18,6 @@ std::string Printable(const std::string& text) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     }
     return out;
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
 }
 
 const char* TypeName(int type) {

@@ -69,8 +69,8 @@ class CliPack : public ::testing::Test {
 protected:
     void SetUp() override {
         const char* bin = std::getenv("CADDORA_BIN_DIR");
-        cli_ = std::string(bin ? bin : "build/bin") + "/caddora-cli";
-        if (!fs::exists(cli_)) GTEST_SKIP() << cli_ << " not built";
+        cli_ = std::string(bin ? bin : CADDORA_TEST_BIN_DIR) + "/caddora-cli";
+        ASSERT_TRUE(fs::exists(cli_)) << cli_ << " not built";
         std::string pattern = (fs::temp_directory_path() / "caddora-cli-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;

@@ -131,10 +131,10 @@ class JobRun : public ::testing::Test {
 protected:
     void SetUp() override {
         const char* bin = std::getenv("CADDORA_BIN_DIR");
-        const std::string dir = bin ? bin : "build/bin";
+        const std::string dir = bin ? bin : CADDORA_TEST_BIN_DIR;
         cli_ = dir + "/caddora-cli";
         sim_ = dir + "/caddora-sim";
-        if (!fs::exists(cli_) || !fs::exists(sim_)) GTEST_SKIP() << "programs not built in " << dir;
+        ASSERT_TRUE(fs::exists(cli_) && fs::exists(sim_)) << "programs not built in " << dir;
         std::string pattern = (fs::temp_directory_path() / "caddora-jobs-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         root_ = pattern;

@@ -25,7 +25,7 @@ namespace {
 
 std::string WindowProgram() {
     const char* bin = std::getenv("CADDORA_BIN_DIR");
-    return bin ? std::string(bin) + "/caddora" : std::string();
+    return std::string(bin ? bin : CADDORA_TEST_BIN_DIR) + "/caddora";
 }
 
 // A started process, ended with SIGTERM (and reaped) if the test has not reaped it.

@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 
 std::string SimBinary() {
     const char* dir = std::getenv("CADDORA_BIN_DIR");
-    return std::string(dir ? dir : "bin") + "/caddora-sim";
+    return std::string(dir ? dir : CADDORA_TEST_BIN_DIR) + "/caddora-sim";
 }
 
 class SimProcess {
@@ -110,7 +110,7 @@ std::vector<Parsed> Exchange(const std::string& path, const Bytes& request) {
 class SimCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!fs::exists(SimBinary())) GTEST_SKIP() << "caddora-sim not built";
+        ASSERT_TRUE(fs::exists(SimBinary())) << "caddora-sim not built";
         base_ = fs::temp_directory_path() /
                 ("simcli_" + std::to_string(::getpid()) + "_" +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name());

@@ -2,7 +2,6 @@
 // Helpers for the YMODEM sender tests: a scripted receiver that decodes what the sender writes
 // and answers through hooks, a serial port that talks to it in memory, scratch files and
 // packed files made with zlib and libcrypto directly.
-#include <openssl/evp.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -20,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "transfer/packing_test_util.h"
 #include "transfer/serial_port.h"
 #include "transport/stream_errors.h"
 
@@ -217,81 +217,24 @@ private:
     std::deque<uint8_t> queue_;
 };
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "caddora-ymodem-XXXXXX");
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& path() const { return path_; }
+// Scratch folders, file I/O and zlib/libcrypto references shared with the packing tests.
+using packing_test::RandomBytes;
+using packing_test::ReadFile;
+using packing_test::TempDir;
+using packing_test::WriteFile;
 
-private:
-    std::filesystem::path path_;
-};
-
-inline void WriteFile(const std::string& path, const Bytes& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()),
-              static_cast<std::streamsize>(data.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-inline Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-inline Bytes RandomBytes(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes out(n);
-    for (auto& b : out) b = static_cast<uint8_t>(rng());
-    return out;
-}
-
-inline Bytes Md5Of(const Bytes& data) {
-    Bytes out(16);
-    unsigned int len = 0;
-    EVP_Digest(data.data(), data.size(), out.data(), &len, EVP_md5(), nullptr);
-    return out;
-}
-
-inline Bytes Gzip(const Bytes& data) {
-    z_stream z{};
-    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
-        Z_OK) {
-        throw std::runtime_error("deflateInit2");
-    }
-    Bytes out(deflateBound(&z, data.size()) + 64);
-    z.next_in = const_cast<Bytef*>(data.data());
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    if (deflate(&z, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
+inline Bytes Gzip(const Bytes& data) { return packing_test::Gzip(data, Z_BEST_COMPRESSION); }
 
 // Preamble 0A 11, the sub-header (byte 0 the package type), then gzip(digest + payload). With
 // `badDigest` the stored digest is not the payload's.
 inline Bytes PackedFile(const Bytes& payload, uint8_t packageType = 3, bool badDigest = false) {
     Bytes sub(8, 0);
     sub[0] = packageType;
-    Bytes content = Md5Of(payload);
-    if (badDigest) content[5] ^= 0x40;
+    auto digest = packing_test::ReferenceMd5(payload);
+    if (badDigest) digest[5] ^= 0x40;
+    Bytes content(digest.begin(), digest.end());
     content.insert(content.end(), payload.begin(), payload.end());
-    Bytes file{0x0A, 0x11, 0x00, static_cast<uint8_t>(sub.size())};
-    file.insert(file.end(), sub.begin(), sub.end());
-    Bytes gz = Gzip(content);
-    file.insert(file.end(), gz.begin(), gz.end());
-    return file;
+    return packing_test::Concat({packing_test::Preamble(sub), Gzip(content)});
 }
 
 inline constexpr int64_t kPackedGzipOffset = 12;

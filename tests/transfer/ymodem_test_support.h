@@ -223,7 +223,9 @@ using packing_test::ReadFile;
 using packing_test::TempDir;
 using packing_test::WriteFile;
 
-inline Bytes Gzip(const Bytes& data) { return packing_test::Gzip(data, Z_BEST_COMPRESSION); }
+inline Bytes Gzip(const Bytes& data) {
+    return packing_test::Gzip(data, Z_BEST_COMPRESSION);
+}
 
 // Preamble 0A 11, the sub-header (byte 0 the package type), then gzip(digest + payload). With
 // `badDigest` the stored digest is not the payload's.

@@ -6,7 +6,6 @@
 
 #include "app/course_file_table.h"
 #include "app/main.h"
-#include "app/window_texts.h"
 #include "platform/tick.h"
 #include "protocol/fur_codec.h"
 #include "protocol/patch_upload.h"
@@ -51,27 +50,34 @@ std::optional<CourseInput> OpenCourseInput(const std::string& path, int32_t kind
 
 }  // namespace
 
-void Main::KrodownThread() {
+JobResult Main::KrodownThread() {
+    JobResult result;
+    result.job = JobKind::CourseData;
     UpdateButtonDelegate(false);
-    auto failA = [this] {
+    auto failA = [this, &result](JobFailure failure) {
+        result.failure = failure;
         UpdateButtonDelegate(true);
-        ErrorShowDelegate();
+        result.message = PostError();
         DisconnectRevDev();
+        return result;
     };
-    if (!SendPort) return failA();
-    if (!patchStatus && !FwType && sendPatchFile() != kPatchStarted) return failA();
+    if (!SendPort) return failA(JobFailure::NoDevice);
+    if (!patchStatus && !FwType && sendPatchFile() != kPatchStarted) {
+        return failA(SendPort->IsOpen() ? JobFailure::PatchFailed : JobFailure::DeviceGone);
+    }
     platform::SleepMs(kPatchSettleMs);
 
     std::optional<CourseInput> input = OpenCourseInput(filePath, kroType);
-    if (!input) return failA();
+    if (!input) return failA(JobFailure::FileUnreadable);
     const std::optional<uint32_t> start = CourseFileAddress(CourseFileName(filePath));
     if (!start) {
         // An unknown name leaves the connection open, as it found it.
         input.reset();
-        ErrorShowDelegate();
+        result.failure = JobFailure::UnknownCourseFile;
+        result.message = PostError();
         UpdateButtonDelegate(true);
         ConnectRefDev();
-        return;
+        return result;
     }
 
     uint32_t address = *start;
@@ -84,6 +90,7 @@ void Main::KrodownThread() {
             const std::size_t c = static_cast<std::size_t>(std::max(length, 0));
             const auto frames = static_cast<int32_t>((c + kCourseFrameData - 1) / kCourseFrameData);
             TotalPacketNum = frames;
+            result.framesTotal += frames;
             if (frames > 0) {
                 progressMax = frames;
                 PostProgressRange(frames, 1);
@@ -98,16 +105,20 @@ void Main::KrodownThread() {
                 SendPort->SendCmd(frame.data(), 0, static_cast<int32_t>(frame.size()));
                 const auto deadline =
                     static_cast<int32_t>(platform::TickCount() + kFrameAckTimeoutMs);
-                if (WaitForAck(SendPort.get(), deadline, BOOT2_FWPG) != kAckAccepted) {
+                const int32_t ack = WaitForAck(SendPort.get(), deadline, BOOT2_FWPG);
+                if (ack != kAckAccepted) {
+                    result.failure = AckFailure(ack, *SendPort);
                     success = false;
                     break;
                 }
+                ++result.framesAcknowledged;
                 PostProgressStep();
             }
             if (!success || c != static_cast<std::size_t>(kStreamChunkLimit)) break;
         }
     } catch (const platform::StreamError&) {
         // A corrupt ".kzip" or a read error: the frames sent so far stay written.
+        result.failure = JobFailure::FileUnreadable;
         success = false;
     }
     input.reset();
@@ -118,9 +129,12 @@ void Main::KrodownThread() {
         if (FwType) SendResetCmd();
         UpdateButtonDelegate(true);
         DisconnectRevDev();
-        ShowJobMessage(std::string(texts::kWriteDone), {}, MessageIcon::None);
+        result.outcome = JobOutcome::Done;
+        result.failure = JobFailure::None;
+        result.message = ShowJobMessage(WriteDoneMessage());
     } else {
-        ErrorShowDelegate();
+        result.message = PostError();
         DisconnectRevDev();
     }
+    return result;
 }

@@ -3,7 +3,6 @@
 #include <span>
 
 #include "app/main.h"
-#include "app/window_texts.h"
 #include "platform/tick.h"
 #include "protocol/fur_codec.h"
 #include "transfer/packed_file.h"
@@ -49,7 +48,9 @@ FileVerdict Judge(const transfer::PackedFile& packed) {
 
 }  // namespace
 
-void Main::FirmwareThread() {
+JobResult Main::FirmwareThread() {
+    JobResult result;
+    result.job = JobKind::Firmware;
     const transfer::PackedFile packed =
         transfer::ReadPackedFile(filePath, transfer::PackedFileRules::FirmwareByFrames());
     const FileVerdict verdict = SendPort ? Judge(packed) : FileVerdict::Unreadable;
@@ -60,22 +61,26 @@ void Main::FirmwareThread() {
             break;
         case FileVerdict::Silent:
             UpdateButtonDelegate(true);
-            return;
+            result.failure = JobFailure::RefusedFile;
+            result.detail = transfer::Describe(packed.header.status);
+            return result;
         case FileVerdict::TooLarge:
             UpdateButtonDelegate(true);
-            ShowJobMessage(std::string(texts::kFileTooLarge), {}, MessageIcon::None);
-            return;
+            result.failure = JobFailure::FileTooLarge;
+            result.message = ShowJobMessage(FileTooLargeMessage());
+            return result;
         case FileVerdict::BadChecksum:
             UpdateButtonDelegate(true);
-            ShowJobMessage(std::string(texts::kBadChecksum), std::string(texts::kErrorCaption),
-                           MessageIcon::Error);
-            return;
+            result.failure = JobFailure::Checksum;
+            result.message = ShowJobMessage(BadChecksumMessage());
+            return result;
         case FileVerdict::Unreadable:
             // A file that vanished or cannot be read after the dialog: a failed run.
-            ErrorShowDelegate();
+            result.failure = SendPort ? JobFailure::FileUnreadable : JobFailure::NoDevice;
+            result.message = PostError();
             UpdateButtonDelegate(true);
             DisconnectRevDev();
-            return;
+            return result;
     }
 
     const std::vector<uint8_t>& image = packed.content.payload;
@@ -88,6 +93,7 @@ void Main::FirmwareThread() {
 
     UpdateButtonDelegate(false);
     TotalPacketNum = static_cast<int32_t>(blocks + 1);
+    result.framesTotal = TotalPacketNum;
     PostProgressRange(TotalPacketNum, 1);
 
     // Frame 0 opens the run without data, frames 1 .. P-1 carry blocks 1 .. P-1, and frame P
@@ -108,12 +114,23 @@ void Main::FirmwareThread() {
         SendPort->DiscardInBuffer();
         SendPort->SendCmd(frame.data(), 0, static_cast<int32_t>(frame.size()));
         const auto deadline = static_cast<int32_t>(platform::TickCount() + kFrameAckTimeoutMs);
-        acknowledged = WaitForAck(SendPort.get(), deadline, BOOT2_FWPG) == kAckAccepted;
-        if (acknowledged) PostProgressStep();
+        const int32_t ack = WaitForAck(SendPort.get(), deadline, BOOT2_FWPG);
+        acknowledged = ack == kAckAccepted;
+        if (acknowledged) {
+            ++result.framesAcknowledged;
+            PostProgressStep();
+        } else {
+            result.failure = AckFailure(ack, *SendPort);
+        }
     }
 
-    if (!acknowledged) ErrorShowDelegate();
+    if (!acknowledged) result.message = PostError();
     UpdateButtonDelegate(true);
     DisconnectRevDev();
-    if (acknowledged) ShowJobMessage(std::string(texts::kWriteDone), {}, MessageIcon::None);
+    if (acknowledged) {
+        result.outcome = JobOutcome::Done;
+        result.failure = JobFailure::None;
+        result.message = ShowJobMessage(WriteDoneMessage());
+    }
+    return result;
 }

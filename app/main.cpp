@@ -282,15 +282,17 @@ bool Main::StartJob(JobBody body, JobButton button) {
 void Main::RunJob(JobBody body, JobButton button) {
     { std::lock_guard<std::mutex> started(connMutex_); }
     pthread_setname_np(pthread_self(), "caddora job");
+    JobResult result;
     try {
-        if (JobBodyOverride) {
-            JobBodyOverride(button);
-        } else {
-            (this->*body)();
-        }
+        result = JobBodyOverride ? JobBodyOverride(button) : (this->*body)();
     } catch (...) {
         // A job that lets an error escape still ends as a failed job does.
-        ErrorShowDelegate();
+        result = JobResult{};
+        result.job = button == JobButton::Updata    ? JobKind::PointImport
+                     : button == JobButton::KroDown ? JobKind::CourseData
+                                                    : JobKind::Firmware;
+        result.failure = JobFailure::Interrupted;
+        result.message = PostError();
         UpdateButtonDelegate(true);
         DisconnectRevDev();
     }
@@ -299,7 +301,7 @@ void Main::RunJob(JobBody body, JobButton button) {
         jobRunning_ = false;
     }
     jobEndCv_.notify_all();
-    PostToUi([this] { view_.JobEnded(); });
+    PostToUi([this, result = std::move(result)] { view_.JobEnded(result); });
 }
 
 bool Main::WaitForJobEnd(uint32_t timeoutMs) {
@@ -326,8 +328,19 @@ void Main::PostProgressStep() {
     PostToUi([this] { view_.StepProgress(); });
 }
 
-void Main::ShowJobMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
-    view_.ShowMessage(text, caption, icon);
+JobMessage Main::ShowJobMessage(const JobMessage& message) {
+    view_.ShowMessage(message.text, message.caption, message.icon);
+    return message;
+}
+
+JobMessage Main::PostError() {
+    ErrorShowDelegate();
+    return ErrorMessage();
+}
+
+JobFailure AckFailure(int32_t ack, const FIFOStream& port) {
+    if (ack == kAckRefused) return JobFailure::Refused;
+    return port.IsOpen() ? JobFailure::NotAnswering : JobFailure::DeviceGone;
 }
 
 std::string Main::SettingText(Setting setting) {

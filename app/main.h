@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/job_result.h"
 #include "app/main_view.h"
 #include "platform/byte_stream.h"
 #include "protocol/device_commands.h"
@@ -31,6 +32,9 @@
 #include "transport/fifo_stream.h"
 #include "transport/sync_stream.h"
 #include "transport/usb_link.h"
+
+// The failure a frame writer reports when WaitForAck gave `ack` (not kAckAccepted).
+JobFailure AckFailure(int32_t ack, const FIFOStream& port);
 
 class Main {
 public:
@@ -116,9 +120,11 @@ public:
     int32_t sendPatchFile();
 
     // --- Jobs (job thread; each defined in its own file) -------------------------------------
-    void FirmwareThread();
-    void KrodownThread();
-    void UpdataThread();
+    // Each ends as the window shows it and returns what happened; the view receives that
+    // value through MainView::JobEnded.
+    JobResult FirmwareThread();
+    JobResult KrodownThread();
+    JobResult UpdataThread();
 
     // --- Firmware transfer by YMODEM (app/ymodem_transfer.cpp) --------------------------------
     // Like a click: connects, hands the job the buffer and starts YmodemThread on the packed
@@ -126,7 +132,7 @@ public:
     bool StartYmodemTransfer(const std::string& path);
     // Job body: update mode by frames, then the packed file's payload by YMODEM; "Error!" on
     // any failure, nothing on success.
-    void YmodemThread();
+    JobResult YmodemThread();
     // Body of ModemTrd: posts the progress of the record in sendModem every 10 ms until it is
     // finished.
     void readSendModem();
@@ -134,8 +140,10 @@ public:
     // --- For the jobs: progress-bar settings carried out on the UI thread, in order ---------
     void PostProgressRange(int32_t maximum, int32_t value);
     void PostProgressStep();
-    // Message box shown from the job thread (blocks only the job thread).
-    void ShowJobMessage(const std::string& text, const std::string& caption, MessageIcon icon);
+    // Message box shown from the job thread (blocks only the job thread); returns `message`.
+    JobMessage ShowJobMessage(const JobMessage& message);
+    // Posts the generic error (ErrorShowDelegate); returns the message it shows.
+    JobMessage PostError();
     // A hidden settings text (any thread).
     std::string SettingText(Setting setting);
 
@@ -156,7 +164,7 @@ public:
 
     // When set, runs on the job thread in place of the job body that `button` starts; lets
     // tests hold a job at any point or end it as they need.
-    std::function<void(JobButton button)> JobBodyOverride;
+    std::function<JobResult(JobButton button)> JobBodyOverride;
 
     // --- Fields, in the order the window declares them --------------------------------------
     // The click handler writes the job fields before the job thread starts, the job thread
@@ -185,7 +193,7 @@ public:
     std::jthread ModemTrd;
 
 private:
-    using JobBody = void (Main::*)();
+    using JobBody = JobResult (Main::*)();
     // Starts `body` on the job thread unless a job runs; disables `button` first.
     bool StartJob(JobBody body, JobButton button);
     void RunJob(JobBody body, JobButton button);

@@ -12,6 +12,8 @@
 
 enum class MessageIcon { None, Error, Information, Warning };
 
+struct JobResult;  // app/job_result.h
+
 // The three job buttons.
 enum class JobButton { FwDown, KroDown, Updata };
 
@@ -62,7 +64,7 @@ public:
     // Hands a web address to the desktop's browser; false when that failed.
     virtual bool OpenUrl(const std::string& url) = 0;
 
-    // A job thread has ended; posted after every call the job posted, so the view has shown
-    // everything the job reported. Default: nothing.
-    virtual void JobEnded() {}
+    // A job thread has ended with `result`; posted after every call the job posted, so the
+    // view has shown everything the job reported. Default: nothing.
+    virtual void JobEnded(const JobResult& result) { (void)result; }
 };

@@ -7,7 +7,6 @@
 #include "app/point_area.h"
 #include "app/point_record.h"
 #include "app/spinor_read.h"
-#include "app/window_texts.h"
 #include "platform/tick.h"
 #include "protocol/patch_upload.h"
 
@@ -25,8 +24,10 @@ enum class ReadEnd {
     Failed,    // no valid answer in time, a short answer, or the file could not be written
 };
 
-// The record loop: one request in flight at a time, one row per record.
-ReadEnd ReadRecords(Main& main, FIFOStream& port, std::FILE* file, const PointArea& area) {
+// The record loop: one request in flight at a time, one row per record; the records and rows
+// go into `result`, and a failure's kind too.
+ReadEnd ReadRecords(Main& main, FIFOStream& port, std::FILE* file, const PointArea& area,
+                    JobResult& result) {
     const uint32_t records = area.RecordCount();
     for (uint32_t i = 0; i < records; ++i) {
         const uint16_t length = area.RequestLength(i);
@@ -35,13 +36,20 @@ ReadEnd ReadRecords(Main& main, FIFOStream& port, std::FILE* file, const PointAr
         const uint32_t deadline = platform::TickCount() + kSpinorReplyTimeoutMs;
         const auto payload = WaitForSpinorData(port, deadline);
         // Fewer bytes than asked for is no answer to this request.
-        if (!payload || payload->size() < length) return ReadEnd::Failed;
+        if (!payload || payload->size() < length) {
+            result.failure = port.IsOpen() ? JobFailure::NotAnswering : JobFailure::DeviceGone;
+            return ReadEnd::Failed;
+        }
         if (IsErasedPointRecord(*payload)) return ReadEnd::Erased;
         // The short tail of an area that is not a whole number of records holds no record.
         if (payload->size() < kPointRecordLength) return ReadEnd::AreaDone;
-        const auto record = ParsePointRecord(
-            std::span<const uint8_t, kPointRecordLength>(payload->data(), kPointRecordLength));
-        if (!WriteAll(file, FormatPointRowUtf8(record))) return ReadEnd::Failed;
+        result.points.push_back(ParsePointRecord(
+            std::span<const uint8_t, kPointRecordLength>(payload->data(), kPointRecordLength)));
+        if (!WriteAll(file, FormatPointRowUtf8(result.points.back()))) {
+            result.failure = JobFailure::CsvNotWritable;
+            return ReadEnd::Failed;
+        }
+        ++result.rowsWritten;
         main.UpdateProgressDelegate(static_cast<int32_t>(i));
     }
     return ReadEnd::AreaDone;
@@ -49,7 +57,10 @@ ReadEnd ReadRecords(Main& main, FIFOStream& port, std::FILE* file, const PointAr
 
 }  // namespace
 
-void Main::UpdataThread() {
+JobResult Main::UpdataThread() {
+    JobResult result;
+    result.job = JobKind::PointImport;
+    result.csvPath = filePath;
     CsvFile file(std::fopen(filePath.c_str(), "wb"), &std::fclose);
     const auto length = ParseAreaLength(SettingText(Setting::textUpLen));
     const PointArea area{0, length.value_or(0)};
@@ -60,33 +71,50 @@ void Main::UpdataThread() {
     // The import has worked only when it read up to an erased record or the area's end; a
     // file that could not be created or a length text that is no number fail it at once.
     bool complete = false;
-    if (file && length && SendPort) {
+    if (!file) {
+        result.failure = JobFailure::CsvNotWritable;
+    } else if (!length) {
+        result.failure = JobFailure::BadSettings;
+    } else if (!SendPort) {
+        result.failure = JobFailure::NoDevice;
+    } else {
         const bool patchReady = patchStatus || FwType || sendPatchFile() == kPatchStarted;
         progressMax = static_cast<int32_t>(records);
-        if (patchReady && CheckSpinorId()) {
-            if (records == 0) {
-                complete = true;
-            } else if (WriteAll(file.get(), PointCsvHeader())) {
-                const PointArea from{ParseAreaStart(SettingText(Setting::textUpAddr)), area.length};
-                const ReadEnd end = ReadRecords(*this, *SendPort, file.get(), from);
-                complete = end != ReadEnd::Failed;
-                if (end == ReadEnd::AreaDone) {
-                    UpdateProgressDelegate(static_cast<int32_t>(records));
-                    if (FwType) SendResetCmd();
-                }
+        if (!patchReady) {
+            result.failure = SendPort->IsOpen() ? JobFailure::PatchFailed : JobFailure::DeviceGone;
+        } else if (!CheckSpinorId()) {
+            result.failure =
+                SendPort->IsOpen() ? JobFailure::FlashNotFound : JobFailure::DeviceGone;
+        } else if (records == 0) {
+            complete = true;
+        } else if (!WriteAll(file.get(), PointCsvHeader())) {
+            result.failure = JobFailure::CsvNotWritable;
+        } else {
+            const PointArea from{ParseAreaStart(SettingText(Setting::textUpAddr)), area.length};
+            const ReadEnd end = ReadRecords(*this, *SendPort, file.get(), from, result);
+            complete = end != ReadEnd::Failed;
+            if (end == ReadEnd::AreaDone) {
+                UpdateProgressDelegate(static_cast<int32_t>(records));
+                if (FwType) SendResetCmd();
             }
         }
     }
 
     UpdateButtonDelegate(true);
     // Closing reports a failed final write, which loses rows: that fails the import too.
-    if (file && std::fclose(file.release()) != 0) complete = false;
+    if (file && std::fclose(file.release()) != 0 && complete) {
+        complete = false;
+        result.failure = JobFailure::CsvNotWritable;
+    }
     SendResetCmd();
     UpdateButtonDelegate(true);
     DisconnectRevDev();
     if (complete) {
-        ShowJobMessage(std::string(texts::kWriteDone), {}, MessageIcon::None);
+        result.outcome = JobOutcome::Done;
+        result.failure = JobFailure::None;
+        result.message = ShowJobMessage(WriteDoneMessage());
     } else {
-        ErrorShowDelegate();
+        result.message = PostError();
     }
+    return result;
 }

@@ -2,6 +2,7 @@
 // frames, asks for the file with 'C', and the sender hands it the packed file's payload while
 // ModemTrd shows the progress.
 #include <algorithm>
+#include <optional>
 
 #include "app/main.h"
 #include "platform/tick.h"
@@ -19,12 +20,14 @@ constexpr uint8_t kC = 0x43;
 
 // Drops stale input, sends `frame` and waits for its acknowledgement.
 bool SendAcknowledged(Main& main, FIFOStream& port, const std::vector<uint8_t>& frame,
-                      FUR_CMD_NAME command) {
+                      FUR_CMD_NAME command, JobResult& result) {
     if (frame.empty()) return false;
     port.DiscardInBuffer();
     port.SendCmd(frame.data(), 0, static_cast<int32_t>(frame.size()));
     const auto deadline = static_cast<int32_t>(platform::TickCount() + kModeAckMs);
-    return main.WaitForAck(&port, deadline, static_cast<uint32_t>(command)) == kAckAccepted;
+    const int32_t ack = main.WaitForAck(&port, deadline, static_cast<uint32_t>(command));
+    if (ack != kAckAccepted) result.failure = AckFailure(ack, port);
+    return ack == kAckAccepted;
 }
 
 // Reads until the receiver's 'C'; the time-out error after kFirstCMs without one.
@@ -53,35 +56,73 @@ bool Main::StartYmodemTransfer(const std::string& path) {
     return StartJob(&Main::YmodemThread, JobButton::FwDown);
 }
 
-void Main::YmodemThread() {
+JobResult Main::YmodemThread() {
+    JobResult result;
+    result.job = JobKind::Ymodem;
     UpdateButtonDelegate(false);
     bool ok = false;
     try {
         FIFOStream* port = SendPort.get();
         // Checked first, so a wrong file leaves the device as it was.
-        platform::FileStream file(filePath);
+        std::optional<platform::FileStream> file;
+        try {
+            file.emplace(filePath);
+        } catch (const platform::StreamError&) {
+            result.detail = transfer::Describe(transfer::PackedHeaderStatus::CannotOpen);
+            throw;
+        }
         const transfer::PackedHeader header = transfer::ReadPackedHeader(
-            file, file.Length(), transfer::PackedFileRules::FirmwareByYmodem());
+            *file, file->Length(), transfer::PackedFileRules::FirmwareByYmodem());
         const FUR_PACKET_CFG_CFG config{2, 7};
         const FUR_PACKET_CFG_FWUP update{16};
-        if (port && header.ok() &&
-            SendAcknowledged(*this, *port, MakeFrame(CFG_CFG, RecordBytes(config)), CFG_CFG) &&
-            SendAcknowledged(*this, *port, MakeFrame(CFG_FWUP, RecordBytes(update)), CFG_FWUP)) {
+        if (!header.ok()) {
+            result.failure = JobFailure::RefusedFile;
+            result.detail = transfer::Describe(header.status);
+        } else if (!port) {
+            result.failure = JobFailure::NoDevice;
+        } else if (!SendAcknowledged(*this, *port, MakeFrame(CFG_CFG, RecordBytes(config)), CFG_CFG,
+                                     result) ||
+                   !SendAcknowledged(*this, *port, MakeFrame(CFG_FWUP, RecordBytes(update)),
+                                     CFG_FWUP, result)) {
+            // The failure kind is in the result.
+        } else {
             if (ModemTrd.joinable()) ModemTrd.join();
             sendModem = std::make_shared<transfer::Ymodem>();
             ModemTrd = std::jthread(&Main::readSendModem, this);
             AwaitFirstC(*port);
-            file.Seek(header.gzipOffset);
-            ok = sendModem->sendPackets(file, *port, true);
+            file->Seek(header.gzipOffset);
+            ok = sendModem->sendPackets(*file, *port, true);
+            if (!ok)
+                result.failure = port->IsOpen() ? JobFailure::NotAnswering : JobFailure::DeviceGone;
         }
     } catch (const std::exception&) {
-        ok = false;  // time-out, unreadable file, a failing link: the transfer failed
+        // Time-out, unreadable file, a failing link: the transfer failed.
+        ok = false;
+        if (!result.detail.empty()) {
+            result.failure = JobFailure::FileUnreadable;
+        } else if (result.failure == JobFailure::Interrupted) {
+            result.failure =
+                SendPort && !SendPort->IsOpen() ? JobFailure::DeviceGone : JobFailure::NotAnswering;
+        }
     }
-    if (sendModem) sendModem->finished = true;
+    if (sendModem) {
+        sendModem->finished = true;
+        result.bytesTotal = sendModem->fileSize;
+        result.bytesSent = std::max<int64_t>(0, sendModem->fileSize - sendModem->bytesLeft);
+    }
     if (ModemTrd.joinable()) ModemTrd.join();
     UpdateButtonDelegate(true);
     DisconnectRevDev();
-    if (!ok) ErrorShowDelegate();
+    if (!ok) {
+        result.message = PostError();
+    } else if (sendModem->fileSize >= 0 && sendModem->bytesLeft == 0) {
+        // The sender has handed over every byte only when nothing is left.
+        result.outcome = JobOutcome::Done;
+        result.failure = JobFailure::None;
+    } else {
+        result.failure = JobFailure::Interrupted;
+    }
+    return result;
 }
 
 void Main::readSendModem() {

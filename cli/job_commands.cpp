@@ -5,20 +5,16 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "app/main.h"
 #include "app/point_area.h"
-#include "app/window_texts.h"
 #include "cli/commands.h"
 #include "cli/device_probe.h"
 #include "cli/json_line.h"
 #include "cli/terminal_view.h"
 #include "platform/local_time.h"
 #include "protocol/patch_upload.h"
-#include "transfer/packed_file.h"
 #include "transport/device_dir.h"
 
 namespace cli {
@@ -98,25 +94,15 @@ std::string NoJobReason(Job job, const Main& main, const std::vector<std::string
     return "cannot open " + paths.front() + "; is another program using the navigator?";
 }
 
-// Why a job ended without any message: the firmware job ends silently on a file that is not
-// a packed firmware file.
-std::string SilentEndReason(const std::string& file) {
-    const auto header =
-        transfer::ReadPackedHeader(file, transfer::PackedFileRules::FirmwareByFrames());
-    if (!header.ok()) {
-        return std::string(transfer::Describe(header.status)) + "; nothing was written";
+// Why a job failed, as the summary line says it.
+std::string FailureDetail(const std::optional<JobResult>& result) {
+    // The firmware job ends without a message on a file that is not a packed firmware file.
+    if (result && !result->message) {
+        if (!result->detail.empty()) return result->detail + "; nothing was written";
+        return "the job ended without a result; nothing was written";
     }
-    return "the job ended without a result; nothing was written";
-}
-
-int64_t CountRows(const std::string& csv) {
-    std::ifstream in(csv, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    int64_t lines = 0;
-    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) {
-        ++lines;
-    }
-    return lines > 0 ? lines - 1 : 0;  // the header is the first line
+    if (!result) return "the job ended without a result; nothing was written";
+    return "the write did not complete";
 }
 
 void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
@@ -162,26 +148,19 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
         }
     }
 
-    const auto messages = view.Messages();
-    bool done = false, failed = false;
-    for (const auto& m : messages) {
-        done = done || m.text == texts::kWriteDone;
-        failed = failed || m.icon == MessageIcon::Error || m.text == texts::kFileTooLarge;
-    }
-    const bool ok = done && !failed;
-    JsonLine result;
+    const std::optional<JobResult> result = view.Result();
+    const bool ok = result && result->Done();
+    JsonLine json;
     std::string detail;
     if (job == Job::ImportPoints) {
-        const int64_t rows = CountRows(csvPath);
-        result.Add("file", csvPath).Add("rows", rows);
+        const int64_t rows = result ? result->rowsWritten : 0;
+        json.Add("file", csvPath).Add("rows", rows);
         detail = (ok ? "points written to " : "rows read before the failure are in ") + csvPath +
                  " (" + std::to_string(rows) + (rows == 1 ? " row)" : " rows)");
-    } else if (!ok && messages.empty()) {
-        detail = SilentEndReason(o.file);
     } else if (!ok) {
-        detail = "the write did not complete";
+        detail = FailureDetail(result);
     }
-    Finish(ctx, o.common, job, ok, detail, std::move(result));
+    Finish(ctx, o.common, job, ok, detail, std::move(json));
 }
 
 void RunDevices(CommandContext& ctx, const CommonOptions& o) {

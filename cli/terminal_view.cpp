@@ -116,9 +116,15 @@ bool TerminalView::OpenUrl(const std::string& url) {
     return true;
 }
 
-void TerminalView::JobEnded() {
+void TerminalView::JobEnded(const JobResult& result) {
     std::lock_guard<std::mutex> lock(mutex_);
     jobEnded_ = true;
+    result_ = result;
+}
+
+std::optional<JobResult> TerminalView::Result() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return result_;
 }
 
 void TerminalView::RunPosted() {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/job_result.h"
 #include "app/main_view.h"
 #include "cli/progress_display.h"
 
@@ -57,7 +58,7 @@ public:
     std::string SettingText(Setting setting) override;
     void SetLabelPackets(const std::string&) override {}
     bool OpenUrl(const std::string& url) override;
-    void JobEnded() override;
+    void JobEnded(const JobResult& result) override;
 
     // --- The event loop --------------------------------------------------------------------
     // Runs posted calls on this thread until the job has ended and every call it posted ran.
@@ -68,6 +69,8 @@ public:
     void RunPosted();
 
     std::vector<Message> Messages() const;
+    // The result of the job that ended, if one did.
+    std::optional<JobResult> Result() const;
     std::vector<OpenFileRequest> FileRequests() const;
 
 private:
@@ -80,6 +83,7 @@ private:
     std::condition_variable posted_;
     std::deque<std::function<void()>> calls_;
     bool jobEnded_ = false;
+    std::optional<JobResult> result_;
     std::vector<Message> messages_;
     std::vector<OpenFileRequest> fileRequests_;
 };

@@ -9,7 +9,6 @@
 #include "cli/device_probe.h"
 #include "cli/json_line.h"
 #include "cli/terminal_view.h"
-#include "transfer/packed_file.h"
 #include "transport/device_dir.h"
 
 namespace cli {
@@ -42,10 +41,8 @@ void Finish(CommandContext& ctx, const YmodemOptions& o, bool ok, const std::str
 }
 
 // Why the transfer failed, as far as the file tells; the device's side shows in "Error!".
-std::string FailureDetail(const std::string& file) {
-    const auto header =
-        transfer::ReadPackedHeader(file, transfer::PackedFileRules::FirmwareByYmodem());
-    if (!header.ok()) return std::string(transfer::Describe(header.status)) + "; nothing was sent";
+std::string FailureDetail(const std::optional<JobResult>& result) {
+    if (result && !result->detail.empty()) return result->detail + "; nothing was sent";
     return "the transfer did not complete";
 }
 
@@ -67,7 +64,6 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
     TerminalView view(vo);
 
     bool started = false;
-    int64_t size = -1, left = -1;
     {
         Main main(view);
         view.RunPosted();
@@ -77,20 +73,16 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
         } else {
             view.RunPosted();
         }
-        if (main.sendModem) {
-            size = main.sendModem->fileSize;
-            left = main.sendModem->bytesLeft;
-        }
     }
     if (!started) {
         return Finish(ctx, o, false,
                       "cannot open " + paths.front() + "; is another program using the navigator?");
     }
-    bool failed = false;
-    for (const auto& m : view.Messages()) failed = failed || m.icon == MessageIcon::Error;
-    const bool ok = !failed && size >= 0 && left == 0;
+    const std::optional<JobResult> result = view.Result();
+    const bool ok = result && result->Done();
+    const int64_t size = result ? result->bytesTotal : -1;
     Finish(ctx, o, ok,
-           ok ? "sent " + std::to_string(size) + " bytes of " + o.file : FailureDetail(o.file),
+           ok ? "sent " + std::to_string(size) + " bytes of " + o.file : FailureDetail(result),
            size);
 }
 

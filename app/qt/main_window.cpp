@@ -440,7 +440,8 @@ bool MainWindow::OpenUrl(const std::string& url) {
     return QDesktopServices::openUrl(QUrl(Q(url)));
 }
 
-void MainWindow::JobEnded() {
+void MainWindow::JobEnded(const JobResult&) {
+    // The message boxes have told the user everything; the window only signals the end.
     emit jobEnded();
 }
 

@@ -54,7 +54,7 @@ public:
     std::string SettingText(Setting setting) override;
     void SetLabelPackets(const std::string& text) override;
     bool OpenUrl(const std::string& url) override;
-    void JobEnded() override;
+    void JobEnded(const JobResult& result) override;
 
     // Releases job threads waiting in message boxes; later ones return at once.
     void ReleaseMessageWaits();

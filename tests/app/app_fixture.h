@@ -97,8 +97,10 @@ protected:
             }
             main.UpdateButtonDelegate(false);
             main.DisconnectRevDev();
-            main.ErrorShowDelegate();
+            JobResult result;
+            result.message = main.PostError();
             main.UpdateButtonDelegate(true);
+            return result;
         };
     }
     std::vector<JobButton> StartedJobs() {

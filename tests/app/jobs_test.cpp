@@ -8,6 +8,7 @@
 #include "app/window_texts.h"
 #include "app_fixture.h"
 #include "protocol/fur_codec.h"
+#include "sim/point_records.h"
 #include "support/pty_pair.h"
 
 namespace {
@@ -37,6 +38,13 @@ protected:
         return view_.Messages();
     }
 
+    // The result the view received for the job that ended.
+    JobResult Result() const {
+        const auto results = view_.Results();
+        EXPECT_EQ(results.size(), 1u);
+        return results.empty() ? JobResult{} : results.back();
+    }
+
     std::string CsvPath() const { return dir_.Path() + "-points.csv"; }
     void TearDown() override {
         std::error_code ec;
@@ -60,6 +68,27 @@ TEST_F(JobsTest, UnknownCourseFileNameKeepsTheConnection) {
     EXPECT_EQ(view_.Tabs(), true);
     EXPECT_EQ(view_.BarVisible(), false);
     EXPECT_EQ(FramesOf(0xF4, 0x05), 0);
+    const JobResult result = Result();
+    EXPECT_EQ(result.job, JobKind::CourseData);
+    EXPECT_EQ(result.failure, JobFailure::UnknownCourseFile);
+    EXPECT_EQ(result.message, ErrorMessage());
+}
+
+TEST_F(JobsTest, CourseWriteCountsTheAcknowledgedFrames) {
+    StartSim(DeviceMode::Patch);
+    Main main(view_);
+    const std::string folder = dir_.Path() + "-course";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/jis.bin", std::ios::binary) << std::string(5000, 'j');
+    view_.AnswerFileDialog(folder + "/jis.bin");
+    main.buttonKroDown_Click();
+    FinishJob(main);
+    std::filesystem::remove_all(folder);
+    const JobResult result = Result();
+    EXPECT_TRUE(result.Done());
+    EXPECT_EQ(result.framesTotal, 3);
+    EXPECT_EQ(result.framesAcknowledged, 3);
+    EXPECT_EQ(FramesOf(0xF4, 0x05), 3);
 }
 
 TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile_Slow) {
@@ -82,6 +111,10 @@ TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile_Slow)
     EXPECT_EQ(FramesOf(0x06, 0x40), 1);
     EXPECT_FALSE(main.deviceCon);
     EXPECT_EQ(view_.Tabs(), true);
+    const JobResult result = Result();
+    EXPECT_EQ(result.failure, JobFailure::PatchFailed);
+    EXPECT_EQ(result.csvPath, CsvPath());
+    EXPECT_EQ(result.rowsWritten, 0);
 }
 
 TEST_F(JobsTest, PointImportFromUnidentifiedFlashIsAnError_Slow) {
@@ -97,6 +130,7 @@ TEST_F(JobsTest, PointImportFromUnidentifiedFlashIsAnError_Slow) {
     EXPECT_EQ(messages[0].text, "Error!");
     EXPECT_EQ(std::filesystem::file_size(CsvPath()), 0u);
     EXPECT_EQ(FramesOf(0xF4, 0x31), 0);
+    EXPECT_EQ(Result().failure, JobFailure::FlashNotFound);
 }
 
 TEST_F(JobsTest, PointImportOfAnEmptyAreaCompletesWithAnEmptyFile) {
@@ -111,6 +145,34 @@ TEST_F(JobsTest, PointImportOfAnEmptyAreaCompletesWithAnEmptyFile) {
     EXPECT_EQ(messages[0].caption, "");
     EXPECT_FALSE(messages[0].fromUiThread);
     EXPECT_EQ(std::filesystem::file_size(CsvPath()), 0u);
+    const JobResult result = Result();
+    EXPECT_TRUE(result.Done());
+    EXPECT_EQ(result.message, WriteDoneMessage());
+    EXPECT_EQ(result.rowsWritten, 0);
+}
+
+TEST_F(JobsTest, PointImportHandsOverTheRecordsInFlashOrder) {
+    sim::DeviceConfig device;
+    device.mode = DeviceMode::Patch;
+    const std::vector<sim::PointSpec> points = sim::SyntheticPoints(5, 7);
+    device.points = sim::EncodePointRecords(points);
+    StartSimWith(device);
+    Main main(view_);
+    main.pointCsvPath = CsvPath();
+    main.buttonUpdata_Click();
+    FinishJob(main);
+    const JobResult result = Result();
+    EXPECT_TRUE(result.Done());
+    EXPECT_EQ(result.rowsWritten, 5);
+    ASSERT_EQ(result.points.size(), points.size());
+    for (size_t i = 0; i < points.size(); ++i) {
+        EXPECT_EQ(result.points[i].gcid, points[i].gcid) << i;
+        EXPECT_EQ(result.points[i].latitudeRaw, points[i].latitudeRaw) << i;
+        EXPECT_EQ(result.points[i].second, points[i].second) << i;
+    }
+    // One row per record after the header.
+    const std::string csv = Slurp(CsvPath());
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 6);
 }
 
 TEST_F(JobsTest, ARefusedFirmwareFileLeavesTheWindowAsItWas) {
@@ -131,6 +193,10 @@ TEST_F(JobsTest, ARefusedFirmwareFileLeavesTheWindowAsItWas) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "bar:on"), 0);
     EXPECT_TRUE(main.deviceCon);
     EXPECT_EQ(FramesOf(0xF4, 0x05), 0);
+    const JobResult result = Result();
+    EXPECT_EQ(result.failure, JobFailure::RefusedFile);
+    EXPECT_FALSE(result.message.has_value());
+    EXPECT_FALSE(result.detail.empty());
 }
 
 // A navigator played on a pty: it runs the patch program, names its flash, and answers every
@@ -194,6 +260,10 @@ TEST_F(JobsTest, AShortAnswerToAFlashReadIsAnError) {
     EXPECT_EQ(messages[0].text, "Error!");
     // The header was written before the first request; no row from a partial record.
     EXPECT_EQ(Slurp(CsvPath()).size(), 136u);
+    const JobResult result = Result();
+    EXPECT_EQ(result.failure, JobFailure::NotAnswering);
+    EXPECT_EQ(result.rowsWritten, 0);
+    EXPECT_TRUE(result.points.empty());
 }
 
 }  // namespace

@@ -159,7 +159,7 @@ TEST_F(TerminalViewTest, TheLoopRunsPostsInOrderUntilTheJobEnds) {
             });
         }
         alive = false;
-        view.Post([&] { view.JobEnded(); });
+        view.Post([&] { view.JobEnded(JobResult{}); });
     });
     view.RunUntilJobEnd([&] { return alive.load(); });
     job.join();

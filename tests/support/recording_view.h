@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/job_result.h"
 #include "app/main_view.h"
 
 class RecordingView : public MainView {
@@ -106,9 +107,10 @@ public:
         urls_.push_back(url);
         return true;
     }
-    void JobEnded() override {
+    void JobEnded(const JobResult& result) override {
         std::lock_guard<std::mutex> lock(mutex_);
         ++jobsEnded_;
+        results_.push_back(result);
         log_.push_back("job-ended");
         changed_.notify_all();
     }
@@ -185,6 +187,8 @@ public:
     std::vector<OpenFileRequest> FileRequests() const { return Locked(fileRequests_); }
     std::vector<std::string> Log() const { return Locked(log_); }
     int JobsEnded() const { return Locked(jobsEnded_); }
+    // The results the ended jobs handed over, in order.
+    std::vector<JobResult> Results() const { return Locked(results_); }
     size_t PendingPosts() const { return Locked(posted_).size(); }
     void ClearLog() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -233,4 +237,5 @@ private:
     std::map<Setting, std::string> settings_;
     std::vector<std::string> log_;
     int jobsEnded_ = 0;
+    std::vector<JobResult> results_;
 };

@@ -25,8 +25,9 @@ bool EndsWith(const std::string& text, std::string_view suffix) {
 
 }  // namespace
 
-Main::Main(MainView& view) : view_(view) {
-    UsbInterface = std::make_unique<Usb_Port>();
+Main::Main(MainView& view, platform::Settings settings)
+    : view_(view), settings_(std::move(settings)) {
+    UsbInterface = std::make_unique<Usb_Port>(settings_.deviceDir);
     // The view has built its controls before handing itself to Main.
     bootMemory.fill(0);
     deviceExistOld = false;

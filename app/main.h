@@ -27,6 +27,7 @@
 #include "app/job_result.h"
 #include "app/main_view.h"
 #include "platform/byte_stream.h"
+#include "platform/settings.h"
 #include "protocol/device_commands.h"
 #include "transfer/ymodem.h"
 #include "transport/fifo_stream.h"
@@ -75,8 +76,9 @@ public:
     static constexpr int32_t kJobReadTimeoutMs = 25000;
     static constexpr int32_t kPointReadTimeoutMs = 21000;
 
-    // Builds the window state and runs one device check; `view` must outlive Main.
-    explicit Main(MainView& view);
+    // Builds the window state and runs one device check; `view` must outlive Main. The
+    // device interfaces are looked for where `settings` says.
+    Main(MainView& view, platform::Settings settings);
     // Waits for a running job to end, closes the connection and waits (bounded) for the reader
     // thread to leave.
     ~Main();
@@ -204,6 +206,7 @@ private:
     void DisconnectLocked();
 
     MainView& view_;
+    const platform::Settings settings_;
     // The command set, bound to patchStatus, bootMemory and kroType above.
     DeviceCommands commands_{patchStatus, bootMemory, kroType};
     // Guards refDevData and the connection's life (connect and disconnect).

@@ -89,8 +89,8 @@ ProbedDevice ProbeDevice(const std::string& path) {
     return device;
 }
 
-std::vector<std::string> AttachedDevicePaths() {
-    Usb_Port port;
+std::vector<std::string> AttachedDevicePaths(const platform::Settings& settings) {
+    Usb_Port port(settings.deviceDir);
     usb_info info{};
     port.Get_USBInfo(info);
     std::vector<std::string> paths;
@@ -99,6 +99,11 @@ std::vector<std::string> AttachedDevicePaths() {
     }
     port.Dispose();
     return paths;
+}
+
+std::string NoDeviceHint(const platform::Settings& settings) {
+    return "no navigator found in " + settings.deviceDir +
+           "; is it plugged in? see README (\"Using a real navigator\")";
 }
 
 }  // namespace cli

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/settings.h"
+
 namespace cli {
 
 enum class ProbedMode { BootLoader, PatchProgram, NormalFirmware, NotAnswering, CannotOpen };
@@ -29,6 +31,9 @@ struct ProbedDevice {
 ProbedDevice ProbeDevice(const std::string& path);
 
 // The device paths the window would see, in its order.
-std::vector<std::string> AttachedDevicePaths();
+std::vector<std::string> AttachedDevicePaths(const platform::Settings& settings);
+
+// What to tell the user when no navigator is attached.
+std::string NoDeviceHint(const platform::Settings& settings);
 
 }  // namespace cli

@@ -3,7 +3,6 @@
 // runs the posted calls on this thread until the job has ended.
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -15,7 +14,6 @@
 #include "cli/terminal_view.h"
 #include "platform/local_time.h"
 #include "protocol/patch_upload.h"
-#include "transport/device_dir.h"
 
 namespace cli {
 
@@ -52,17 +50,8 @@ void AddCommonOptions(CLI::App* cmd, CommonOptions& o) {
     cmd->add_flag("--json", o.json,
                   "One JSON object per line on stdout (progress, message, result)");
     cmd->add_option("--device-dir", o.deviceDir,
-                    "Device directory (sets CADDORA_DEVICE_DIR; default /dev/caddora)")
+                    "Device directory (default $CADDORA_DEVICE_DIR, else /dev/caddora)")
         ->type_name("DIR");
-}
-
-void ApplyDeviceDir(const CommonOptions& o) {
-    if (!o.deviceDir.empty()) ::setenv("CADDORA_DEVICE_DIR", o.deviceDir.c_str(), 1);
-}
-
-std::string NoDeviceHint() {
-    return "no navigator found in " + transport::DeviceDirectory() +
-           "; is it plugged in? see README (\"Using a real navigator\")";
 }
 
 // Ends a command: the failure or success line, or the JSON result object.
@@ -84,8 +73,9 @@ void Finish(CommandContext& ctx, const CommonOptions& o, Job job, bool ok,
 }
 
 // Why a click started nothing, in words a user can act on.
-std::string NoJobReason(Job job, const Main& main, const std::vector<std::string>& paths) {
-    if (paths.empty()) return NoDeviceHint();
+std::string NoJobReason(Job job, const Main& main, const std::vector<std::string>& paths,
+                        const platform::Settings& settings) {
+    if (paths.empty()) return NoDeviceHint(settings);
     if (job == Job::WriteFirmware && main.FwType) {
         return "the navigator at " + paths.front() +
                " does not run its boot loader; firmware can be written only in boot-loader "
@@ -106,7 +96,7 @@ std::string FailureDetail(const std::optional<JobResult>& result) {
 }
 
 void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
-    ApplyDeviceDir(o.common);
+    const platform::Settings settings = platform::ResolveSettings(o.common.deviceDir);
     TerminalView::Options vo;
     vo.out = ctx.out;
     vo.err = ctx.err;
@@ -117,14 +107,14 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     if (!o.start.empty()) vo.settings[Setting::textUpAddr] = o.start;
     if (!o.length.empty()) vo.settings[Setting::textUpLen] = o.length;
 
-    const std::vector<std::string> paths = AttachedDevicePaths();
-    if (paths.empty()) return Finish(ctx, o.common, job, false, NoDeviceHint());
+    const std::vector<std::string> paths = AttachedDevicePaths(settings);
+    if (paths.empty()) return Finish(ctx, o.common, job, false, NoDeviceHint(settings));
 
     TerminalView view(vo);
     std::string csvPath;
     bool started = false;
     {
-        Main main(view);
+        Main main(view, settings);
         view.RunPosted();
         if (job == Job::ImportPoints) {
             csvPath =
@@ -144,7 +134,7 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
         if (started) view.RunUntilJobEnd([&main] { return main.JobRunning(); });
         if (!started) {
             view.RunPosted();
-            return Finish(ctx, o.common, job, false, NoJobReason(job, main, paths));
+            return Finish(ctx, o.common, job, false, NoJobReason(job, main, paths, settings));
         }
     }
 
@@ -164,20 +154,20 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
 }
 
 void RunDevices(CommandContext& ctx, const CommonOptions& o) {
-    ApplyDeviceDir(o);
-    const std::vector<std::string> paths = AttachedDevicePaths();
+    const platform::Settings settings = platform::ResolveSettings(o.deviceDir);
+    const std::vector<std::string> paths = AttachedDevicePaths(settings);
     if (paths.empty()) {
         if (o.json) {
             *ctx.out << JsonLine()
                             .Add("type", "result")
                             .Add("command", "devices")
                             .Add("ok", false)
-                            .Add("detail", NoDeviceHint())
+                            .Add("detail", NoDeviceHint(settings))
                             .Str()
                      << std::endl;
             ctx.exitCode = kExitFailure;
         } else {
-            ctx.Fail("devices", NoDeviceHint());
+            ctx.Fail("devices", NoDeviceHint(settings));
         }
         return;
     }

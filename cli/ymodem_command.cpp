@@ -2,14 +2,11 @@
 // TerminalView, starts the transfer like a click and runs the posted calls until it ends.
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "app/main.h"
 #include "cli/commands.h"
 #include "cli/device_probe.h"
 #include "cli/json_line.h"
 #include "cli/terminal_view.h"
-#include "transport/device_dir.h"
 
 namespace cli {
 
@@ -47,13 +44,9 @@ std::string FailureDetail(const std::optional<JobResult>& result) {
 }
 
 void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
-    if (!o.deviceDir.empty()) ::setenv("CADDORA_DEVICE_DIR", o.deviceDir.c_str(), 1);
-    const std::vector<std::string> paths = AttachedDevicePaths();
-    if (paths.empty()) {
-        return Finish(ctx, o, false,
-                      "no navigator found in " + transport::DeviceDirectory() +
-                          "; is it plugged in? see README (\"Using a real navigator\")");
-    }
+    const platform::Settings settings = platform::ResolveSettings(o.deviceDir);
+    const std::vector<std::string> paths = AttachedDevicePaths(settings);
+    if (paths.empty()) return Finish(ctx, o, false, NoDeviceHint(settings));
     TerminalView::Options vo;
     vo.out = ctx.out;
     vo.err = ctx.err;
@@ -65,7 +58,7 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
 
     bool started = false;
     {
-        Main main(view);
+        Main main(view, settings);
         view.RunPosted();
         started = main.StartYmodemTransfer(o.file);
         if (started) {
@@ -96,7 +89,7 @@ void AddYmodemCommand(CLI::App& app, CommandContext& ctx) {
     cmd->add_flag("--json", o->json,
                   "One JSON object per line on stdout (progress, message, result)");
     cmd->add_option("--device-dir", o->deviceDir,
-                    "Device directory (sets CADDORA_DEVICE_DIR; default /dev/caddora)");
+                    "Device directory (default $CADDORA_DEVICE_DIR, else /dev/caddora)");
     cmd->callback([o, &ctx] { RunYmodem(ctx, *o); });
 }
 

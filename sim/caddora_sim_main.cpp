@@ -8,6 +8,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/settings.h"
 #include "sim/pty_server.h"
 #include "sim/ymodem_receiver.h"
 
@@ -144,7 +145,7 @@ int main(int argc, char** argv) {
     // After CFG_FWUP the device receives by YMODEM; complete files go to the dump folder.
     config.receiverFactory =
         sim::MakeYmodemReceiverFactory(std::make_shared<sim::YmodemStore>(dumpDir));
-    config.deviceDir = deviceDir;
+    config.deviceDir = platform::ResolveSettings(deviceDir).deviceDir;
     config.name = name;
 
     // Signals are taken by sigwait below; every thread inherits the blocked set.

@@ -51,13 +51,6 @@ uint32_t Later(uint32_t a, uint32_t b) {
 
 }  // namespace
 
-std::string ResolveDeviceDir(const std::string& configured) {
-    if (!configured.empty()) return configured;
-    const char* env = std::getenv("CADDORA_DEVICE_DIR");
-    if (env != nullptr && *env != '\0') return env;
-    return "/dev/caddora";
-}
-
 SimServer::SimServer(SimConfig config) : config_(std::move(config)), model_(config_.device) {
     if (config_.receiverFactory) model_.SetReceiverFactory(config_.receiverFactory);
 }
@@ -72,7 +65,7 @@ std::string SimServer::Start() {
         throw std::invalid_argument("device name must be a plain file name: '" + config_.name +
                                     "'");
     }
-    const std::string dir = ResolveDeviceDir(config_.deviceDir);
+    const std::string& dir = config_.deviceDir;
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) throw std::system_error(ec, "cannot create device directory " + dir);

@@ -1,13 +1,13 @@
 #pragma once
 // Serves a DeviceModel on a pseudo-terminal: the pty's slave end is linked into the device
-// directory ($CADDORA_DEVICE_DIR, else /dev/caddora) so the tool finds it like a plugged-in
+// directory (SimConfig::deviceDir) so the tool finds it like a plugged-in
 // navigator. One thread polls the master end, feeds the model and writes its replies with the
 // delays, splits and noise of the fault settings. Stop(), destruction and the "vanish" fault
 // remove the link and close the pty.
 //
 // Usable in-process by tests:
 //   sim::SimServer server(config);
-//   std::string path = server.Start();       // e.g. $CADDORA_DEVICE_DIR/navigator0
+//   std::string path = server.Start();       // e.g. <deviceDir>/navigator0
 //   ... open `path`, talk ...
 //   server.WaitForFrames(3, 2000);
 //   auto journal = server.Journal();
@@ -23,15 +23,16 @@
 #include <thread>
 #include <vector>
 
+#include "platform/settings.h"
 #include "sim/device_model.h"
 
 namespace sim {
 
 struct SimConfig {
     DeviceConfig device;
-    // Device directory; empty means $CADDORA_DEVICE_DIR, else /dev/caddora. Created when
+    // Device directory (the entry point decides it, see platform/settings.h). Created when
     // missing.
-    std::string deviceDir;
+    std::string deviceDir = platform::kDefaultDeviceDir;
     std::string name = "navigator0";
     // When set, every received frame is appended to this file as a journal line at once.
     std::string journalPath;
@@ -42,9 +43,6 @@ struct SimConfig {
     // Installed into the model: the receiver that takes the line after CFG_FWUP.
     DeviceModel::ReceiverFactory receiverFactory;
 };
-
-// $CADDORA_DEVICE_DIR when set and not empty, else /dev/caddora; `configured` wins when given.
-std::string ResolveDeviceDir(const std::string& configured = {});
 
 class SimServer {
 public:

@@ -4,21 +4,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace transport {
 
-std::string DeviceDirectory() {
-    const char* env = std::getenv("CADDORA_DEVICE_DIR");
-    std::string dir = (env && *env) ? env : "/dev/caddora";
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    return dir;
-}
-
-std::vector<std::string> ListDevicePaths(std::size_t maxCount, std::size_t maxPathLength) {
-    const std::string dir = DeviceDirectory();
+std::vector<std::string> ListDevicePaths(const std::string& dir, std::size_t maxCount,
+                                         std::size_t maxPathLength) {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
+    if (DIR* d = dir.empty() ? nullptr : ::opendir(dir.c_str())) {
         while (const dirent* e = ::readdir(d)) {
             if (e->d_name[0] != '.') names.emplace_back(e->d_name);
         }

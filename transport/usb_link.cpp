@@ -80,7 +80,7 @@ bool SendsOpenGreeting() {
 
 usb_info& CUsb_Interface::gGetDevicePath(usb_info& record) {
     std::memset(&record, 0, sizeof record);
-    const auto paths = transport::ListDevicePaths(kUsbInfoSlots, kUsbInfoPathSize - 1);
+    const auto paths = transport::ListDevicePaths(deviceDir_, kUsbInfoSlots, kUsbInfoPathSize - 1);
     for (const std::string& path : paths) {
         std::memcpy(record.path[record.count], path.data(), path.size());
         ++record.count;
@@ -89,8 +89,16 @@ usb_info& CUsb_Interface::gGetDevicePath(usb_info& record) {
 }
 
 bool CUsb_Interface::gCheckDevice(const std::string& path) {
-    // Unlike the record, the check is not limited to the first twelve devices.
-    const auto paths = transport::ListDevicePaths(SIZE_MAX, kUsbInfoPathSize - 1);
+    // Unlike the record, the check is not limited to the first twelve devices. A port made
+    // without a directory (a stream's own) looks in the path's directory: device paths are
+    // "<dir>/<name>".
+    std::string dir = deviceDir_;
+    if (dir.empty()) {
+        const std::size_t slash = path.rfind('/');
+        if (slash == std::string::npos) return false;
+        dir = slash == 0 ? "/" : path.substr(0, slash);
+    }
+    const auto paths = transport::ListDevicePaths(dir, SIZE_MAX, kUsbInfoPathSize - 1);
     for (const std::string& present : paths) {
         if (present == path) return true;
     }
@@ -189,6 +197,8 @@ void CUsb_Interface::CancelPacket(UsbHandle handle) {
 }
 
 Usb_Port::Usb_Port() : dllHandle(std::make_unique<CUsb_Interface>()) {}
+Usb_Port::Usb_Port(std::string deviceDir)
+    : dllHandle(std::make_unique<CUsb_Interface>(std::move(deviceDir))) {}
 Usb_Port::~Usb_Port() = default;
 
 usb_info& Usb_Port::Get_USBInfo(usb_info& record) {

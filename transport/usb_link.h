@@ -50,9 +50,13 @@ bool SendsOpenGreeting();
 
 class CUsb_Interface {
 public:
+    // Enumerates `deviceDir` (transport/device_dir.h); empty: enumeration finds nothing.
+    explicit CUsb_Interface(std::string deviceDir = {}) : deviceDir_(std::move(deviceDir)) {}
+
     // Clears the record and fills it with the present device paths; returns it.
     usb_info& gGetDevicePath(usb_info& record);
-    // Whether `path` is among the present device paths (exact, case-sensitive).
+    // Whether `path` is among the present device paths (exact, case-sensitive); without a
+    // device directory, those of the path's own directory.
     bool gCheckDevice(const std::string& path);
     // Opens the device exclusively in raw mode; the null handle on failure. Clears the stop
     // flag in either case.
@@ -69,11 +73,17 @@ public:
     void gDisConToDriver(UsbHandle handle);
     // Drops output the device has not taken yet.
     void CancelPacket(UsbHandle handle);
+
+private:
+    std::string deviceDir_;
 };
 
 class Usb_Port {
 public:
+    // A port that opens given paths; its Get_USBInfo finds nothing.
     Usb_Port();
+    // A port that also enumerates the device interfaces in `deviceDir`.
+    explicit Usb_Port(std::string deviceDir);
     ~Usb_Port();
     Usb_Port(const Usb_Port&) = delete;
     Usb_Port& operator=(const Usb_Port&) = delete;

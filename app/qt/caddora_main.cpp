@@ -4,7 +4,7 @@
 #include "app/device_watcher.h"
 #include "app/qt/main_window.h"
 #include "app/single_instance.h"
-#include "transport/device_dir.h"
+#include "platform/settings.h"
 
 int main(int argc, char** argv) {
     // A second copy ends at once, before it shows anything.
@@ -13,12 +13,12 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("caddora"));
-    MainWindow window;
+    const platform::Settings settings = platform::ResolveSettings();
+    MainWindow window(settings);
     window.show();
 
     // Every change in the device directory or from udev asks the window for a device check.
-    DeviceWatcher watcher(transport::DeviceDirectory(),
-                          [&window] { window.ScheduleDeviceCheck(); });
+    DeviceWatcher watcher(settings.deviceDir, [&window] { window.ScheduleDeviceCheck(); });
     watcher.Start();
 
     QApplication::exec();

@@ -131,7 +131,7 @@ QMessageBox::Icon QtIcon(MessageIcon icon) {
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
+MainWindow::MainWindow(const platform::Settings& settings, QWidget* parent) : QWidget(parent) {
     InitResources();
     InstallFontSubstitutions();
     setObjectName(QStringLiteral("Main"));
@@ -155,7 +155,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
     connect(buttonKroDown, &QPushButton::clicked, this, [this] { main_->buttonKroDown_Click(); });
     connect(buttonUpdata, &QPushButton::clicked, this, [this] { main_->buttonUpdata_Click(); });
 
-    main_ = std::make_unique<Main>(*this);
+    main_ = std::make_unique<Main>(*this, settings);
 }
 
 MainWindow::~MainWindow() {

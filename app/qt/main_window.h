@@ -30,7 +30,7 @@ public:
     static constexpr int kDeviceCheckDelayMs = 100;
 
     // Builds the controls, then Main (which runs the first device check).
-    explicit MainWindow(QWidget* parent = nullptr);
+    explicit MainWindow(const platform::Settings& settings, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     Main& Logic() { return *main_; }

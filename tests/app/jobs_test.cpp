@@ -55,7 +55,7 @@ protected:
 
 TEST_F(JobsTest, UnknownCourseFileNameKeepsTheConnection) {
     StartSim(DeviceMode::Patch);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     const std::string file = dir_.Path() + "-JIS.BIN";
     std::ofstream(file) << "data";
     view_.AnswerFileDialog(file);
@@ -76,7 +76,7 @@ TEST_F(JobsTest, UnknownCourseFileNameKeepsTheConnection) {
 
 TEST_F(JobsTest, CourseWriteCountsTheAcknowledgedFrames) {
     StartSim(DeviceMode::Patch);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     const std::string folder = dir_.Path() + "-course";
     std::filesystem::create_directories(folder);
     std::ofstream(folder + "/jis.bin", std::ios::binary) << std::string(5000, 'j');
@@ -96,7 +96,7 @@ TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile_Slow)
     sim::FaultConfig faults;
     faults.nakFrames = {3};
     StartSim(DeviceMode::Boot, faults);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();
     const auto messages = FinishJob(main);
@@ -122,7 +122,7 @@ TEST_F(JobsTest, PointImportFromUnidentifiedFlashIsAnError_Slow) {
     device.mode = DeviceMode::Patch;
     device.spinorId = {0xFF, 0xFF, 0x00, 0x00};
     StartSimWith(device);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();
     const auto messages = FinishJob(main);
@@ -136,7 +136,7 @@ TEST_F(JobsTest, PointImportFromUnidentifiedFlashIsAnError_Slow) {
 TEST_F(JobsTest, PointImportOfAnEmptyAreaCompletesWithAnEmptyFile) {
     StartSim(DeviceMode::Patch);
     view_.SetSetting(Setting::textUpLen, "0");
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();
     const auto messages = FinishJob(main);
@@ -157,7 +157,7 @@ TEST_F(JobsTest, PointImportHandsOverTheRecordsInFlashOrder) {
     const std::vector<sim::PointSpec> points = sim::SyntheticPoints(5, 7);
     device.points = sim::EncodePointRecords(points);
     StartSimWith(device);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();
     FinishJob(main);
@@ -177,7 +177,7 @@ TEST_F(JobsTest, PointImportHandsOverTheRecordsInFlashOrder) {
 
 TEST_F(JobsTest, ARefusedFirmwareFileLeavesTheWindowAsItWas) {
     StartSim(DeviceMode::Boot);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     const std::string file = dir_.Path() + "-bad.ckfm";
     std::ofstream(file) << "not a packed file";
     view_.AnswerFileDialog(file);
@@ -252,7 +252,7 @@ private:
 
 TEST_F(JobsTest, AShortAnswerToAFlashReadIsAnError) {
     ShortReplyDevice device(dir_, 100);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();
     const auto messages = FinishJob(main);

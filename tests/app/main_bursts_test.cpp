@@ -7,7 +7,7 @@
 using sim::DeviceMode;
 
 TEST_F(AppTest, AttachAndDetachInQuickSuccession) {
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     for (int i = 0; i < 12; ++i) {
         StartSim(DeviceMode::Boot);
         main.CheckDeviceStatus();
@@ -26,7 +26,7 @@ TEST_F(AppTest, AttachAndDetachInQuickSuccession) {
 TEST_F(AppTest, DeviceVanishesDuringTheModeQuery_Slow) {
     sim::FaultConfig slow;
     slow.delayMs = 800;  // the reply would come long after the device is gone
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     StartSim(DeviceMode::Boot, slow);
     std::thread unplug([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
@@ -47,7 +47,7 @@ TEST_F(AppTest, DeviceVanishesDuringTheModeQuery_Slow) {
 }
 
 TEST_F(AppTest, ChecksRacingAPlugLoopNeverHang) {
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     std::atomic<bool> done{false};
     // Another thread plugs and unplugs while the UI thread keeps checking.
     std::thread plugger([&] {
@@ -76,7 +76,7 @@ TEST_F(AppTest, ChecksRacingAPlugLoopNeverHang) {
 
 TEST_F(AppTest, UnplugAndReplugDuringAJob) {
     StartSim(DeviceMode::Boot);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     FakeJobs(main);
     view_.CloseGate();
     view_.AnswerFileDialog("/data/update.ckfm");

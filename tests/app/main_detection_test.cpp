@@ -6,7 +6,7 @@
 using sim::DeviceMode;
 
 TEST_F(AppTest, StartWithoutDeviceDisablesAllJobButtons) {
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     EXPECT_FALSE(main.deviceExist);
     EXPECT_FALSE(main.deviceCon);
     EXPECT_FALSE(main.FwType);
@@ -19,7 +19,7 @@ TEST_F(AppTest, StartWithoutDeviceDisablesAllJobButtons) {
 
 TEST_F(AppTest, StartInBootModeEnablesAllButtonsAndLeavesNoConnection) {
     StartSim(DeviceMode::Boot);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     EXPECT_TRUE(main.deviceExist);
     EXPECT_FALSE(main.FwType);
     EXPECT_TRUE(Enabled(JobButton::FwDown));
@@ -36,7 +36,7 @@ TEST_F(AppTest, StartInBootModeEnablesAllButtonsAndLeavesNoConnection) {
 
 TEST_F(AppTest, StartInNormalModeDisablesOnlyTheFirmwareButton_Slow) {
     StartSim(DeviceMode::Normal);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     EXPECT_TRUE(main.FwType);
     EXPECT_FALSE(Enabled(JobButton::FwDown));
     EXPECT_TRUE(Enabled(JobButton::KroDown));
@@ -51,7 +51,7 @@ TEST_F(AppTest, DeviceThatCannotBeOpenedStillEnablesCourseAndPointButtons) {
     UsbHandle held = other.Init_USB(path);
     ASSERT_TRUE(held);
 
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     EXPECT_TRUE(main.deviceExist);
     EXPECT_FALSE(main.deviceCon);
     EXPECT_EQ(main.refDevData, nullptr);
@@ -66,7 +66,7 @@ TEST_F(AppTest, DeviceThatCannotBeOpenedStillEnablesCourseAndPointButtons) {
 
 TEST_F(AppTest, FailedConnectionKeepsTheModeOfTheLastQuery_Slow) {
     const std::string path = StartSim(DeviceMode::Normal);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     ASSERT_TRUE(main.FwType);
     Usb_Port other;
     UsbHandle held = other.Init_USB(path);
@@ -79,7 +79,7 @@ TEST_F(AppTest, FailedConnectionKeepsTheModeOfTheLastQuery_Slow) {
 
 TEST_F(AppTest, ChangeWhileAttachedKeepsTheConnectionAndQueriesAgain) {
     StartSim(DeviceMode::Boot);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     ASSERT_EQ(VersionPolls(), 1);
 
     main.CheckDeviceStatus();
@@ -100,7 +100,7 @@ TEST_F(AppTest, ChangeWhileAttachedKeepsTheConnectionAndQueriesAgain) {
 
 TEST_F(AppTest, UnplugDisablesButtonsAndClosesTheConnection) {
     StartSim(DeviceMode::Boot);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     main.CheckDeviceStatus();
     ASSERT_TRUE(main.deviceCon);
     auto record = main.refDevData;
@@ -120,7 +120,7 @@ TEST_F(AppTest, UnplugDisablesButtonsAndClosesTheConnection) {
 
 TEST_F(AppTest, ReplugAfterUnplugProbesTheNewDevice_Slow) {
     StartSim(DeviceMode::Normal);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     Unplug();
     main.CheckDeviceStatus();
     ASSERT_FALSE(Enabled(JobButton::KroDown));
@@ -136,7 +136,7 @@ TEST_F(AppTest, ReplugAfterUnplugProbesTheNewDevice_Slow) {
 
 TEST_F(AppTest, ConnectReusesAnOpenConnectionAndDisconnectKeepsTheRecord) {
     StartSim(DeviceMode::Boot);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     ASSERT_TRUE(main.ConnectRefDev());
     auto first = main.refDevData;
     ASSERT_TRUE(main.ConnectRefDev());
@@ -153,7 +153,7 @@ TEST_F(AppTest, ConnectReusesAnOpenConnectionAndDisconnectKeepsTheRecord) {
 }
 
 TEST_F(AppTest, ConnectWithoutDeviceFails) {
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     EXPECT_FALSE(main.ConnectRefDev());
     EXPECT_FALSE(main.deviceCon);
     EXPECT_TRUE(main.DisconnectRevDev());
@@ -165,7 +165,7 @@ TEST_F(AppTest, ConnectWithoutDeviceFails) {
 
 TEST_F(AppTest, ReaderThreadIsNamedAndEndsWithTheConnection) {
     StartSim(DeviceMode::Boot);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     ASSERT_EQ(WaitForReaderThreads(0), 0);
     ASSERT_TRUE(main.ConnectRefDev());
     EXPECT_EQ(CountReaderThreads(), 1);
@@ -179,7 +179,7 @@ TEST_F(AppTest, ReaderThreadIsNamedAndEndsWithTheConnection) {
 TEST_F(AppTest, DestroyingMainWithAnOpenConnectionLeavesNoReader) {
     StartSim(DeviceMode::Boot);
     {
-        Main main(view_);
+        Main main(view_, dir_.Settings());
         ASSERT_TRUE(main.ConnectRefDev());
         ASSERT_TRUE(ReaderThreadsBecome(1));
         ASSERT_TRUE(main.refDevData->usbDevThread.IsAlive());
@@ -189,7 +189,7 @@ TEST_F(AppTest, DestroyingMainWithAnOpenConnectionLeavesNoReader) {
 
 TEST_F(AppTest, QueriesAnswerPromptlyOverTheReaderThread) {
     StartSim(DeviceMode::Boot);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     ASSERT_TRUE(main.ConnectRefDev());
     // Twenty round trips: the reader passes each reply on as it arrives.
     const auto start = std::chrono::steady_clock::now();

@@ -8,7 +8,7 @@
 using sim::DeviceMode;
 
 TEST_F(AppTest, UpdateProgressWithoutMaximumKeepsTheBarsMaximum) {
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     main.progressMax = 10;
     main.UpdateProgress(3);
     EXPECT_EQ(view_.ProgressMax(), 10);
@@ -25,7 +25,7 @@ TEST_F(AppTest, UpdateProgressWithoutMaximumKeepsTheBarsMaximum) {
 }
 
 TEST_F(AppTest, UpdateButtonFollowsTheDeviceModeForTheFirmwareButton) {
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     main.FwType = false;
     main.UpdateButton(false);
     EXPECT_EQ(view_.Tabs(), false);
@@ -47,7 +47,7 @@ TEST_F(AppTest, UpdateButtonFollowsTheDeviceModeForTheFirmwareButton) {
 }
 
 TEST_F(AppTest, ErrorShowIsTheGenericErrorBox) {
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     main.ErrorShow();
     auto messages = view_.Messages();
     ASSERT_EQ(messages.size(), 1u);
@@ -57,7 +57,7 @@ TEST_F(AppTest, ErrorShowIsTheGenericErrorBox) {
 }
 
 TEST_F(AppTest, DelegatesPostInOrderWithoutTouchingTheView) {
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     view_.ClearLog();
     std::thread job([&] {
         main.progressMax = 10;
@@ -86,7 +86,7 @@ TEST_F(AppTest, DelegatesPostInOrderWithoutTouchingTheView) {
 }
 
 TEST_F(AppTest, CallsPostedAfterMainIsGoneAreDropped) {
-    auto main = std::make_unique<Main>(view_);
+    auto main = std::make_unique<Main>(view_, dir_.Settings());
     main->UpdateButtonDelegate(false);
     main->ErrorShowDelegate();
     main.reset();
@@ -96,7 +96,7 @@ TEST_F(AppTest, CallsPostedAfterMainIsGoneAreDropped) {
 }
 
 TEST_F(AppTest, LinksOpenTheirAddresses) {
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     main.linkLabel1_LinkClicked();
     main.linkLabel2_LinkClicked();
     EXPECT_EQ(view_.Urls(), (std::vector<std::string>{std::string(texts::kMakerUrl),
@@ -107,7 +107,7 @@ TEST_F(AppTest, LinksOpenTheirAddresses) {
 
 TEST_F(AppTest, FirmwareClickInBootModeAsksForAPackedFileAndStartsTheJob) {
     StartSim(DeviceMode::Boot);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     FakeJobs(main);
     view_.AnswerFileDialog("/data/update.ckfm");
     main.buttonFwDown_Click();
@@ -136,7 +136,7 @@ TEST_F(AppTest, FirmwareClickInBootModeAsksForAPackedFileAndStartsTheJob) {
 
 TEST_F(AppTest, FirmwareClickCancelledStartsNothingAndKeepsTheConnection) {
     StartSim(DeviceMode::Boot);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     FakeJobs(main);
     view_.AnswerFileDialog(std::nullopt);
     main.buttonFwDown_Click();
@@ -149,7 +149,7 @@ TEST_F(AppTest, FirmwareClickCancelledStartsNothingAndKeepsTheConnection) {
 }
 
 TEST_F(AppTest, FirmwareClickInNormalModeOpensNoDialog_Slow) {
-    Main main(view_);  // no device yet: FwType stays false
+    Main main(view_, dir_.Settings());  // no device yet: FwType stays false
     FakeJobs(main);
     StartSim(DeviceMode::Normal);
     view_.AnswerFileDialog("/data/update.ckfm");
@@ -164,7 +164,7 @@ TEST_F(AppTest, FirmwareClickInNormalModeOpensNoDialog_Slow) {
 // --- Course-data button ---------------------------------------------------------------------
 
 TEST_F(AppTest, CourseClickSetsTheJobFieldsFromTheChosenFile) {
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     FakeJobs(main);
     StartSim(DeviceMode::Patch);
     const std::pair<const char*, int32_t> cases[] = {
@@ -192,7 +192,7 @@ TEST_F(AppTest, CourseClickSetsTheJobFieldsFromTheChosenFile) {
 }
 
 TEST_F(AppTest, CourseClickWithoutDeviceStartsNothing) {
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     FakeJobs(main);
     view_.AnswerFileDialog("/c/index4.kzip");
     main.buttonKroDown_Click();
@@ -205,7 +205,7 @@ TEST_F(AppTest, CourseClickWithoutDeviceStartsNothing) {
 // --- Point-data button ----------------------------------------------------------------------
 
 TEST_F(AppTest, PointClickNamesTheCsvByTheClockBesideTheProgram) {
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     FakeJobs(main);
     StartSim(DeviceMode::Patch);
     view_.SetButtonEnabled(JobButton::Updata, true);
@@ -226,7 +226,7 @@ TEST_F(AppTest, PointClickNamesTheCsvByTheClockBesideTheProgram) {
 }
 
 TEST_F(AppTest, PointClickWithoutDeviceLeavesTheButtonDisabled) {
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     FakeJobs(main);
     view_.SetButtonEnabled(JobButton::Updata, true);
     main.buttonUpdata_Click();
@@ -239,7 +239,7 @@ TEST_F(AppTest, PointClickWithoutDeviceLeavesTheButtonDisabled) {
 
 TEST_F(AppTest, ClickDisablesItsButtonAtOnceAndOtherClicksWaitForTheJob) {
     StartSim(DeviceMode::Boot);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     FakeJobs(main);
     view_.CloseGate();  // the job's first post holds it
     view_.AnswerFileDialog("/data/update.ckfm");
@@ -270,7 +270,7 @@ TEST_F(AppTest, ClickDisablesItsButtonAtOnceAndOtherClicksWaitForTheJob) {
 
 TEST_F(AppTest, DeviceCheckDuringAJobExchangesNoFramesButClosesOnUnplug) {
     StartSim(DeviceMode::Boot);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     FakeJobs(main);
     view_.CloseGate();
     view_.AnswerFileDialog("/data/update.ckfm");
@@ -300,7 +300,7 @@ TEST_F(AppTest, DeviceCheckDuringAJobExchangesNoFramesButClosesOnUnplug) {
 
 TEST_F(AppTest, MainWaitsForARunningJobBeforeItGoes) {
     StartSim(DeviceMode::Boot);
-    auto main = std::make_unique<Main>(view_);
+    auto main = std::make_unique<Main>(view_, dir_.Settings());
     FakeJobs(*main);
     view_.CloseGate();
     view_.AnswerFileDialog("/data/update.ckfm");

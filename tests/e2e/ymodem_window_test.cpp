@@ -48,7 +48,7 @@ TEST_F(YmodemWindow, TransferShowsProgressAndLeavesTheWindowEnabled) {
     StartDevice();
     const Bytes payload = RandomBytes(200 * 1024 + 5, 51);
     WriteFile(files / "fw.ckfm", PackedFile(payload));
-    Main main(view);
+    Main main(view, devices.Settings());
     view.RunPosted();
     view.ClearLog();
     ASSERT_TRUE(main.StartYmodemTransfer(files / "fw.ckfm"));
@@ -77,7 +77,7 @@ TEST_F(YmodemWindow, TransferShowsProgressAndLeavesTheWindowEnabled) {
 TEST_F(YmodemWindow, DeviceThatNeverAsksForTheFileShowsTheError_Slow) {
     StartDevice(false);
     WriteFile(files / "fw.ckfm", PackedFile(RandomBytes(3000, 52)));
-    Main main(view);
+    Main main(view, devices.Settings());
     view.RunPosted();
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(main.StartYmodemTransfer(files / "fw.ckfm"));
@@ -95,7 +95,7 @@ TEST_F(YmodemWindow, DeviceThatNeverAsksForTheFileShowsTheError_Slow) {
 }
 
 TEST_F(YmodemWindow, NoDeviceStartsNothing) {
-    Main main(view);
+    Main main(view, devices.Settings());
     view.RunPosted();
     WriteFile(files / "fw.ckfm", PackedFile(RandomBytes(10, 53)));
     EXPECT_FALSE(main.StartYmodemTransfer(files / "fw.ckfm"));
@@ -103,7 +103,7 @@ TEST_F(YmodemWindow, NoDeviceStartsNothing) {
 }
 
 TEST_F(YmodemWindow, PollerPostsNothingForAFinishedRecord) {
-    Main main(view);
+    Main main(view, devices.Settings());
     view.RunPosted();
     main.sendModem = std::make_shared<transfer::Ymodem>();
     main.sendModem->finished = true;
@@ -112,7 +112,7 @@ TEST_F(YmodemWindow, PollerPostsNothingForAFinishedRecord) {
 }
 
 TEST_F(YmodemWindow, PollerPostsZeroOutsideTheRangeAndTheSentBytesInside) {
-    Main main(view);
+    Main main(view, devices.Settings());
     view.RunPosted();
     view.ClearLog();
     auto record = std::make_shared<transfer::Ymodem>();

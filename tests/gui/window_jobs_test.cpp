@@ -74,7 +74,7 @@ protected:
         config.device.mode = mode;
         sim_ = std::make_unique<sim::SimServer>(config);
         sim_->Start();
-        window_ = std::make_unique<MainWindow>();
+        window_ = std::make_unique<MainWindow>(dir_.Settings());
         window_->show();
         for (const char* name :
              {"progressBarData", "tabControl1", "buttonUpdata", "buttonKroDown", "buttonFwDown"}) {

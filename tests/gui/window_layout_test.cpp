@@ -33,7 +33,7 @@ protected:
     }
 
     ScopedDeviceDir dir_;  // empty: no navigator
-    MainWindow window_;
+    MainWindow window_{dir_.Settings()};
 };
 
 TEST_F(WindowLayoutTest, WindowHasTheFixedClientAreaTitleAndIcon) {

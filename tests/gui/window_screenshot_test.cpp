@@ -39,7 +39,7 @@ TEST(WindowScreenshots, EachTabIsDrawnAndSaved) {
     config.deviceDir = dir.Path();
     sim::SimServer navigator(config);
     navigator.Start();
-    MainWindow window;
+    MainWindow window(dir.Settings());
     window.show();
     auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("tabControl1"));
     ASSERT_NE(tabs, nullptr);

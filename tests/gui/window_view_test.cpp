@@ -45,7 +45,7 @@ protected:
     }
 
     ScopedDeviceDir dir_;
-    MainWindow window_;
+    MainWindow window_{dir_.Settings()};
 };
 
 TEST_F(WindowViewTest, PostedCallsRunOnTheUiThreadInOrder) {

@@ -6,6 +6,7 @@
 #include "platform/codepage.h"
 #include "platform/local_time.h"
 #include "platform/program_folder.h"
+#include "platform/settings.h"
 #include "platform/shell.h"
 #include "platform/tick.h"
 
@@ -48,7 +49,10 @@ TEST(CodePage, NulBytesPassUnchanged) {
 
 TEST(CodePage, InvalidInputIsReplacedNotDropped) {
     // A lone lead byte at the end and an undefined byte in the middle.
-    std::u16string out = ShiftJisToUtf16(std::string("A\xA0" "B\x83", 4));
+    std::u16string out =
+        ShiftJisToUtf16(std::string("A\xA0"
+                                    "B\x83",
+                                    4));
     ASSERT_GE(out.size(), 3u);
     EXPECT_EQ(out.front(), u'A');
     EXPECT_NE(out.find(u'B'), std::u16string::npos);
@@ -120,4 +124,34 @@ TEST(ByteStream, MemoryStreamEndsWithZero) {
     m.Seek(2);
     EXPECT_EQ(m.Read(buf, 0, 8), 1);
     EXPECT_EQ(buf[0], 3);
+}
+
+TEST(Settings, OptionThenEnvironmentThenDefaultWithoutTrailingSlashes) {
+    const char* old = std::getenv(kDeviceDirVariable);
+    const std::string saved = old ? old : "";
+    struct Case {
+        const char* env;  // nullptr: unset
+        std::string option;
+        std::string expected;
+    } cases[] = {
+        {nullptr, "", "/dev/caddora"},
+        {"", "", "/dev/caddora"},
+        {"/tmp/nav//", "", "/tmp/nav"},
+        {"/tmp/nav", "/opt/dev/", "/opt/dev"},
+        {nullptr, "/", "/"},
+    };
+    for (const Case& c : cases) {
+        if (c.env) {
+            ::setenv(kDeviceDirVariable, c.env, 1);
+        } else {
+            ::unsetenv(kDeviceDirVariable);
+        }
+        EXPECT_EQ(ResolveSettings(c.option).deviceDir, c.expected)
+            << (c.env ? c.env : "(unset)") << " / " << c.option;
+    }
+    if (old) {
+        ::setenv(kDeviceDirVariable, saved.c_str(), 1);
+    } else {
+        ::unsetenv(kDeviceDirVariable);
+    }
 }

@@ -133,14 +133,6 @@ TEST_F(SimServerTest, StaleLinksAreReplacedButLiveNamesAreNot) {
     EXPECT_THROW(second.Start(), std::runtime_error);
     EXPECT_TRUE(fs::is_character_file(path));  // the failed start left the live link alone
     first.Stop();
-    // Without a configured directory the environment decides.
-    std::string envDir = (base_ / "envdir").string();
-    ::setenv("CADDORA_DEVICE_DIR", envDir.c_str(), 1);
-    SimConfig fromEnv = config_;
-    fromEnv.deviceDir.clear();
-    EXPECT_EQ(SimServer(fromEnv).Start(), envDir + "/navigator0");
-    ::unsetenv("CADDORA_DEVICE_DIR");
-    EXPECT_EQ(sim::ResolveDeviceDir(), "/dev/caddora");
     SimConfig badName = config_;
     badName.name = "a/b";
     EXPECT_THROW(SimServer(badName).Start(), std::invalid_argument);

@@ -1,13 +1,14 @@
 #pragma once
-// A fresh temporary device directory for one test: CADDORA_DEVICE_DIR points at it while the
-// object lives; the directory and its entries are removed afterwards.
+// A fresh temporary device directory for one test, handed to the code under test through
+// Settings(); the directory and its entries are removed afterwards.
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "platform/settings.h"
 
 class ScopedDeviceDir {
 public:
@@ -15,15 +16,8 @@ public:
         std::string tmpl = (std::filesystem::temp_directory_path() / "caddora-dev-XXXXXX").string();
         if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
         path_ = tmpl;
-        if (const char* old = ::getenv("CADDORA_DEVICE_DIR")) previous_ = old;
-        ::setenv("CADDORA_DEVICE_DIR", path_.c_str(), 1);
     }
     ~ScopedDeviceDir() {
-        if (previous_) {
-            ::setenv("CADDORA_DEVICE_DIR", previous_->c_str(), 1);
-        } else {
-            ::unsetenv("CADDORA_DEVICE_DIR");
-        }
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }
@@ -31,6 +25,12 @@ public:
     ScopedDeviceDir& operator=(const ScopedDeviceDir&) = delete;
 
     const std::string& Path() const { return path_; }
+    // Settings that point the code under test at this directory.
+    platform::Settings Settings() const {
+        platform::Settings settings;
+        settings.deviceDir = path_;
+        return settings;
+    }
     std::string Entry(const std::string& name) const { return path_ + "/" + name; }
     // Adds `name` as a link to `target` (a pty slave, for example); returns the entry's path.
     std::string Link(const std::string& name, const std::string& target) const {
@@ -40,5 +40,4 @@ public:
 
 private:
     std::string path_;
-    std::optional<std::string> previous_;
 };

@@ -44,7 +44,7 @@ bool SlotsBeyondCountAreZero(const usb_info& info) {
 class UsbEnumeration : public ::testing::Test {
 protected:
     ScopedDeviceDir dir;
-    Usb_Port port;
+    Usb_Port port{dir.Path()};
 };
 
 TEST_F(UsbEnumeration, ListsCharacterDevicesInByteOrderAndSkipsEverythingElse) {
@@ -87,12 +87,15 @@ TEST_F(UsbEnumeration, ReportsAtMostTwelveAndSkipsPathsOver127Bytes) {
 }
 
 TEST_F(UsbEnumeration, AbsentDirectoryGivesCountZero) {
-    ::setenv("CADDORA_DEVICE_DIR", dir.Entry("nowhere").c_str(), 1);
-    usb_info info;
-    std::memset(&info, 0x5A, sizeof info);
-    port.Get_USBInfo(info);
-    EXPECT_EQ(info.count, 0);
-    EXPECT_TRUE(SlotsBeyondCountAreZero(info));
+    dir.Link("nav", "/dev/null");
+    for (const std::string& where : {dir.Entry("nowhere"), std::string()}) {
+        Usb_Port absent(where);
+        usb_info info;
+        std::memset(&info, 0x5A, sizeof info);
+        absent.Get_USBInfo(info);
+        EXPECT_EQ(info.count, 0) << where;
+        EXPECT_TRUE(SlotsBeyondCountAreZero(info));
+    }
     EXPECT_FALSE(port.Check_Device(dir.Entry("nowhere") + "/nav"));
 }
 
@@ -106,16 +109,6 @@ TEST_F(UsbEnumeration, CheckDeviceIsExactAndCaseSensitive) {
     EXPECT_FALSE(port.Check_Device(dir.Entry("na")));
     EXPECT_FALSE(port.Check_Device(dir.Entry("plain")));
     EXPECT_FALSE(port.Check_Device(pty.SlavePath()));  // present, but not in the directory
-}
-
-TEST(UsbDeviceDirectory, DefaultsToDevCaddoraAndDropsTrailingSlashes) {
-    ScopedDeviceDir dir;  // restores the variable afterwards
-    ::unsetenv("CADDORA_DEVICE_DIR");
-    EXPECT_EQ(transport::DeviceDirectory(), "/dev/caddora");
-    ::setenv("CADDORA_DEVICE_DIR", "", 1);
-    EXPECT_EQ(transport::DeviceDirectory(), "/dev/caddora");
-    ::setenv("CADDORA_DEVICE_DIR", (dir.Path() + "//").c_str(), 1);
-    EXPECT_EQ(transport::DeviceDirectory(), dir.Path());
 }
 
 class UsbLink : public ::testing::Test {

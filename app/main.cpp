@@ -1,13 +1,14 @@
 #include "app/main.h"
 
-#include <pthread.h>
-
 #include <cstring>
 
 #include "app/window_texts.h"
+#include "platform/clock.h"
 #include "platform/local_time.h"
 #include "platform/program_folder.h"
+#include "platform/thread_name.h"
 #include "platform/tick.h"
+#include "transport/reader_loop.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ bool Main::ConnectLocked() {
         // record, so the stream outlives its last read.
         std::thread reader(&Main::usbReadThread, record);
         // Named here, so the name is in place as soon as the connection exists.
-        pthread_setname_np(reader.native_handle(), kReaderThreadName);
+        platform::SetThreadName(reader, kReaderThreadName);
         reader.detach();
     } catch (const std::system_error&) {
         record->usbDevThread.run_ = false;
@@ -155,14 +156,9 @@ void Main::usbReadThread(std::shared_ptr<RefDevRunTimePara> record) {
         ReaderThread& thread;
         ~LeaveMark() { thread.alive_ = false; }
     } leave{record->usbDevThread};
-    while (record->usbDevThread && record->readStream->IsOpen()) {
-        record->stream->usbRead();  // blocks until bytes arrive or the stream closes
-        const UsbFillStatus status = record->readStream->LastUsbFill();
-        // A failed link never delivers again; the next device check closes the connection.
-        if (status == UsbFillStatus::Failed) break;
-        // The device sets the pace: pause only when nothing could be read.
-        if (status != UsbFillStatus::Delivered) platform::SleepMs(10);
-    }
+    // A failed link ends the loop; the next device check closes the connection.
+    transport::RunReaderLoop(*record->readStream, *record->stream,
+                             [&record] { return static_cast<bool>(record->usbDevThread); });
 }
 
 std::shared_ptr<FIFOStream> Main::CurrentStream() {
@@ -282,7 +278,7 @@ bool Main::StartJob(JobBody body, JobButton button) {
 
 void Main::RunJob(JobBody body, JobButton button) {
     { std::lock_guard<std::mutex> started(connMutex_); }
-    pthread_setname_np(pthread_self(), "caddora job");
+    platform::SetCurrentThreadName("caddora job");
     JobResult result;
     try {
         result = JobBodyOverride ? JobBodyOverride(button) : (this->*body)();
@@ -307,8 +303,9 @@ void Main::RunJob(JobBody body, JobButton button) {
 
 bool Main::WaitForJobEnd(uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(jobEndMutex_);
-    return jobEndCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [this] { return !jobRunning_.load(); });
+    platform::Clock& clock = platform::CurrentClock();
+    return clock.WaitUntil(
+        lock, jobEndCv_, [this] { return !jobRunning_.load(); }, clock.Now() + timeoutMs);
 }
 
 void Main::PostToUi(std::function<void()> call) {

@@ -6,7 +6,7 @@
 #include "app/main.h"
 #include "app/point_area.h"
 #include "app/point_record.h"
-#include "app/spinor_read.h"
+#include "protocol/spinor_read.h"
 #include "platform/tick.h"
 #include "protocol/patch_upload.h"
 

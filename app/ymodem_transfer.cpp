@@ -6,6 +6,7 @@
 
 #include "app/main.h"
 #include "platform/tick.h"
+#include "protocol/byte_wait.h"
 #include "protocol/fur_codec.h"
 #include "transfer/packed_file.h"
 
@@ -15,7 +16,6 @@ namespace {
 constexpr uint32_t kModeAckMs = 3000;
 // How long the device may take to ask for the file.
 constexpr uint32_t kFirstCMs = 5000;
-constexpr uint32_t kWaitSliceMs = 20;
 constexpr uint8_t kC = 0x43;
 
 // Drops stale input, sends `frame` and waits for its acknowledgement.
@@ -38,9 +38,10 @@ void AwaitFirstC(FIFOStream& port) {
         while (port.Read(&b, 0, 1) == 1) {
             if (b == kC) return;
         }
-        const uint32_t left = platform::TickRemaining(platform::TickCount(), deadline);
-        if (left == 0 || !port.IsOpen()) throw TimeoutException("ReadByte Timeout");
-        port.WaitForData(std::min(left, kWaitSliceMs));
+        if (platform::TickReached(platform::TickCount(), deadline) || !port.IsOpen()) {
+            throw TimeoutException("ReadByte Timeout");
+        }
+        AwaitBytes(port, deadline);
     }
 }
 

@@ -4,56 +4,15 @@
 #include <cstring>
 #include <thread>
 
-#include "app/frame_wait.h"
 #include "platform/tick.h"
 #include "protocol/device_commands.h"
+#include "protocol/frame_wait.h"
 #include "protocol/fur_codec.h"
+#include "transport/reader_loop.h"
 #include "transport/sync_stream.h"
 #include "transport/usb_link.h"
 
 namespace cli {
-
-const char* ProbedModeName(ProbedMode mode) {
-    switch (mode) {
-        case ProbedMode::BootLoader:
-            return "boot loader";
-        case ProbedMode::PatchProgram:
-            return "patch program";
-        case ProbedMode::NormalFirmware:
-            return "normal firmware";
-        case ProbedMode::NotAnswering:
-            return "not answering";
-        case ProbedMode::CannotOpen:
-            return "cannot open";
-    }
-    return "?";
-}
-
-const char* ProbedModeKey(ProbedMode mode) {
-    switch (mode) {
-        case ProbedMode::BootLoader:
-            return "boot";
-        case ProbedMode::PatchProgram:
-            return "patch";
-        case ProbedMode::NormalFirmware:
-            return "normal";
-        case ProbedMode::NotAnswering:
-            return "silent";
-        case ProbedMode::CannotOpen:
-            return "busy";
-    }
-    return "?";
-}
-
-ProbedMode ModeOfVersionText(const std::optional<std::string>& text) {
-    if (!text) return ProbedMode::NotAnswering;
-    // The patch program runs inside the boot stage, so its mark is looked for first.
-    if (text->find("E3") != std::string::npos) return ProbedMode::PatchProgram;
-    if (text->find("BOOT") != std::string::npos || text->find("boot") != std::string::npos) {
-        return ProbedMode::BootLoader;
-    }
-    return ProbedMode::NormalFirmware;
-}
 
 ProbedDevice ProbeDevice(const std::string& path) {
     ProbedDevice device{path, ProbedMode::CannotOpen, {}};
@@ -62,14 +21,8 @@ ProbedDevice ProbeDevice(const std::string& path) {
     std::shared_ptr<FIFOStream> buffer = stream.GetReadBuffer();
     std::atomic<bool> running{true};
     // The reader moves what the link delivers into the buffer, as the window's reader does.
-    std::thread reader([&] {
-        while (running.load() && stream.IsOpen()) {
-            buffer->usbRead();
-            const UsbFillStatus status = stream.LastUsbFill();
-            if (status == UsbFillStatus::Failed) break;
-            if (status != UsbFillStatus::Delivered) platform::SleepMs(10);
-        }
-    });
+    std::thread reader(
+        [&] { transport::RunReaderLoop(stream, *buffer, [&] { return running.load(); }); });
     const std::vector<uint8_t> poll = MakeFrame(VERSION_POLL);
     buffer->SendCmd(poll.data(), 0, static_cast<int32_t>(poll.size()));
     const auto payload =

@@ -1,25 +1,17 @@
 #pragma once
 // What runs on each attached navigator: one version request per device, answered within
-// 2,000 ms or not at all. The version text tells the mode: "E3" the patch program, "BOOT" or
-// "boot" the boot loader, any other text the normal firmware.
+// 2,000 ms or not at all; the version text tells the mode (protocol/device_mode.h).
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/settings.h"
+#include "protocol/device_mode.h"
 
 namespace cli {
 
-enum class ProbedMode { BootLoader, PatchProgram, NormalFirmware, NotAnswering, CannotOpen };
-
-// "boot loader", "patch program", "normal firmware", "not answering", "cannot open".
-const char* ProbedModeName(ProbedMode mode);
-// Short form for scripts: "boot", "patch", "normal", "silent", "busy".
-const char* ProbedModeKey(ProbedMode mode);
-
-// The mode a version text (or its absence) tells.
-ProbedMode ModeOfVersionText(const std::optional<std::string>& text);
+using ProbedMode = NavigatorMode;
 
 struct ProbedDevice {
     std::string path;

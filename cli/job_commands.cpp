@@ -177,13 +177,13 @@ void RunDevices(CommandContext& ctx, const CommonOptions& o) {
             *ctx.out << JsonLine()
                             .Add("type", "device")
                             .Add("path", device.path)
-                            .Add("mode", ProbedModeKey(device.mode))
-                            .Add("description", ProbedModeName(device.mode))
+                            .Add("mode", NavigatorModeKey(device.mode))
+                            .Add("description", NavigatorModeName(device.mode))
                             .Add("version", device.versionText)
                             .Str()
                      << std::endl;
         } else {
-            *ctx.out << device.path << "  " << ProbedModeName(device.mode);
+            *ctx.out << device.path << "  " << NavigatorModeName(device.mode);
             if (!device.versionText.empty()) *ctx.out << "  (" << device.versionText << ')';
             *ctx.out << std::endl;
         }

@@ -15,11 +15,17 @@ endif()
 find_package(Threads REQUIRED)
 
 # One static library per source folder: every .cpp in the folder except *_main.cpp files,
-# which hold the entry points of executables.
+# which hold the entry points of executables. Operating-system code sits in *_posix.cpp and
+# *_win32.cpp files behind one header; only the files of the target system are compiled.
 function(caddora_folder_library name)
     cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
     file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
     list(FILTER _src EXCLUDE REGEX "_main\\.cpp$")
+    if(WIN32)
+        list(FILTER _src EXCLUDE REGEX "_posix\\.cpp$")
+    else()
+        list(FILTER _src EXCLUDE REGEX "_win32\\.cpp$")
+    endif()
     add_library(${name} STATIC ${_src})
     target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
     target_link_libraries(${name} PUBLIC ${ARG_DEPS} Threads::Threads PRIVATE caddora_warnings)

@@ -1,18 +1,17 @@
 #include "platform/tick.h"
 
-#include <chrono>
-#include <thread>
+#include "platform/clock.h"
 
 namespace platform {
 
 uint32_t TickCount() {
-    using namespace std::chrono;
-    auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-    return static_cast<uint32_t>(static_cast<uint64_t>(ms));
+    return CurrentClock().Now();
 }
 
 void SleepMs(uint32_t milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    if (milliseconds == 0) return;
+    Clock& clock = CurrentClock();
+    clock.SleepUntil(clock.Now() + milliseconds);
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
-// Millisecond tick count and sleeping. The tick is a 32-bit counter that wraps after about
-// 49.7 days, so deadlines are compared through signed differences, never with plain '<'.
+// Millisecond tick count and sleeping, both read from the current clock (platform/clock.h).
+// The tick is a 32-bit counter that wraps after about 49.7 days, so deadlines are compared
+// through signed differences, never with plain '<'.
 #include <cstdint>
 
 namespace platform {

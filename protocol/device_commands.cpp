@@ -5,25 +5,13 @@
 #include <string_view>
 
 #include "platform/tick.h"
+#include "protocol/device_mode.h"
 
 namespace {
 
 using platform::TickCount;
-using platform::TickDiff;
 using platform::TickReached;
 using platform::TickRemaining;
-
-// Sleeps until bytes arrive, the slice passes or the deadline comes, whichever is first. A
-// buffer whose stream has ended answers WaitForData at once; the rest of the slice is slept
-// then, so a dead link never turns a wait into a busy loop.
-void AwaitBytes(FIFOStream& stream, uint32_t deadline) {
-    const uint32_t start = TickCount();
-    const uint32_t slice = std::min(TickRemaining(start, deadline), kPollSliceMs);
-    if (slice == 0) return;
-    if (stream.WaitForData(slice)) return;
-    const auto waited = static_cast<uint32_t>(std::max(TickDiff(TickCount(), start), 0));
-    if (waited < slice) platform::SleepMs(slice - waited);
-}
 
 // Removes `used` bytes from the front of held[0, fill).
 void DropFront(uint8_t* held, std::size_t& fill, std::size_t used) {
@@ -38,11 +26,6 @@ bool AnnouncesMoreThanHeld(const uint8_t* held, std::size_t fill) {
     if (fill < kFurPayloadOffset || held[0] != kFurSync0 || held[1] != kFurSync1) return false;
     const std::size_t length = held[4] | static_cast<std::size_t>(held[5]) << 8;
     return length + kFurOverhead > kQueryCarrySize;
-}
-
-bool Contains(std::span<const uint8_t> bytes, std::string_view text) {
-    const auto* first = reinterpret_cast<const uint8_t*>(text.data());
-    return std::search(bytes.begin(), bytes.end(), first, first + text.size()) != bytes.end();
 }
 
 void SendFrame(FIFOStream& stream, std::span<const uint8_t> frame) {
@@ -166,14 +149,11 @@ DeviceCommands::DeviceCommands(bool& patchStatus, std::span<uint8_t, kBootMemory
     : patchStatus_(patchStatus), bootMemory_(bootMemory), kroType_(kroType) {}
 
 bool DeviceCommands::CheckUsbVersion(FIFOStream* stream) {
-    return RunQuery(stream, VERSION_POLL, VERSION_DATA, [](std::span<const uint8_t> text) {
-        return Contains(text, "BOOT") || Contains(text, "boot");
-    });
+    return RunQuery(stream, VERSION_POLL, VERSION_DATA, IsBootStageText);
 }
 
 bool DeviceCommands::CheckPatchVersion(FIFOStream* stream) {
-    const bool found = RunQuery(stream, VERSION_POLL, VERSION_DATA,
-                                [](std::span<const uint8_t> text) { return Contains(text, "E3"); });
+    const bool found = RunQuery(stream, VERSION_POLL, VERSION_DATA, IsPatchProgramText);
     patchStatus_ = found;
     return found;
 }

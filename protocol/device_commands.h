@@ -23,6 +23,7 @@
 #include <span>
 
 #include "platform/byte_stream.h"
+#include "protocol/byte_wait.h"
 #include "protocol/fur_codec.h"
 #include "transport/fifo_stream.h"
 
@@ -43,8 +44,6 @@ inline constexpr std::size_t kQueryReadSize = 128;
 inline constexpr std::size_t kQueryCarrySize = 4 * kQueryReadSize;
 // Time given to the acknowledged senders (WaitForAck adds its margin).
 inline constexpr uint32_t kSenderTimeoutMs = 3000;
-// Longest sleep of a wait between two looks at the buffer.
-inline constexpr uint32_t kPollSliceMs = 20;
 
 inline constexpr std::size_t kBootMemoryLength = 64;
 

@@ -9,28 +9,23 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
-export QT_QPA_PLATFORM=offscreen
 
+# Each build is a preset of CMakePresets.json (dev, asan, tsan); the test preset of the same
+# name sets the sanitizer options and the label filter.
 build_and_test() {
-    local dir=$1; shift
-    local ctest_args=$1; shift
-    echo "=== $dir: configure and build"
-    cmake -S . -B "$dir" -G Ninja -DCADDORA_WERROR=ON -DCADDORA_BENCH=OFF "$@" >/dev/null
-    cmake --build "$dir" -j "$jobs"
-    echo "=== $dir: test"
-    # shellcheck disable=SC2086
-    (cd "$dir" && ctest --output-on-failure -j "$jobs" $ctest_args)
+    local preset=$1
+    echo "=== $preset: configure and build"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    echo "=== $preset: test"
+    ctest --preset "$preset" -j "$jobs"
 }
 
-build_and_test build "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build_and_test dev
 
 if [ "${CADDORA_QUICK:-0}" != 1 ]; then
-    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-    build_and_test build-asan "" -DCMAKE_BUILD_TYPE=Debug "-DCADDORA_SANITIZE=address;undefined"
-    export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-    build_and_test build-tsan "-L unit" -DCMAKE_BUILD_TYPE=Debug -DCADDORA_SANITIZE=thread \
-        -DCADDORA_GUI=OFF "-DCADDORA_TEST_FOLDERS=transport;protocol;sim;app;transfer"
+    build_and_test asan
+    build_and_test tsan
     echo "=== short fuzz runs"
     bash scripts/run-fuzz.sh "${CADDORA_FUZZ_SECONDS:-20}"
 fi

@@ -151,7 +151,7 @@ PointRecordBytes ParseRaw(std::string_view hex, size_t lineNo) {
 }
 
 PointRecordBytes ParseLine(std::string_view line, size_t lineNo) {
-    PointSpec p;
+    SavedPoint p;
     std::vector<std::string> fields = SplitFields(line, lineNo);
     bool sawRaw = false;
     bool sawOther = false;
@@ -216,10 +216,10 @@ PointRecordBytes ParseLine(std::string_view line, size_t lineNo) {
     return sawRaw ? raw : EncodePointRecord(p);
 }
 
-PointSpec MakePoint(int32_t gcid, const char* golf, uint16_t cid, const char* course, uint8_t hole,
-                    double lat, double lon, uint16_t y, uint8_t mo, uint8_t d, uint8_t h,
-                    uint8_t mi, uint8_t s, char kind, char add, int16_t utc) {
-    PointSpec p;
+SavedPoint MakePoint(int32_t gcid, const char* golf, uint16_t cid, const char* course, uint8_t hole,
+                     double lat, double lon, uint16_t y, uint8_t mo, uint8_t d, uint8_t h,
+                     uint8_t mi, uint8_t s, char kind, char add, int16_t utc) {
+    SavedPoint p;
     p.gcid = gcid;
     p.golfCourseName = golf;
     p.cid = cid;
@@ -248,7 +248,7 @@ int32_t DegreesToRaw(double degrees) {
     return static_cast<int32_t>(std::lround(degrees * kRawUnitsPerDegree));
 }
 
-PointRecordBytes EncodePointRecord(const PointSpec& p) {
+PointRecordBytes EncodePointRecord(const SavedPoint& p) {
     PointRecordBytes r{};
     Put(r, kGcid, p.gcid);
     Put(r, kCid, p.cid);
@@ -269,10 +269,10 @@ PointRecordBytes EncodePointRecord(const PointSpec& p) {
     return r;
 }
 
-std::vector<PointRecordBytes> EncodePointRecords(std::span<const PointSpec> points) {
+std::vector<PointRecordBytes> EncodePointRecords(std::span<const SavedPoint> points) {
     std::vector<PointRecordBytes> out;
     out.reserve(points.size());
-    for (const PointSpec& p : points) out.push_back(EncodePointRecord(p));
+    for (const SavedPoint& p : points) out.push_back(EncodePointRecord(p));
     return out;
 }
 
@@ -301,7 +301,7 @@ std::vector<PointRecordBytes> LoadPointsFile(const std::string& path) {
     return ParsePointsText(all.str());
 }
 
-std::vector<PointSpec> SamplePoints() {
+std::vector<SavedPoint> SamplePoints() {
     return {
         MakePoint(10231, "富士見ヶ丘カントリー倶楽部", 1, "東コース", 1, 35.361205, 138.730150,
                   2015, 4, 1, 9, 5, 7, 's', '0', 540),
@@ -320,17 +320,17 @@ std::vector<PointSpec> SamplePoints() {
     };
 }
 
-std::vector<PointSpec> SyntheticPoints(size_t count, uint32_t seed) {
+std::vector<SavedPoint> SyntheticPoints(size_t count, uint32_t seed) {
     static const char* const kCourses[] = {"富士見ヶ丘カントリー倶楽部",
                                            "琵琶湖レイクサイドゴルフ倶楽部", "那須高原ゴルフクラブ",
                                            "阿蘇くじゅう高原カントリー"};
     static const char* const kParts[] = {"東コース", "西コース", "中コース", "南コース"};
     static const int16_t kOffsets[] = {540, 540, 540, 600, -300, 330};
     std::mt19937 rng(seed);
-    std::vector<PointSpec> out;
+    std::vector<SavedPoint> out;
     out.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-        PointSpec p;
+        SavedPoint p;
         uint32_t r = rng();
         size_t course = r % 4;
         p.gcid = static_cast<int32_t>(10000 + course * 1111);

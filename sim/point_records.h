@@ -8,7 +8,7 @@
 //   gcid=10231; golf=富士見ヶ丘カントリー倶楽部; cid=1; course=東コース; hole=1;
 //   date=2015-04-01; time=09:05:07; utc=540; lat=35.3612; lon=138.7301; kind=s; add=0
 //
-// (all on one line). Keys, all optional (defaults in PointSpec):
+// (all on one line). Keys, all optional (defaults in SavedPoint):
 //   gcid, cid, hole      integers
 //   lat, lon             decimal degrees (stored as round(degrees * 600,000))
 //   latraw, lonraw       the stored integers directly
@@ -62,7 +62,7 @@ inline constexpr size_t kUtcOffset = 176;
 }  // namespace point_offsets
 
 // One saved point in readable form. Names are UTF-8.
-struct PointSpec {
+struct SavedPoint {
     int32_t gcid = 0;
     uint16_t cid = 0;
     uint8_t holeNo = 1;
@@ -94,8 +94,8 @@ private:
 int32_t DegreesToRaw(double degrees);
 
 // The 192 bytes of one record; padding and the unused tail are 0x00.
-PointRecordBytes EncodePointRecord(const PointSpec& point);
-std::vector<PointRecordBytes> EncodePointRecords(std::span<const PointSpec> points);
+PointRecordBytes EncodePointRecord(const SavedPoint& point);
+std::vector<PointRecordBytes> EncodePointRecords(std::span<const SavedPoint> points);
 
 // Parses the point text format above. Throws PointsFormatError.
 std::vector<PointRecordBytes> ParsePointsText(std::string_view text);
@@ -104,8 +104,8 @@ std::vector<PointRecordBytes> LoadPointsFile(const std::string& path);
 
 // A handful of realistic points: Japanese courses at UTC+9 and a few abroad (UTC+10, -5,
 // +5:30), shots and putts.
-std::vector<PointSpec> SamplePoints();
+std::vector<SavedPoint> SamplePoints();
 // `count` generated points for volume tests; the same seed gives the same points.
-std::vector<PointSpec> SyntheticPoints(size_t count, uint32_t seed = 1);
+std::vector<SavedPoint> SyntheticPoints(size_t count, uint32_t seed = 1);
 
 }  // namespace sim

@@ -45,11 +45,14 @@
 #include <string>
 
 #include "platform/byte_stream.h"
-#include "transfer/serial_port.h"
 #include "transfer/ymodem_blocks.h"
 #include "transport/fifo_stream.h"
+#include "transport/serial_port.h"
 
 namespace transfer {
+
+using transport::SerialPort;
+using transport::SerialPortException;
 
 inline constexpr int32_t kYmodemReplyBudget = 200;
 inline constexpr int32_t kYmodemMaxResends = 10;

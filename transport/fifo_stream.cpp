@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/tick.h"
 
@@ -75,7 +76,8 @@ bool FIFOStream::WaitFor(uint32_t ms, Pred ready) {
     waiters_.fetch_add(1);
     {
         std::unique_lock<std::mutex> lock(waitMut_);
-        dataCv_.wait_for(lock, std::chrono::milliseconds(ms), ready);
+        platform::Clock& clock = platform::CurrentClock();
+        clock.WaitUntil(lock, dataCv_, ready, clock.Now() + ms);
     }
     waiters_.fetch_sub(1);
     return ready();

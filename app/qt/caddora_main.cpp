@@ -1,9 +1,9 @@
 // caddora: the maintenance tool's window. Command-line arguments are ignored.
 #include <QApplication>
 
-#include "app/device_watcher.h"
+#include "platform/device_watcher.h"
 #include "app/qt/main_window.h"
-#include "app/single_instance.h"
+#include "platform/single_instance.h"
 #include "platform/settings.h"
 
 int main(int argc, char** argv) {

@@ -15,6 +15,7 @@
 
 #include "app/main.h"
 #include "sim/pty_server.h"
+#include "support/fake_clock.h"
 #include "support/recording_view.h"
 #include "support/scoped_device_dir.h"
 

@@ -91,7 +91,8 @@ TEST_F(JobsTest, CourseWriteCountsTheAcknowledgedFrames) {
     EXPECT_EQ(FramesOf(0xF4, 0x05), 3);
 }
 
-TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile_Slow) {
+TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile) {
+    testsupport::ScopedFastClock fast;
     // Frame 3 is the first patch packet: refused.
     sim::FaultConfig faults;
     faults.nakFrames = {3};
@@ -117,7 +118,8 @@ TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile_Slow)
     EXPECT_EQ(result.rowsWritten, 0);
 }
 
-TEST_F(JobsTest, PointImportFromUnidentifiedFlashIsAnError_Slow) {
+TEST_F(JobsTest, PointImportFromUnidentifiedFlashIsAnError) {
+    testsupport::ScopedFastClock fast;
     sim::DeviceConfig device;
     device.mode = DeviceMode::Patch;
     device.spinorId = {0xFF, 0xFF, 0x00, 0x00};
@@ -154,7 +156,7 @@ TEST_F(JobsTest, PointImportOfAnEmptyAreaCompletesWithAnEmptyFile) {
 TEST_F(JobsTest, PointImportHandsOverTheRecordsInFlashOrder) {
     sim::DeviceConfig device;
     device.mode = DeviceMode::Patch;
-    const std::vector<sim::PointSpec> points = sim::SyntheticPoints(5, 7);
+    const std::vector<sim::SavedPoint> points = sim::SyntheticPoints(5, 7);
     device.points = sim::EncodePointRecords(points);
     StartSimWith(device);
     Main main(view_, dir_.Settings());

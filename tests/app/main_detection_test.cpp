@@ -34,7 +34,8 @@ TEST_F(AppTest, StartInBootModeEnablesAllButtonsAndLeavesNoConnection) {
     EXPECT_EQ(WaitForReaderThreads(0), 0);
 }
 
-TEST_F(AppTest, StartInNormalModeDisablesOnlyTheFirmwareButton_Slow) {
+TEST_F(AppTest, StartInNormalModeDisablesOnlyTheFirmwareButton) {
+    testsupport::ScopedFastClock fast;
     StartSim(DeviceMode::Normal);
     Main main(view_, dir_.Settings());
     EXPECT_TRUE(main.FwType);
@@ -64,7 +65,8 @@ TEST_F(AppTest, DeviceThatCannotBeOpenedStillEnablesCourseAndPointButtons) {
     other.Close_Usb(held);
 }
 
-TEST_F(AppTest, FailedConnectionKeepsTheModeOfTheLastQuery_Slow) {
+TEST_F(AppTest, FailedConnectionKeepsTheModeOfTheLastQuery) {
+    testsupport::ScopedFastClock fast;
     const std::string path = StartSim(DeviceMode::Normal);
     Main main(view_, dir_.Settings());
     ASSERT_TRUE(main.FwType);
@@ -118,7 +120,8 @@ TEST_F(AppTest, UnplugDisablesButtonsAndClosesTheConnection) {
     EXPECT_EQ(WaitForReaderThreads(0), 0);
 }
 
-TEST_F(AppTest, ReplugAfterUnplugProbesTheNewDevice_Slow) {
+TEST_F(AppTest, ReplugAfterUnplugProbesTheNewDevice) {
+    testsupport::ScopedFastClock fast;
     StartSim(DeviceMode::Normal);
     Main main(view_, dir_.Settings());
     Unplug();

@@ -148,7 +148,8 @@ TEST_F(AppTest, FirmwareClickCancelledStartsNothingAndKeepsTheConnection) {
     EXPECT_TRUE(Enabled(JobButton::FwDown));
 }
 
-TEST_F(AppTest, FirmwareClickInNormalModeOpensNoDialog_Slow) {
+TEST_F(AppTest, FirmwareClickInNormalModeOpensNoDialog) {
+    testsupport::ScopedFastClock fast;
     Main main(view_, dir_.Settings());  // no device yet: FwType stays false
     FakeJobs(main);
     StartSim(DeviceMode::Normal);

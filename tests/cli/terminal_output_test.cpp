@@ -5,7 +5,6 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/device_probe.h"
 #include "cli/json_line.h"
 #include "cli/progress_display.h"
 #include "cli/terminal_view.h"
@@ -96,16 +95,6 @@ TEST(Json, StringsAreEscapedAndUtf8PassesThrough) {
     EXPECT_EQ(JsonString("完了"), "\"完了\"");
     EXPECT_EQ(JsonLine().Add("ok", true).Add("n", int64_t{-3}).Add("s", "t").Str(),
               "{\"ok\":true,\"n\":-3,\"s\":\"t\"}");
-}
-
-TEST(DeviceModes, TheVersionTextTellsTheMode) {
-    EXPECT_EQ(ModeOfVersionText(std::nullopt), ProbedMode::NotAnswering);
-    EXPECT_EQ(ModeOfVersionText("MDL4200 BOOT V2.10"), ProbedMode::BootLoader);
-    EXPECT_EQ(ModeOfVersionText("boot"), ProbedMode::BootLoader);
-    EXPECT_EQ(ModeOfVersionText("Boot"), ProbedMode::NormalFirmware);
-    EXPECT_EQ(ModeOfVersionText("MDL4200 E3 PATCH V1.02"), ProbedMode::PatchProgram);
-    EXPECT_EQ(ModeOfVersionText("BOOT E3"), ProbedMode::PatchProgram);
-    EXPECT_EQ(ModeOfVersionText(""), ProbedMode::NormalFirmware);
 }
 
 class TerminalViewTest : public ::testing::Test {

@@ -293,7 +293,7 @@ TEST_F(FaultSuite, FirmwareWriteAckJustOutsideTheTimeout_Slow) {
 // per record ----------------------------------------------------------------------------------
 
 // The CSV rows the points would give, from the simulator's own records.
-std::vector<std::string> ExpectedRows(const std::vector<sim::PointSpec>& points) {
+std::vector<std::string> ExpectedRows(const std::vector<sim::SavedPoint>& points) {
     std::vector<std::string> rows;
     for (const auto& bytes : sim::EncodePointRecords(points)) {
         rows.push_back(FormatPointRowUtf8(
@@ -373,7 +373,7 @@ TEST_F(FaultSuite, PointImportRepliesJustInsideAndOutsideTheTimeout_Slow) {
     outside.reference = ExpectedRows(sim::SyntheticPoints(1));
     const CliRun run = outside.Import({"--synthetic-points", "1", "--delay-ms", "2300"}, 25000);
     // Every query misses its 2,000 ms: the flash never identifies itself, so no row is read;
-    // the run ends with one of the two described messages.
+    // the run ends with either the completion message or "Error!".
     EXPECT_TRUE(run.status == 0 || run.status == 1) << run.out << run.err;
     EXPECT_TRUE(run.out.find(kDone) != std::string::npos ||
                 (run.out + run.err).find("Error!") != std::string::npos)

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "transfer/serial_port.h"
+#include "transport/serial_port.h"
 #include "transfer/ymodem.h"
 #include "transport/sync_stream.h"
 
@@ -199,7 +199,7 @@ TEST_P(RbSerialPort, ReceivesTheFileWhole) {
     const Bytes payload = Random(c.size, static_cast<uint32_t>(c.size) + 1);
     const std::string path = WritePayload(c.name, payload);
 
-    transfer::SerialPort port;
+    transport::SerialPort port;
     ASSERT_TRUE(port.Open(TtyA(), 115200));
     port.ReadTimeout(1000);
     StartRb();

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "platform/tick.h"
+#include "support/fake_clock.h"
 #include "support/scripted_buffer.h"
 #include "support/sim_link.h"
 
@@ -258,7 +259,8 @@ TEST(BootMemory, ReadCopiesExactlySixtyFourBytes) {
 }
 
 // Every case here must end false at the 2,000 ms deadline; they run side by side.
-TEST(QueryTimeouts, RejectedRepliesRunToTheDeadline_Slow) {
+TEST(QueryTimeouts, RejectedRepliesRunToTheDeadline) {
+    testsupport::ScopedFastClock fast;
     struct Case {
         const char* name;
         Bytes reply;
@@ -297,12 +299,13 @@ TEST(QueryTimeouts, RejectedRepliesRunToTheDeadline_Slow) {
         fields.push_back(std::make_unique<Fields>());
         fields.back()->patchStatus = true;  // a failed patch query must clear it
         devices.push_back(std::make_unique<ScriptedBuffer>(AnswerWith(c.reply)));
-        runs.push_back(
-            std::async(std::launch::async, [&c, f = fields.back().get(), d = devices.back().get()] {
-                bool result = true;
-                const auto ms = ElapsedMs([&] { result = c.query(*f, &d->buffer); });
-                return std::make_pair(result, ms);
-            }));
+        runs.push_back(std::async(std::launch::async,
+                                  [&c, &fast, f = fields.back().get(), d = devices.back().get()] {
+                                      bool result = true;
+                                      const auto ms = testsupport::ElapsedTicks(
+                                          fast.Clock(), [&] { result = c.query(*f, &d->buffer); });
+                                      return std::make_pair(result, ms);
+                                  }));
     }
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const auto [result, ms] = runs[i].get();
@@ -519,11 +522,13 @@ TEST(OverTheLink, RepliesWrittenInSmallPiecesWithNoiseAreRecognised) {
     EXPECT_TRUE(f.commands.bootMemoryRead(link.Buffer()));
 }
 
-TEST(OverTheLink, NormalFirmwareIsNotTakenForTheBootStage_Slow) {
+TEST(OverTheLink, NormalFirmwareIsNotTakenForTheBootStage) {
+    testsupport::ScopedFastClock fast;
     testsupport::SimLink link(SimIn(sim::DeviceMode::Normal));
     Fields f;
     bool boot = true;
-    const auto ms = ElapsedMs([&] { boot = f.commands.CheckUsbVersion(link.Buffer()); });
+    const auto ms = testsupport::ElapsedTicks(
+        fast.Clock(), [&] { boot = f.commands.CheckUsbVersion(link.Buffer()); });
     EXPECT_FALSE(boot);
     EXPECT_GE(ms, 1990);
     EXPECT_LT(ms, 4000);

@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "protocol/device_commands.h"
+#include "support/fake_clock.h"
 #include "support/scripted_buffer.h"
 #include "support/sim_link.h"
 
@@ -247,13 +248,15 @@ TEST(PatchUploadOverTheLink, UnacknowledgedRunFailsAfterItsSecond) {
     EXPECT_LT(ms, 5000);
 }
 
-TEST(PatchUploadOverTheLink, SilentDeviceFailsAfterTheFirstPacket_Slow) {
+TEST(PatchUploadOverTheLink, SilentDeviceFailsAfterTheFirstPacket) {
+    testsupport::ScopedFastClock fast;
     sim::SimConfig config = BootLoader();
     config.device.faults.silentAfter = 0;
     testsupport::SimLink link(config);
     Upload up;
     int32_t result = 0;
-    const auto ms = ElapsedMs([&] { result = sendPatchFile(up.Context(link.Buffer())); });
+    const auto ms = testsupport::ElapsedTicks(
+        fast.Clock(), [&] { result = sendPatchFile(up.Context(link.Buffer())); });
     EXPECT_EQ(result, kPatchFailed);
     EXPECT_GE(ms, 3040);
     EXPECT_LT(ms, 6000);

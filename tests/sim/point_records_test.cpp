@@ -26,7 +26,7 @@ std::string Field(const PointRecordBytes& r, size_t offset, size_t size) {
 }  // namespace
 
 TEST(PointRecordEncoding, FieldsSitAtTheirOffsetsLittleEndianWithShiftJisNames) {
-    PointSpec p;
+    SavedPoint p;
     p.gcid = -123456;
     p.cid = 0xBEEF;
     p.holeNo = 17;
@@ -63,7 +63,7 @@ TEST(PointRecordEncoding, FieldsSitAtTheirOffsetsLittleEndianWithShiftJisNames) 
 }
 
 TEST(PointRecordEncoding, LongNamesAreCutAtACharacterBoundary) {
-    PointSpec p;
+    SavedPoint p;
     p.courseName = std::string(49, 'a') + "東";  // 51 bytes: the kanji does not fit
     p.golfCourseName.clear();
     for (int i = 0; i < 60; ++i) p.golfCourseName += "東";
@@ -83,7 +83,7 @@ TEST(PointText, ParsesEveryKeyAndEscape) {
         " date=2015/04/01; time=09:05:07; utc=600; lat=35.0; lon=139; kind=p; add=\\x00\r\n"
         "latraw=-5; lonraw=7; date=2020-12-31; add=\n");
     ASSERT_EQ(records.size(), 2u);
-    PointSpec p;
+    SavedPoint p;
     p.gcid = 10231;
     p.golfCourseName = "富士見ヶ丘カントリー倶楽部";
     p.cid = 2;
@@ -99,7 +99,7 @@ TEST(PointText, ParsesEveryKeyAndEscape) {
     p.shotOrPutt = 'p';
     p.additionalNo = '\0';
     EXPECT_EQ(records[0], EncodePointRecord(p));
-    PointSpec q;  // defaults for everything not given
+    SavedPoint q;  // defaults for everything not given
     q.latitudeRaw = -5;
     q.longitudeRaw = 7;
     q.year = 2020;
@@ -139,7 +139,7 @@ TEST(PointSamples, SampleCoversTheInterestingCases) {
     std::set<int> offsets;
     std::set<char> kinds;
     bool fujimi = false;
-    for (const PointSpec& p : sample) {
+    for (const SavedPoint& p : sample) {
         offsets.insert(p.utcOffset);
         kinds.insert(p.shotOrPutt);
         fujimi |= p.golfCourseName == "富士見ヶ丘カントリー倶楽部" && p.courseName == "東コース";
@@ -162,7 +162,7 @@ TEST(PointSamples, SyntheticRecordsFillTheDefaultAreaAndAreRepeatable) {
     flash.LoadRecords(EncodePointRecords(points));
     EXPECT_EQ(flash.Read(4095 * 192, 192)[0], EncodePointRecord(points[4095])[0]);
     EXPECT_EQ(flash.Read(kDefaultPointAreaLength, 2), (std::vector<uint8_t>{0xFF, 0xFF}));
-    for (const PointSpec& p : points) {
+    for (const SavedPoint& p : points) {
         // No record may look erased, or a reader would stop early.
         auto r = EncodePointRecord(p);
         ASSERT_FALSE(r[0] == 0xFF && r[1] == 0xFF);

@@ -14,6 +14,7 @@
 #include "platform/tick.h"
 #include "sim/pty_server.h"
 #include "transport/fifo_stream.h"
+#include "transport/reader_loop.h"
 #include "transport/sync_stream.h"
 
 namespace testsupport {
@@ -35,10 +36,7 @@ public:
         }
         buffer_ = stream_->GetReadBuffer();
         reader_ = std::thread([this] {
-            while (running_.load() && stream_->IsOpen()) {
-                buffer_->usbRead();
-                if (stream_->LastUsbFill() != UsbFillStatus::Delivered) platform::SleepMs(10);
-            }
+            transport::RunReaderLoop(*stream_, *buffer_, [this] { return running_.load(); });
         });
     }
     ~SimLink() { Teardown(); }

@@ -10,7 +10,7 @@
 #include "ymodem_test_support.h"
 
 using namespace ymodem_test;
-using transfer::SerialPortException;
+using transport::SerialPortException;
 using transfer::Ymodem;
 
 namespace {
@@ -148,7 +148,7 @@ TEST_F(SerialSenderFixture, DigestMismatchSendsOnlyTheCancelSequence) {
 
 TEST(SerialPort, ReadsWritesAndTimesOut) {
     PtyPair pty;
-    transfer::SerialPort port;
+    transport::SerialPort port;
     ASSERT_TRUE(port.Open(pty.SlavePath(), 115200));
     port.ReadTimeout(300);
 
@@ -168,7 +168,7 @@ TEST(SerialPort, ReadsWritesAndTimesOut) {
 
 TEST(SerialPort, DiscardDropsWhatArrived) {
     PtyPair pty;
-    transfer::SerialPort port;
+    transport::SerialPort port;
     ASSERT_TRUE(port.Open(pty.SlavePath(), 115200));
     port.ReadTimeout(200);
     ASSERT_TRUE(pty.Send(Bytes{1, 2, 3}));
@@ -182,7 +182,7 @@ TEST(SerialPort, DiscardDropsWhatArrived) {
 }
 
 TEST(SerialPort, FailuresAreIoErrors) {
-    transfer::SerialPort port;
+    transport::SerialPort port;
     EXPECT_FALSE(port.Open("/nonexistent/ttyNONE", 115200));
     const uint8_t b = 0;
     EXPECT_THROW(port.Write(&b, 0, 1), SerialPortException);

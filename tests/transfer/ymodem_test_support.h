@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "transfer/packing_test_util.h"
-#include "transfer/serial_port.h"
+#include "transport/serial_port.h"
 #include "transport/stream_errors.h"
 
 namespace ymodem_test {
@@ -170,7 +170,7 @@ inline size_t TrailingCans(const std::vector<Received>& log) {
 // which fails at once with the time-out error when nothing is queued. Faults: the next
 // `failWrites` writes and `failReads` reads, and the reads numbered in `failReadNumbers`, raise
 // the port's I/O error; `failAlways` makes every operation fail.
-class FakeSerialPort : public transfer::SerialPort {
+class FakeSerialPort : public transport::SerialPort {
 public:
     explicit FakeSerialPort(FakeReceiver& receiver) : rx_(receiver) {}
 
@@ -179,7 +179,7 @@ public:
         if (failAlways || failWrites > 0) {
             if (failWrites > 0) --failWrites;
             ++failures;
-            throw transfer::SerialPortException("write failed");
+            throw transport::SerialPortException("write failed");
         }
         Bytes sent(buffer + offset, buffer + offset + count);
         for (uint8_t b : rx_.Answer(sent)) queue_.push_back(b);
@@ -189,7 +189,7 @@ public:
         if (failAlways || failReads > 0 || failReadNumbers.count(reads) > 0) {
             if (failReads > 0) --failReads;
             ++failures;
-            throw transfer::SerialPortException("read failed");
+            throw transport::SerialPortException("read failed");
         }
         if (queue_.empty()) throw TimeoutException("ReadByte Timeout");
         const uint8_t b = queue_.front();
@@ -199,7 +199,7 @@ public:
     void DiscardInBuffer() override {
         if (failAlways) {
             ++failures;
-            throw transfer::SerialPortException("discard failed");
+            throw transport::SerialPortException("discard failed");
         }
         queue_.clear();
     }

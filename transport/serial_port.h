@@ -16,7 +16,7 @@
 
 #include "transport/serial_link.h"
 
-namespace transfer {
+namespace transport {
 
 // An input/output failure of a serial port.
 class SerialPortException : public std::runtime_error {
@@ -68,4 +68,4 @@ private:
     int32_t len_ = 0;
 };
 
-}  // namespace transfer
+}  // namespace transport

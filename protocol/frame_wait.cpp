@@ -1,26 +1,10 @@
-#include "app/frame_wait.h"
+#include "protocol/frame_wait.h"
 
 #include <algorithm>
 
 #include "platform/tick.h"
+#include "protocol/byte_wait.h"
 #include "protocol/fur_codec.h"
-
-namespace {
-
-// Longest sleep between two looks at the buffer.
-constexpr uint32_t kSliceMs = 20;
-
-void AwaitBytes(FIFOStream& buffer, uint32_t deadline) {
-    const uint32_t start = platform::TickCount();
-    const uint32_t slice = std::min(platform::TickRemaining(start, deadline), kSliceMs);
-    if (slice == 0 || buffer.WaitForData(slice)) return;
-    // An ended stream answers at once; sleep out the slice so a dead link does not spin.
-    const auto waited =
-        static_cast<uint32_t>(std::max(platform::TickDiff(platform::TickCount(), start), 0));
-    if (waited < slice) platform::SleepMs(slice - waited);
-}
-
-}  // namespace
 
 std::optional<std::vector<uint8_t>> WaitForFramePayload(FIFOStream& buffer, FUR_CMD_NAME command,
                                                         uint32_t deadline) {

@@ -1,4 +1,4 @@
-#include "app/device_watcher.h"
+#include "platform/device_watcher.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -1,11 +1,11 @@
-#include "transfer/serial_port.h"
+#include "transport/serial_port.h"
 
 #include <algorithm>
 
 #include "platform/tick.h"
 #include "transport/stream_errors.h"
 
-namespace transfer {
+namespace transport {
 
 SerialPort::~SerialPort() {
     Close();
@@ -66,4 +66,4 @@ void SerialPort::DiscardInBuffer() {
     pos_ = len_ = 0;
 }
 
-}  // namespace transfer
+}  // namespace transport

@@ -1,6 +1,6 @@
-#include "app/spinor_read.h"
+#include "protocol/spinor_read.h"
 
-#include "app/frame_wait.h"
+#include "protocol/frame_wait.h"
 #include "protocol/fur_codec.h"
 
 std::vector<uint8_t> MakeSpinorReadFrame(uint32_t address, uint16_t length) {

@@ -1,5 +1,5 @@
 // Device changes: entries of the device directory, the directory itself, bursts, stopping.
-#include "app/device_watcher.h"
+#include "platform/device_watcher.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include "app/spinor_read.h"
 #include "platform/tick.h"
+#include "protocol/spinor_read.h"
 #include "support/scripted_buffer.h"
 
 namespace {

@@ -32,15 +32,20 @@ void SendFrame(FIFOStream& stream, std::span<const uint8_t> frame) {
     stream.SendCmd(frame.data(), 0, static_cast<int32_t>(frame.size()));
 }
 
-// Sends the empty-payload `request` and reads replies for 2,000 ms. Each complete frame that
-// decodes as `reply` is handed to `accept`; the first it accepts ends the query with true.
-// Unconsumed bytes are kept across reads (up to kQueryCarrySize), so a reply split over two
-// reads is still seen; a header announcing a frame longer than that is skipped.
-template <typename Accept>
-bool RunQuery(FIFOStream* stream, FUR_CMD_NAME request, FUR_CMD_NAME reply, Accept accept) {
+// Sends the empty-payload `request` and reads replies for up to 2,000 ms. The first complete,
+// valid frame that decodes as `reply` decides the query: `test` on its payload is the answer,
+// at once, whether it passes or not. Waiting out the deadline after the device has answered
+// only froze the caller. Bytes that waited in the buffer before the request went out answer an
+// earlier query, so they are dropped first and cannot decide this one. Unconsumed bytes are
+// kept across reads (up to kQueryCarrySize), so a reply split over two reads is still seen; a
+// header announcing a frame longer than that is skipped. Silence, garbage, corrupt frames and
+// frames of another kind leave the query waiting until its deadline.
+template <typename Test>
+bool RunQuery(FIFOStream* stream, FUR_CMD_NAME request, FUR_CMD_NAME reply, Test test) {
     if (stream == nullptr) return false;
     std::array<uint8_t, kFurOverhead> frame{};
     genfurcmd(request, 0, frame.data());
+    stream->DiscardInBuffer();
     SendFrame(*stream, frame);
 
     const uint32_t deadline = TickCount() + kQueryTimeoutMs;
@@ -57,9 +62,8 @@ bool RunQuery(FIFOStream* stream, FUR_CMD_NAME request, FUR_CMD_NAME reply, Acce
             FUR_DATA result{PARSE_NO_FRAME, FUR_CMD_NAME{}, 0, 0};
             const uint32_t used = parsefur(held.data(), static_cast<uint32_t>(fill), &result);
             if (used == 0) break;
-            if (result.status == PARSE_OK && result.command == reply &&
-                accept(FurPayload({held.data(), fill}, result))) {
-                return true;
+            if (result.status == PARSE_OK && result.command == reply) {
+                return test(FurPayload({held.data(), fill}, result));
             }
             DropFront(held.data(), fill, used);
             progressed = true;

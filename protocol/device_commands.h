@@ -78,14 +78,17 @@ public:
     DeviceCommands(bool& patchStatus, std::span<uint8_t, kBootMemoryLength> bootMemory,
                    const int32_t& kroType);
 
-    // VERSION_POLL; true when a VERSION_DATA reply's text holds "BOOT" or "boot" (boot stage).
+    // The one-shot queries drop what waits in the buffer, send their request and wait up to
+    // 2,000 ms; the first valid reply of the expected kind decides at once, pass or fail.
+
+    // VERSION_POLL; true when the VERSION_DATA reply's text holds "BOOT" or "boot" (boot stage).
     bool CheckUsbVersion(FIFOStream* stream);
-    // VERSION_POLL; true when a VERSION_DATA reply's text holds "E3" (patch program running).
-    // Sets patchStatus true then, false when the query runs out.
+    // VERSION_POLL; true when the VERSION_DATA reply's text holds "E3" (patch program running).
+    // Sets patchStatus true then, false otherwise.
     bool CheckPatchVersion(FIFOStream* stream);
-    // BOOT2_SPINORID_POLL; true when a reply's id bytes 0 and 1 are both other than 0xFF.
+    // BOOT2_SPINORID_POLL; true when the reply's id bytes 0 and 1 are both other than 0xFF.
     bool CheckSpinorId(FIFOStream* stream);
-    // BOOTMEM_DATA request; true when a reply carries exactly 64 bytes, copied to bootMemory.
+    // BOOTMEM_DATA request; true when the reply carries exactly 64 bytes, copied to bootMemory.
     bool bootMemoryRead(FIFOStream* stream);
     // BOOT2_FWPG at address 0, index 1, carrying bootMemory; true when acknowledged.
     bool bootMemoryWrite(FIFOStream* stream);

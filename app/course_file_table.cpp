@@ -2,8 +2,10 @@
 
 #include <charconv>
 
+#include "platform/program_folder.h"
+
 std::string_view CourseFileName(std::string_view path) {
-    const auto slash = path.rfind('/');
+    const auto slash = path.find_last_of(platform::kPathSeparators);
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 

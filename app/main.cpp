@@ -9,6 +9,7 @@
 #include "platform/thread_name.h"
 #include "platform/tick.h"
 #include "transport/reader_loop.h"
+#include "platform/user_folders.h"
 
 namespace {
 
@@ -237,9 +238,11 @@ void Main::buttonUpdata_Click() {
     stream->ReadTimeout(kPointReadTimeoutMs);
     SendPort = stream;
     CheckPatchVersion();
-    filePath = !pointCsvPath.empty() ? pointCsvPath
-                                     : platform::ProgramFolder() + platform::kPathSeparator +
-                                           platform::LocalTimestamp() + ".csv";
+    // Beside the program, unless it is installed where its user may not write.
+    filePath = !pointCsvPath.empty()
+                   ? pointCsvPath
+                   : platform::OutputFolder(platform::ProgramFolder()) + platform::kPathSeparator +
+                         platform::LocalTimestamp() + ".csv";
     type = 1;
     StartJob(&Main::UpdataThread, JobButton::Updata);
 }

@@ -4,10 +4,13 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "platform/console.h"
 
 int main(int argc, char** argv) {
+    platform::UseUtf8Console();
     CLI::App app{"Maintenance tool for the CADDORA navigator, from a terminal.", "caddora-cli"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("caddora-cli ") + CADDORA_VERSION);
     app.footer(
         "Run 'caddora-cli COMMAND --help' for a command's options and examples.\n"
         "Exit status: 0 success, 1 failure (one line on stderr), 2 usage error.");

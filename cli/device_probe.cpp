@@ -55,7 +55,10 @@ std::vector<std::string> AttachedDevicePaths(const platform::Settings& settings)
 }
 
 std::string NoDeviceHint(const platform::Settings& settings) {
-    return "no navigator found in " + settings.deviceDir +
+    // An empty device location is the Windows driver's own list.
+    const std::string where =
+        settings.deviceDir.empty() ? "the navigator driver's device list" : settings.deviceDir;
+    return "no navigator found in " + where +
            "; is it plugged in? see README (\"Using a real navigator\")";
 }
 

@@ -1,8 +1,7 @@
 // devices, import-points, write-course and write-firmware: the window's jobs from a terminal.
 // Each command builds the window logic (Main) over a TerminalView, clicks the job's button and
 // runs the posted calls on this thread until the job has ended.
-#include <unistd.h>
-
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -12,6 +11,7 @@
 #include "cli/device_probe.h"
 #include "cli/json_line.h"
 #include "cli/terminal_view.h"
+#include "platform/console.h"
 #include "platform/local_time.h"
 #include "protocol/patch_upload.h"
 
@@ -101,7 +101,7 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     vo.out = ctx.out;
     vo.err = ctx.err;
     vo.json = o.common.json;
-    vo.errIsTerminal = ::isatty(STDERR_FILENO) == 1 && ctx.err == &std::cerr;
+    vo.errIsTerminal = platform::StderrIsTerminal() && ctx.err == &std::cerr;
     vo.unit = job == Job::ImportPoints ? "records" : "frames";
     if (job != Job::ImportPoints) vo.fileAnswer = o.file;
     if (!o.start.empty()) vo.settings[Setting::textUpAddr] = o.start;

@@ -1,12 +1,13 @@
 // ymodem: the firmware transfer by YMODEM from a terminal. Builds the window logic over a
 // TerminalView, starts the transfer like a click and runs the posted calls until it ends.
-#include <unistd.h>
+#include <cstdlib>
 
 #include "app/main.h"
 #include "cli/commands.h"
 #include "cli/device_probe.h"
 #include "cli/json_line.h"
 #include "cli/terminal_view.h"
+#include "platform/console.h"
 
 namespace cli {
 
@@ -51,7 +52,7 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
     vo.out = ctx.out;
     vo.err = ctx.err;
     vo.json = o.json;
-    vo.errIsTerminal = ::isatty(STDERR_FILENO) == 1 && ctx.err == &std::cerr;
+    vo.errIsTerminal = platform::StderrIsTerminal() && ctx.err == &std::cerr;
     vo.unit = "bytes";
     vo.fileAnswer = o.file;
     TerminalView view(vo);

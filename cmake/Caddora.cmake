@@ -14,6 +14,24 @@ endif()
 
 find_package(Threads REQUIRED)
 
+if(WIN32)
+    # Windows 7 API level (CancelIoEx, the v6 controls); wide-character API names.
+    add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 UNICODE _UNICODE NOMINMAX
+                            WIN32_LEAN_AND_MEAN)
+endif()
+
+# Sources of one operating system: *_posix.cpp build everywhere but Windows, *_win32.cpp only
+# on Windows.
+function(caddora_filter_os_sources var)
+    set(_list ${${var}})
+    if(WIN32)
+        list(FILTER _list EXCLUDE REGEX "_posix\\.cpp$")
+    else()
+        list(FILTER _list EXCLUDE REGEX "_win32\\.cpp$")
+    endif()
+    set(${var} ${_list} PARENT_SCOPE)
+endfunction()
+
 # One static library per source folder: every .cpp in the folder except *_main.cpp files,
 # which hold the entry points of executables. Operating-system code sits in *_posix.cpp and
 # *_win32.cpp files behind one header; only the files of the target system are compiled.
@@ -21,11 +39,7 @@ function(caddora_folder_library name)
     cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
     file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
     list(FILTER _src EXCLUDE REGEX "_main\\.cpp$")
-    if(WIN32)
-        list(FILTER _src EXCLUDE REGEX "_posix\\.cpp$")
-    else()
-        list(FILTER _src EXCLUDE REGEX "_win32\\.cpp$")
-    endif()
+    caddora_filter_os_sources(_src)
     add_library(${name} STATIC ${_src})
     target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
     target_link_libraries(${name} PUBLIC ${ARG_DEPS} Threads::Threads PRIVATE caddora_warnings)
@@ -45,9 +59,12 @@ function(caddora_embed_binary target input symbol)
 endfunction()
 
 # One GoogleTest executable per test folder; each test case becomes a ctest test with LABEL.
+# EXTRA names test sources of other folders to build into it as well.
 function(caddora_test_folder name)
-    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "DEPS;EXTRA" ${ARGN})
     file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    list(APPEND _src ${ARG_EXTRA})
+    caddora_filter_os_sources(_src)
     if(NOT _src)
         return()
     endif()

@@ -6,12 +6,21 @@
 
 namespace platform {
 
+#ifdef _WIN32
+// On Windows the device interfaces are those of the navigator driver's interface class; a
+// ';'-separated list of device paths (for example "\\.\COM8") stands in for them in tests
+// and demos. Empty: the driver's list.
+inline constexpr const char* kDefaultDeviceDir = "";
+inline constexpr const char* kDeviceDirVariable = "CADDORA_DEVICE_PATHS";
+#else
 inline constexpr const char* kDefaultDeviceDir = "/dev/caddora";
 // The environment variable that names the device directory when no option does.
 inline constexpr const char* kDeviceDirVariable = "CADDORA_DEVICE_DIR";
+#endif
 
 struct Settings {
-    // Where the navigator's device interfaces appear; without a trailing '/'.
+    // Where the navigator's device interfaces appear; without a trailing '/'. On Windows the
+    // list of device paths that stands in for the driver's (empty: the driver's).
     std::string deviceDir = kDefaultDeviceDir;
 };
 

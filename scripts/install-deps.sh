@@ -10,6 +10,10 @@ packages=(
     qt6-base-dev libgl-dev xvfb xauth fonts-ipafont-gothic fonts-liberation2
     clang libclang-rt-14-dev
     lrzsz socat gzip openssl python3
+    # Windows build, tested under Wine: one MinGW compiler (posix threads), zlib for it, the
+    # GoogleTest sources, the installer compiler, and bitmaps/screenshots of the window.
+    g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64 nsis
+    imagemagick xdotool
 )
 
 missing=()

@@ -1,5 +1,5 @@
 #pragma once
-// MD5 digests of packed-file payloads (libcrypto EVP underneath).
+// MD5 digests of packed-file payloads (libcrypto EVP on Linux, CNG on Windows).
 #include <array>
 #include <cstddef>
 #include <cstdint>

@@ -113,7 +113,7 @@ bool SendFile(Ymodem& modem, platform::FileStream& file, bool unpack, detail::Ym
 }  // namespace
 
 std::string YmodemFileName(const std::string& path) {
-    const size_t slash = path.find_last_of(platform::kPathSeparator);
+    const size_t slash = path.find_last_of(platform::kPathSeparators);
     const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
     return platform::Utf16ToAnsi(platform::AnsiToUtf16(last));
 }

@@ -8,7 +8,9 @@
 #include <optional>
 #include <string>
 
+#ifndef _WIN32
 #include <termios.h>
+#endif
 
 namespace transport {
 struct ComDevice;
@@ -39,11 +41,17 @@ struct test_info {
 // others), stop bits 0 taken as 1.
 std::string ComModeText(int32_t speed, int32_t parity, int32_t dataBits, int32_t stopBits);
 
+#ifndef _WIN32
 // The termios speed constant for `speed` bit/s, or nothing when the speed is not supported.
 std::optional<speed_t> ComSpeedConstant(int32_t speed);
 
 // The device path of a port name: a name without '/' is "/dev/<name>".
 std::string ComDevicePath(const std::string& name);
+#else
+// The device path of a port name: a name longer than 4 characters (COM10 and up) gets the
+// device-namespace prefix "\\.\"; shorter names and names that carry it already stay as they are.
+std::string ComDevicePath(const std::string& name);
+#endif
 
 class CCom_Interface {
 public:

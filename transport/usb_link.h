@@ -50,7 +50,8 @@ bool SendsOpenGreeting();
 
 class CUsb_Interface {
 public:
-    // Enumerates `deviceDir` (transport/device_dir.h); empty: enumeration finds nothing.
+    // Enumerates `deviceDir` (transport/device_dir.h); empty: enumeration finds nothing (on
+    // Windows: the driver's interface class, a non-empty value being a list of paths).
     explicit CUsb_Interface(std::string deviceDir = {}) : deviceDir_(std::move(deviceDir)) {}
 
     // Clears the record and fills it with the present device paths; returns it.
@@ -80,7 +81,8 @@ private:
 
 class Usb_Port {
 public:
-    // A port that opens given paths; its Get_USBInfo finds nothing.
+    // A port that opens given paths; its Get_USBInfo finds nothing (on Windows: the driver's
+    // interface class).
     Usb_Port();
     // A port that also enumerates the device interfaces in `deviceDir`.
     explicit Usb_Port(std::string deviceDir);

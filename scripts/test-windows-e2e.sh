@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# End-to-end runs of the Windows caddora-cli.exe under Wine against the Linux caddora-sim: the
+# simulator's pty is linked as the Wine port COM8 and CADDORA_DEVICE_PATHS names \\.\COM8, so
+# the Windows USB link's overlapped code talks to it. Checks: a point import equal byte for
+# byte to the Linux one, a course write and a firmware write as the simulator stored them, and
+# a YMODEM transfer. Needs build/bin (Linux) and build-windows/bin.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"
+linux_bin="${CADDORA_LINUX_BIN:-$root/build/bin}"
+win_cli="${CADDORA_WINDOWS_BIN:-$root/build-windows/bin}/caddora-cli.exe"
+for f in "$linux_bin/caddora-sim" "$linux_bin/caddora-cli" "$win_cli"; do
+    [ -x "$f" ] || { echo "missing: $f" >&2; exit 1; }
+done
+
+wine_up
+work="$(mktemp -d)"
+sim_pid=""
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    rm -f "$WINEPREFIX/dosdevices/com8"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+
+# start_sim NAME [sim options...]: a simulator with its own folder, linked as COM8.
+start_sim() {
+    local dir="$work/$1"
+    shift
+    mkdir -p "$dir/dev" "$dir/dump"
+    "$linux_bin/caddora-sim" --device-dir "$dir/dev" --journal "$dir/journal.txt" \
+        --dump-dir "$dir/dump" "$@" >"$dir/sim.out" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 100); do
+        grep -q '^ready' "$dir/sim.out" 2>/dev/null && break
+        sleep 0.05
+    done
+    ln -sfn "$dir/dev/navigator0" "$WINEPREFIX/dosdevices/com8"
+}
+
+# stop_sim: ends the simulator, which writes its memory dump.
+stop_sim() {
+    kill -TERM "$sim_pid"
+    wait "$sim_pid" || true
+    sim_pid=""
+}
+
+# Runs caddora-cli.exe in the work folder; its output goes to cli.log, shown when a check fails.
+win_cli() {
+    (cd "$work" && CADDORA_DEVICE_PATHS='\\.\COM8' timeout 300 wine "$win_cli" "$@" \
+        </dev/null >"$work/cli.log" 2>&1)
+}
+
+check() {
+    local what=$1
+    shift
+    if "$@"; then
+        echo "ok   $what"
+    else
+        echo "FAIL $what"
+        sed 's/^/     | /' "$work/cli.log" 2>/dev/null || true
+        failures=$((failures + 1))
+    fi
+}
+
+# The dump file of the region the simulator stored from address $2 (hex, as in regions.txt).
+region_file() {
+    local dir="$work/$1/dump" file
+    file="$(awk -v a="$2" 'tolower($1) == tolower(a) { print $3 }' "$dir/regions.txt")"
+    [ -n "$file" ] && echo "$dir/$file"
+}
+
+# The first $3 bytes of the stored region at $2 equal file $4.
+stored_equals() {
+    local region
+    region="$(region_file "$1" "$2")" || return 1
+    cmp -n "$3" "$region" "$4"
+}
+
+start=$SECONDS
+
+# Point import: the same records through both builds give the same bytes.
+start_sim points-linux --synthetic-points 200
+"$linux_bin/caddora-cli" import-points --device-dir "$work/points-linux/dev" \
+    --out "$work/linux.csv" >/dev/null 2>&1
+stop_sim
+start_sim points-windows --synthetic-points 200
+check "point import: exit status 0" win_cli import-points --out windows.csv
+stop_sim
+check "point import: CSV equal to the Linux one" cmp "$work/linux.csv" "$work/windows.csv"
+
+# Course data: jis.bin goes to 0xC0080000.
+head -c 70001 /dev/urandom >"$work/jis.bin"
+start_sim course
+check "course write: exit status 0" win_cli write-course jis.bin
+stop_sim
+check "course write: the navigator stored the file" \
+    stored_equals course C0080000 70001 "$work/jis.bin"
+
+# Firmware: a packed image written at 0x90000000 while the navigator runs its boot loader.
+head -c 5000 /dev/urandom >"$work/fw.bin"
+"$linux_bin/caddora-cli" pack-firmware "$work/fw.bin" "$work/fw.ckfm" --sub-header 02 \
+    --boot-code-offset 1024 --reference-clock 26000000 >/dev/null
+"$linux_bin/caddora-cli" unpack "$work/fw.ckfm" "$work/fw.image" >/dev/null
+start_sim firmware
+check "firmware write: exit status 0" win_cli write-firmware fw.ckfm
+stop_sim
+check "firmware write: the navigator stored the image" \
+    stored_equals firmware 90000000 "$(stat -c %s "$work/fw.image")" "$work/fw.image"
+
+# YMODEM: a packed file of type 3, its payload received whole.
+head -c 40000 /dev/urandom >"$work/ym.bin"
+"$linux_bin/caddora-cli" pack "$work/ym.bin" "$work/ym.ckfm" --sub-header 0300000000000000 \
+    >/dev/null
+start_sim ymodem
+check "ymodem: exit status 0" win_cli ymodem ym.ckfm
+stop_sim
+check "ymodem: the navigator received the payload" cmp "$work/ymodem/dump/ymodem_0.bin" \
+    "$work/ym.bin"
+
+# The serial link: the same navigator as a plain COM port.
+serial_test="$(dirname "$win_cli")/../tests/test_win32_serial.exe"
+start_sim serial
+check "serial link on COM8" bash -c "cd '$work' && CADDORA_TEST_COM_PORT=COM8 \
+    timeout 120 wine '$serial_test' </dev/null >'$work/cli.log' 2>&1"
+stop_sim
+
+echo "Windows end-to-end: $failures failure(s) in $((SECONDS - start)) s"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# The Windows window under Xvfb + Wine against the Linux virtual navigator: a screenshot of each
+# tab (build-windows/window-tab1.png ... tab4.png, for review), a second copy that must end at
+# once, and one click on the point button that must write the same CSV as the Linux import.
+# Japanese texts need the IPA fonts in place of the Windows ones (scripts/wine-fonts.reg).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"
+linux_bin="${CADDORA_LINUX_BIN:-$root/build/bin}"
+win_bin="${CADDORA_WINDOWS_BIN:-$root/build-windows/bin}"
+shots="$root/build-windows"
+for f in "$linux_bin/caddora-sim" "$linux_bin/caddora-cli" "$win_bin/caddora.exe"; do
+    [ -x "$f" ] || { echo "missing: $f" >&2; exit 1; }
+done
+
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -f "$WINEPREFIX/dosdevices/com8"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+display=":$((90 + RANDOM % 100))"
+Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+wine_up
+wine regedit /S "$root/scripts/wine-fonts.reg" </dev/null >/dev/null 2>&1
+
+# The navigator, and the CSV the Linux build imports from the same records.
+mkdir -p "$work/dev" "$work/linux-dev" "$work/app"
+"$linux_bin/caddora-sim" --device-dir "$work/linux-dev" --synthetic-points 50 >/dev/null 2>&1 &
+sim=$!
+sleep 0.5
+"$linux_bin/caddora-cli" import-points --device-dir "$work/linux-dev" --out "$work/linux.csv" \
+    >/dev/null 2>&1
+kill "$sim"
+"$linux_bin/caddora-sim" --device-dir "$work/dev" --synthetic-points 50 >"$work/sim.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
+ln -sfn "$work/dev/navigator0" "$WINEPREFIX/dosdevices/com8"
+export CADDORA_DEVICE_PATHS='\\.\COM8'
+
+# The window runs from its own folder, which then receives the CSV.
+cp "$win_bin/caddora.exe" "$work/app/"
+(cd "$work/app" && exec wine caddora.exe </dev/null >/dev/null 2>&1) &
+pids+=($!)
+window=""
+for _ in $(seq 150); do
+    window="$(xdotool search --name 'CADDORA for MDL4100' 2>/dev/null | head -1)" || true
+    [ -n "$window" ] && break
+    sleep 0.2
+done
+[ -n "$window" ] || { echo "FAIL the window did not appear"; exit 1; }
+echo "ok   the window appeared"
+sleep 2  # the first device check
+
+# Without a window manager the window has no frame: its client area starts at its origin.
+click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+failures=0
+for tab in 1 2 3 4; do
+    click $((18 + 60 + 120 * (tab - 1))) 29
+    sleep 0.7
+    import -display "$display" -window root "$shots/window-tab$tab.png"
+done
+echo "ok   screenshots: $shots/window-tab[1-4].png"
+
+second=0
+(cd "$work/app" && timeout 30 wine caddora.exe </dev/null >/dev/null 2>&1) || second=$?
+if [ "$second" -eq 0 ]; then
+    echo "ok   a second copy ends at once with status 0"
+else
+    echo "FAIL a second copy ended with status $second"
+    failures=$((failures + 1))
+fi
+
+click 78 29  # back to the point tab
+sleep 0.5
+click 110 129  # buttonUpdata
+csv=""
+for _ in $(seq 300); do
+    csv="$(ls "$work/app"/*.csv 2>/dev/null | head -1)" || true
+    if [ -n "$csv" ] && [ "$(wc -l <"$csv")" -eq "$(wc -l <"$work/linux.csv")" ]; then break; fi
+    sleep 0.1
+done
+sleep 1
+import -display "$display" -window root "$shots/window-after-import.png"
+if [ -n "$csv" ] && cmp -s "$csv" "$work/linux.csv"; then
+    echo "ok   one click on the point button wrote the CSV ($(basename "$csv")), equal to the Linux one"
+else
+    echo "FAIL the point button wrote no CSV equal to the Linux one"
+    failures=$((failures + 1))
+fi
+[ "$failures" -eq 0 ]

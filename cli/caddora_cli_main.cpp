@@ -3,6 +3,7 @@
 #include <exception>
 #include <iostream>
 
+#include "caddora_version.h"
 #include "cli/commands.h"
 #include "platform/console.h"
 
@@ -10,7 +11,7 @@ int main(int argc, char** argv) {
     platform::UseUtf8Console();
     CLI::App app{"Maintenance tool for the CADDORA navigator, from a terminal.", "caddora-cli"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", std::string("caddora-cli ") + CADDORA_VERSION);
+    app.set_version_flag("--version", std::string("caddora-cli ") + kCaddoraVersion);
     app.footer(
         "Run 'caddora-cli COMMAND --help' for a command's options and examples.\n"
         "Exit status: 0 success, 1 failure (one line on stderr), 2 usage error.");

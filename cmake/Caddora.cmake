@@ -32,6 +32,12 @@ function(caddora_filter_os_sources var)
     set(${var} ${_list} PARENT_SCOPE)
 endfunction()
 
+# The project version as a header (caddora_version.h) for the programs' --version.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/caddora_version.h.in
+               ${CMAKE_BINARY_DIR}/generated/caddora_version.h @ONLY)
+add_library(caddora_version INTERFACE)
+target_include_directories(caddora_version INTERFACE ${CMAKE_BINARY_DIR}/generated)
+
 # One static library per source folder: every .cpp in the folder except *_main.cpp files,
 # which hold the entry points of executables. Operating-system code sits in *_posix.cpp and
 # *_win32.cpp files behind one header; only the files of the target system are compiled.

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <string>
 
+#include "caddora_version.h"
 #include "platform/settings.h"
 #include "sim/pty_server.h"
 #include "sim/ymodem_receiver.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
         "checksums only).",
         "caddora-sim"};
     app.get_formatter()->column_width(34);
+    app.set_version_flag("--version", std::string("caddora-sim ") + kCaddoraVersion);
 
     std::string mode = "boot";
     std::string versionText;

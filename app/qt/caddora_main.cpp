@@ -1,12 +1,53 @@
-// caddora: the maintenance tool's window. Command-line arguments are ignored.
+// caddora: the maintenance tool's window. Besides --help and --version, command-line arguments
+// are ignored (Qt takes its own, such as -platform).
 #include <QApplication>
+#include <cstdio>
+#include <optional>
+#include <string_view>
 
-#include "platform/device_watcher.h"
 #include "app/qt/main_window.h"
-#include "platform/single_instance.h"
+#include "caddora_version.h"
+#include "platform/device_watcher.h"
 #include "platform/settings.h"
+#include "platform/single_instance.h"
+
+namespace {
+
+constexpr std::string_view kHelp =
+    "Usage: caddora [OPTION]\n"
+    "Maintenance tool for the CADDORA navigator: imports the saved points into a CSV file,\n"
+    "writes course data and firmware, shows version information. Only one window runs at a\n"
+    "time; starting another copy ends it at once.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     show this help and exit\n"
+    "      --version  show the version and exit\n"
+    "\n"
+    "Environment:\n"
+    "  CADDORA_DEVICE_DIR  the device directory, where each entry is one navigator\n"
+    "                      (default /dev/caddora)\n";
+
+// Answers --help and --version without a display, before anything else starts.
+std::optional<int> AnswerInfoOption(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("caddora %s\n", kCaddoraVersion);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto status = AnswerInfoOption(argc, argv)) return *status;
+
     // A second copy ends at once, before it shows anything.
     SingleInstanceLock instance;
     if (!instance.TryAcquire()) return 0;

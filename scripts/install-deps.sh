@@ -14,6 +14,7 @@ packages=(
     # GoogleTest sources, the installer compiler, and bitmaps/screenshots of the window.
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64 nsis
     imagemagick xdotool
+    help2man lintian file man-db
 )
 
 missing=()

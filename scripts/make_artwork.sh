@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Draws the window's artwork (job button pictures, product picture, program icon) with
-# ImageMagick into app/qt/resources/. The PNGs are committed; run this again only to change them.
+# ImageMagick into app/qt/resources/, and the menu icon in its installed sizes into
+# packaging/icons/. The PNGs are committed; run this again only to change them.
 #   bash scripts/make_artwork.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -87,5 +88,10 @@ icon() {
 icon 256 "$out/icon_256.png"
 icon 64 "$out/icon_64.png"
 icon 32 "$out/icon_32.png"
+# The desktop menu's icon, one file per size of the hicolor theme that the package fills.
+mkdir -p packaging/icons
+for s in 16 24 32 48 64 128 256; do
+    icon "$s" "packaging/icons/caddora_$s.png"
+done
 rm -f /tmp/caddora_tile.png
-echo "artwork written to $out"
+echo "artwork written to $out and packaging/icons"

@@ -1,0 +1,72 @@
+# Where `cmake --install` puts things on Linux, the manual pages, and the Debian package
+# (cmake/Package.cmake). Windows has its own installer.
+if(WIN32)
+    return()
+endif()
+include(GNUInstallDirs)
+
+set(_pkg ${CMAKE_SOURCE_DIR}/packaging)
+set(_gen ${CMAKE_BINARY_DIR}/packaging)
+# Independent of the umask of whoever builds the package.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(_programs caddora-cli caddora-sim)
+if(TARGET caddora)
+    list(PREPEND _programs caddora)
+endif()
+install(TARGETS ${_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(_program ${_programs})
+    # The whole global offset table read-only once the program has started.
+    target_link_options(${_program} PRIVATE -Wl,-z,relro,-z,now)
+endforeach()
+# A stripped install (the package) also drops the compiler's notes, as Debian's tools do.
+install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+        foreach(_program ${_programs})
+            execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment
+                                    --remove-section=.note
+                                    \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${_program}
+                            COMMAND_ERROR_IS_FATAL ANY)
+        endforeach()
+    endif()")
+
+# Every rule file of the folder: the terminal link and the ids of libusb navigators.
+file(GLOB _rules CONFIGURE_DEPENDS ${_pkg}/udev/*.rules)
+install(FILES ${_rules} DESTINATION lib/udev/rules.d)
+
+if(TARGET caddora)
+    install(FILES ${_pkg}/caddora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    foreach(_size 16 24 32 48 64 128 256)
+        install(FILES ${_pkg}/icons/caddora_${_size}.png
+                DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps
+                RENAME caddora.png)
+    endforeach()
+endif()
+
+# The stand-in device images serve jobs against the simulator only, so they live in its own
+# folder, never where the tool looks for the owner's real images.
+install(FILES ${CMAKE_SOURCE_DIR}/protocol/data/patch_image.bin
+              ${CMAKE_SOURCE_DIR}/transfer/data/boot_26mhz.bin
+              ${CMAKE_SOURCE_DIR}/transfer/data/boot_16369khz.bin
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/caddora-sim/stand-ins)
+
+install(FILES ${_pkg}/usb-ids DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${_pkg}/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${_pkg}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME caddora)
+
+# The compressed changelog.
+find_program(GZIP_PROGRAM gzip REQUIRED)
+set(_docs ${_gen}/changelog.gz)
+add_custom_command(
+    OUTPUT ${_gen}/changelog.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${_gen}
+    COMMAND ${GZIP_PROGRAM} -9nc ${_pkg}/debian/changelog > ${_gen}/changelog.gz
+    DEPENDS ${_pkg}/debian/changelog
+    VERBATIM)
+install(FILES ${_gen}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+add_custom_target(caddora_docs ALL DEPENDS ${_docs})
+
+include(${CMAKE_CURRENT_LIST_DIR}/Package.cmake)

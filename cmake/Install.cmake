@@ -56,7 +56,8 @@ install(FILES ${_pkg}/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${_pkg}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME caddora)
 
-# The compressed changelog.
+# Manual pages from each program's --help and --version, and the compressed changelog.
+option(CADDORA_MANPAGES "Build the manual pages with help2man" ON)
 find_program(GZIP_PROGRAM gzip REQUIRED)
 set(_docs ${_gen}/changelog.gz)
 add_custom_command(
@@ -67,6 +68,26 @@ add_custom_command(
     VERBATIM)
 install(FILES ${_gen}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+if(CADDORA_MANPAGES)
+    find_program(HELP2MAN help2man)
+    if(NOT HELP2MAN)
+        message(FATAL_ERROR "help2man not found: install it, or configure with "
+                            "-DCADDORA_MANPAGES=OFF to build without manual pages")
+    endif()
+    foreach(_program ${_programs})
+        set(_page ${_gen}/${_program}.1)
+        add_custom_command(
+            OUTPUT ${_page}.gz
+            COMMAND ${HELP2MAN} --no-info --section=1 --include=${_pkg}/man/${_program}.h2m
+                    --include=${_pkg}/man/common.h2m --output=${_page} $<TARGET_FILE:${_program}>
+            COMMAND ${GZIP_PROGRAM} -9nf ${_page}
+            DEPENDS ${_program} ${_pkg}/man/${_program}.h2m ${_pkg}/man/common.h2m
+            COMMENT "Manual page of ${_program}"
+            VERBATIM)
+        list(APPEND _docs ${_page}.gz)
+        install(FILES ${_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    endforeach()
+endif()
 add_custom_target(caddora_docs ALL DEPENDS ${_docs})
 
 include(${CMAKE_CURRENT_LIST_DIR}/Package.cmake)

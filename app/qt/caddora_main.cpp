@@ -23,9 +23,7 @@ constexpr std::string_view kHelp =
     "  -h, --help     show this help and exit\n"
     "      --version  show the version and exit\n"
     "\n"
-    "Environment:\n"
-    "  CADDORA_DEVICE_DIR  the device directory, where each entry is one navigator\n"
-    "                      (default /dev/caddora)\n";
+    "Navigators are looked for in $CADDORA_DEVICE_DIR, else in /dev/caddora.\n";
 
 // Answers --help and --version without a display, before anything else starts.
 std::optional<int> AnswerInfoOption(int argc, char** argv) {

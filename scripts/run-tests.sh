@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: a normal build with warnings as
-# errors, the Windows build and its tests under Wine (CADDORA_WINDOWS=0 skips it), then the same
-# tests under AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded tests under
-# ThreadSanitizer, and a short run of every fuzz target.
+# errors (also packaged and the package checked), the Windows build and its tests under Wine
+# (CADDORA_WINDOWS=0 skips it), then the same tests under AddressSanitizer +
+# UndefinedBehaviorSanitizer, then the threaded tests under ThreadSanitizer, and a short run of
+# every fuzz target.
 # Set CADDORA_QUICK=1 to run the normal and Windows builds only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +24,8 @@ build_and_test() {
 }
 
 build_and_test dev
+echo "=== Debian package"
+bash scripts/check-package.sh build
 
 # The Windows programs, cross-built and tested under Wine (the end-to-end runs use build/bin).
 if [ "${CADDORA_WINDOWS:-1}" != 0 ]; then

@@ -46,6 +46,10 @@ JobMessage WriteDoneMessage() {
     return {std::string(texts::kWriteDone), {}, MessageIcon::None};
 }
 
+JobMessage PointsWrittenMessage(const std::string& csvPath) {
+    return {std::string(texts::kWriteDone) + "\n" + csvPath, {}, MessageIcon::None};
+}
+
 JobMessage FileTooLargeMessage() {
     return {std::string(texts::kFileTooLarge), {}, MessageIcon::None};
 }

@@ -70,5 +70,8 @@ const char* JobFailureName(JobFailure failure);
 // The message boxes the jobs show.
 JobMessage ErrorMessage();
 JobMessage WriteDoneMessage();
+// The point import's done message with the CSV's path on a line of its own, for a window whose
+// user did not choose where the file goes.
+JobMessage PointsWrittenMessage(const std::string& csvPath);
 JobMessage FileTooLargeMessage();
 JobMessage BadChecksumMessage();

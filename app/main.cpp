@@ -8,8 +8,8 @@
 #include "platform/program_folder.h"
 #include "platform/thread_name.h"
 #include "platform/tick.h"
-#include "transport/reader_loop.h"
 #include "platform/user_folders.h"
+#include "transport/reader_loop.h"
 
 namespace {
 
@@ -238,7 +238,7 @@ void Main::buttonUpdata_Click() {
     stream->ReadTimeout(kPointReadTimeoutMs);
     SendPort = stream;
     CheckPatchVersion();
-    // Beside the program, unless it is installed where its user may not write.
+    // An installed program's folder is not writable for its user: then the documents folder.
     filePath = !pointCsvPath.empty()
                    ? pointCsvPath
                    : platform::OutputFolder(platform::ProgramFolder()) + platform::kPathSeparator +

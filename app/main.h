@@ -159,8 +159,9 @@ public:
     std::shared_ptr<FIFOStream> CurrentStream();
     MainView& View() { return view_; }
 
-    // Where the point import writes its CSV file; empty means the program's folder with the
-    // file named by the click's date and time. Front ends without a program folder of their
+    // Where the point import writes its CSV file; empty means the program's folder (the
+    // documents folder when that is not writable) with the file named by the click's date and
+    // time, and a done message that names the file. Front ends without a program folder of their
     // own (the command line) set it before the click.
     std::string pointCsvPath;
 

@@ -1,5 +1,6 @@
 // The point-data import: reads the saved points out of the navigator's SPI-NOR flash, one
-// 192-byte record per request, into a CSV file beside the program.
+// 192-byte record per request, into a CSV file beside the program (when its folder is
+// writable, else in the user's documents folder) or where the front end says.
 #include <cstdio>
 #include <memory>
 
@@ -112,7 +113,9 @@ JobResult Main::UpdataThread() {
     if (complete) {
         result.outcome = JobOutcome::Done;
         result.failure = JobFailure::None;
-        result.message = ShowJobMessage(WriteDoneMessage());
+        // The window picked the file's folder itself, so it says where the file is.
+        result.message = ShowJobMessage(pointCsvPath.empty() ? PointsWrittenMessage(filePath)
+                                                             : WriteDoneMessage());
     } else {
         result.message = PostError();
     }

@@ -139,14 +139,15 @@ protected:
     StateLog log_;
 };
 
-TEST_F(WindowJobs, PointImportWritesTheCsvBesideTheProgram) {
+TEST_F(WindowJobs, PointImportWritesTheCsvBesideTheProgramAndSaysWhere) {
     StartSim(sim::DeviceMode::Patch);
+    // The build folder is writable, so the file goes beside the program.
     const fs::path folder = platform::ProgramFolder();
     std::set<fs::path> before;
     for (const auto& e : fs::directory_iterator(folder)) before.insert(e.path());
 
     Control<QPushButton>("buttonUpdata")->click();
-    EXPECT_EQ(TakeJobMessage(), QString::fromUtf8("データの書込みが完了しました。"));
+    const QString message = TakeJobMessage();
     ExpectJobStates("buttonUpdata");
 
     std::vector<fs::path> written;
@@ -154,6 +155,8 @@ TEST_F(WindowJobs, PointImportWritesTheCsvBesideTheProgram) {
         if (!before.count(e.path()) && e.path().extension() == ".csv") written.push_back(e.path());
     }
     ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(message, QString::fromUtf8("データの書込みが完了しました。\n") +
+                           QString::fromStdString(written[0].string()));
     std::ifstream in(written[0], std::ios::binary);
     const std::string csv((std::istreambuf_iterator<char>(in)), {});
     fs::remove(written[0]);

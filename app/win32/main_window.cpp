@@ -457,14 +457,3 @@ bool Win32MainWindow::OpenUrl(const std::string& url) {
     return platform::OpenUrl(url);
 }
 
-void Win32MainWindow::JobEnded(const JobResult& result) {
-    if (result.job != JobKind::PointImport || !result.Done() || result.csvPath.empty()) return;
-    const auto cut = result.csvPath.find_last_of(platform::kPathSeparators);
-    if (cut != std::string::npos && result.csvPath.substr(0, cut) == platform::ProgramFolder()) {
-        return;
-    }
-    // Paths are in the ANSI code page, message texts in UTF-8.
-    const std::string path = platform::Utf16ToUtf8(platform::AnsiToUtf16(result.csvPath));
-    ShowMessage("CSVファイルの保存先:\r\n" + path, std::string(texts::kProductLine),
-                MessageIcon::Information);
-}

@@ -48,7 +48,6 @@ public:
     void SetLabelPackets(const std::string& text) override;
     bool OpenUrl(const std::string& url) override;
     // Says where a point import put its CSV when that is not beside the program.
-    void JobEnded(const JobResult& result) override;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

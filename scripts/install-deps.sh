@@ -15,6 +15,7 @@ packages=(
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64 nsis
     imagemagick xdotool
     help2man lintian file man-db
+    libpugixml-dev gpsbabel python3-gpxpy python3-fastkml libxml2-utils
 )
 
 missing=()

@@ -41,6 +41,7 @@ inline constexpr int kOrderDevices = 100;
 inline constexpr int kOrderJobs = 200;
 inline constexpr int kOrderPack = 300;
 inline constexpr int kOrderYmodem = 400;
+inline constexpr int kOrderConvert = 500;
 
 // Adds every registered group to the application.
 void AddRegisteredCommands(CLI::App& app, CommandContext& ctx);

@@ -1,0 +1,112 @@
+// Maps of the saved points: the simulator's sample points imported to CSV, converted by
+// caddora-cli to GPX and KML, and read back by independent readers; and convert's refusals.
+#include <sys/stat.h>
+
+#include "e2e/job_run_support.h"
+#include "support/map_readers.h"
+
+namespace e2e {
+namespace {
+
+// The simulator's sample points: names and their UTC times, worked out by hand from the stored
+// local times and offsets (540, 600, -300, 330).
+const std::map<std::string, std::string> kSampleUtc = {
+    {"H1 s0", "2015-04-01T00:05:07"},  {"H1 p0", "2015-04-01T00:21:44"},
+    {"H12 s1", "2015-04-01T04:02:09"}, {"H7 s0", "2016-10-23T01:48:30"},
+    {"H5 s0", "2017-01-13T21:33:02"},  {"H18 p0", "2017-03-05T20:12:57"},
+    {"H9 s0", "2018-02-11T02:30:15"},
+};
+
+class MapExport : public JobRun {
+protected:
+    // Longitude and latitude of every row of the CSV file, in order, as the file has them.
+    static std::vector<std::pair<double, double>> CsvCoordinates(const std::string& csv) {
+        std::vector<std::pair<double, double>> out;
+        std::istringstream in(csv);
+        std::string line;
+        std::getline(in, line);  // header
+        while (std::getline(in, line)) {
+            const auto lat = line.rfind(',');
+            const auto lon = line.rfind(',', lat - 1);
+            out.emplace_back(std::stod(line.substr(lon + 1, lat - lon - 1)),
+                             std::stod(line.substr(lat + 1)));
+        }
+        return out;
+    }
+};
+
+TEST_F(MapExport, SamplePointsReadBackWithTheirCoordinatesAndUtcTimes) {
+    StartSim(kQuickPatch);
+    const std::string csv = Path("points.csv");
+    const CliRun import = Cli({"import-points", "--out", csv});
+    StopSim();
+    ASSERT_EQ(import.status, 0) << import.err;
+    const auto coordinates = CsvCoordinates(Slurp(csv));
+    ASSERT_EQ(coordinates.size(), kSampleUtc.size());
+
+    for (const std::string format : {"gpx", "kml"}) {
+        SCOPED_TRACE(format);
+        const CliRun run = Cli({"convert", csv, "--to", format}, false);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string map = Path("points." + format);
+        EXPECT_NE(run.out.find("7 points written to " + map), std::string::npos) << run.out;
+        std::string lint;
+        EXPECT_TRUE(map_readers::XmllintAccepts(map, &lint)) << lint;
+        map_readers::ToolRun babel;
+        const auto read = map_readers::GpsbabelPoints(format, map, &babel);
+        ASSERT_EQ(read.size(), kSampleUtc.size()) << babel.out;
+        // The sample's rounds are in time order already, so the waypoints follow the rows.
+        for (size_t i = 0; i < read.size(); ++i) {
+            SCOPED_TRACE(read[i].name);
+            ASSERT_TRUE(kSampleUtc.count(read[i].name));
+            EXPECT_EQ(read[i].utc, kSampleUtc.at(read[i].name));
+            EXPECT_NEAR(read[i].longitude, coordinates[i].first, 5e-7);
+            EXPECT_NEAR(read[i].latitude, coordinates[i].second, 5e-7);
+        }
+    }
+}
+
+TEST_F(MapExport, ConvertRefusesWhatIsNoPointCsvAndLeavesFilesAlone) {
+    const std::string good = Path("good.csv");
+    WriteBytes(good, {0xEF, 0xBB, 0xBF});
+    const std::string bad = Path("bad.csv");
+    std::ofstream(bad) << "not,a,point,file\n";
+    const std::string fifo = Path("fifo.csv");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string existing = Path("kept.gpx");
+    std::ofstream(existing) << "an earlier map";
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"missing file", {Path("none.csv")}, "no such file"},
+        {"directory", {Path("dev")}, "not a regular file"},
+        {"FIFO", {fifo}, "not a regular file"},
+        {"not a point CSV", {bad, "--out", existing}, "line 1: not the header"},
+        {"the CSV as output", {good, "--out", good}, "is the CSV file itself"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"convert"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"--to", "gpx"});
+        const CliRun run = Cli(args, false);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(Slurp(existing), "an earlier map");
+    EXPECT_EQ(ReadBytes(good).size(), 3u);
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(Path(""))) {
+        left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"bad.csv", "cli.stderr", "cli.stdout", "dev",
+                                              "fifo.csv", "good.csv", "kept.gpx"}));
+    EXPECT_EQ(Cli({"convert", good, "--to", "svg"}, false).status, 2);
+}
+
+}  // namespace
+}  // namespace e2e

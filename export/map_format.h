@@ -11,9 +11,16 @@ namespace mapexport {
 
 enum class MapFormat { Gpx, Kml };
 
-// "gpx" / "kml" (lower case, as on the command line and in file extensions).
-std::string_view FormatName(MapFormat format);
-std::optional<MapFormat> FormatFromName(std::string_view name);
+// "gpx" / "kml" (lower case, as on the command line and in file extensions). Inline, so that
+// front ends can name formats in builds without the writers.
+inline std::string_view FormatName(MapFormat format) {
+    return format == MapFormat::Gpx ? "gpx" : "kml";
+}
+inline std::optional<MapFormat> FormatFromName(std::string_view name) {
+    if (name == "gpx") return MapFormat::Gpx;
+    if (name == "kml") return MapFormat::Kml;
+    return std::nullopt;
+}
 
 // The file's bytes in `format`.
 std::string WriteMap(MapFormat format, std::span<const ExportPoint> points);

@@ -8,7 +8,6 @@
 #include "cli/commands.h"
 #include "export/map_format.h"
 #include "export/point_csv_reader.h"
-#include "export/rounds.h"
 #include "platform/replace_file.h"
 
 namespace cli {

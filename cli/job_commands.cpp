@@ -9,6 +9,7 @@
 #include "app/point_area.h"
 #include "cli/commands.h"
 #include "cli/device_probe.h"
+#include "cli/import_files.h"
 #include "cli/json_line.h"
 #include "cli/terminal_view.h"
 #include "platform/console.h"
@@ -30,6 +31,7 @@ struct JobOptions {
     CommonOptions common;
     std::string file;  // write-course, write-firmware
     std::string out;   // import-points
+    std::vector<std::string> formats;
     std::string start;
     std::string length;
 };
@@ -84,6 +86,28 @@ std::string NoJobReason(Job job, const Main& main, const std::vector<std::string
     return "cannot open " + paths.front() + "; is another program using the navigator?";
 }
 
+// Which files import-points writes; a combination naming no file or one file twice is a usage
+// error.
+ImportFiles ImportFilesOf(const JobOptions& o) {
+    std::string usage;
+    const std::string stem =
+        (std::filesystem::current_path() / platform::LocalTimestamp()).string();
+    auto files = PlanImportFiles(o.formats, o.out, stem, usage);
+    if (!files) throw CLI::ValidationError("--out", usage);
+    return *files;
+}
+
+// The end of an import that wrote maps too: one line (or JSON object) naming every file.
+void FinishImportWithMaps(CommandContext& ctx, const CommonOptions& o, const ImportFiles& files,
+                          const std::optional<JobResult>& result) {
+    const ImportSummary summary = SaveImportMaps(files, result);
+    JsonLine json;
+    for (const auto& [key, path] : summary.files) json.Add(key, path);
+    if (summary.rows) json.Add("rows", *summary.rows);
+    json.Add("points", summary.points);
+    Finish(ctx, o, Job::ImportPoints, summary.ok, summary.detail, std::move(json));
+}
+
 // Why a job failed, as the summary line says it.
 std::string FailureDetail(const std::optional<JobResult>& result) {
     // The firmware job ends without a message on a file that is not a packed firmware file.
@@ -107,21 +131,21 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     if (!o.start.empty()) vo.settings[Setting::textUpAddr] = o.start;
     if (!o.length.empty()) vo.settings[Setting::textUpLen] = o.length;
 
+    std::optional<ImportFiles> files;
+    if (job == Job::ImportPoints) files = ImportFilesOf(o);
     const std::vector<std::string> paths = AttachedDevicePaths(settings);
     if (paths.empty()) return Finish(ctx, o.common, job, false, NoDeviceHint(settings));
 
     TerminalView view(vo);
     std::string csvPath;
     bool started = false;
+    std::optional<ScratchFolder> scratch;
     {
         Main main(view, settings);
         view.RunPosted();
         if (job == Job::ImportPoints) {
-            csvPath =
-                !o.out.empty()
-                    ? o.out
-                    : (std::filesystem::current_path() / (platform::LocalTimestamp() + ".csv"))
-                          .string();
+            if (!files->keepCsv) scratch.emplace();
+            csvPath = files->keepCsv ? files->csvPath : scratch->File("points.csv");
             main.pointCsvPath = csvPath;
             main.buttonUpdata_Click();
         } else if (job == Job::WriteCourse) {
@@ -142,6 +166,9 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     const bool ok = result && result->Done();
     JsonLine json;
     std::string detail;
+    if (job == Job::ImportPoints && !files->maps.empty()) {
+        return FinishImportWithMaps(ctx, o.common, *files, result);
+    }
     if (job == Job::ImportPoints) {
         const int64_t rows = result ? result->rowsWritten : 0;
         json.Add("file", csvPath).Add("rows", rows);
@@ -223,7 +250,15 @@ void AddJobCommands(CLI::App& app, CommandContext& ctx) {
         "import-points",
         "Read the saved points into a CSV file (default: yyyyMMdd_HHmmss.csv in the current "
         "folder).");
-    importCmd->add_option("--out", import->out, "CSV file to write")->type_name("FILE");
+    importCmd->add_option("--out", import->out, "CSV file to write (without csv: the one map)")
+        ->type_name("FILE");
+    importCmd
+        ->add_option("--format", import->formats,
+                     "File to write, repeatable: csv (default), gpx, kml; maps go beside the "
+                     "CSV file with its name")
+        ->check(CLI::IsMember({"csv", "gpx", "kml"}))
+        ->type_name("csv|gpx|kml")
+        ->take_all();
     importCmd->add_option("--start", import->start, "Start of the point area (hexadecimal, 0)")
         ->type_name("HEX")
         ->check(CLI::Validator(CheckHex, ""));
@@ -231,7 +266,9 @@ void AddJobCommands(CLI::App& app, CommandContext& ctx) {
         ->type_name("N")
         ->check(CLI::Validator(CheckLength, ""));
     AddCommonOptions(importCmd, import->common);
-    importCmd->footer("Example:\n  caddora-cli import-points --out points.csv");
+    importCmd->footer(
+        "Examples:\n  caddora-cli import-points --out points.csv\n"
+        "  caddora-cli import-points --format csv --format gpx --format kml --out points.csv");
     importCmd->callback([import, &ctx] { RunJob(ctx, Job::ImportPoints, *import); });
 
     auto course = std::make_shared<JobOptions>();

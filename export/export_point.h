@@ -2,6 +2,7 @@
 // One saved point as the GPX and KML writers take it: texts already in UTF-8, coordinates in
 // degrees, the local date and time as the navigator stored them with the offset that turns
 // them into UTC. Filled from the point import's records or from a CSV file it wrote.
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -31,5 +32,11 @@ struct ExportPoint {
     double longitude = 0;
     bool operator==(const ExportPoint&) const = default;
 };
+
+// A position GPX and KML can hold: latitude within ±90, longitude within ±180 degrees. Stored
+// coordinates of a damaged record can reach ±3579 degrees; the writers leave such points out.
+inline bool OnEarth(const ExportPoint& p) {
+    return std::fabs(p.latitude) <= 90.0 && std::fabs(p.longitude) <= 180.0;
+}
 
 }  // namespace mapexport

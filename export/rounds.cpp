@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <map>
@@ -46,10 +45,6 @@ std::vector<Hole> Round::Holes() const {
     std::vector<Hole> holes;
     for (auto& [number, hole] : byNumber) holes.push_back(std::move(hole));
     return holes;
-}
-
-bool OnEarth(const ExportPoint& p) {
-    return std::fabs(p.latitude) <= 90.0 && std::fabs(p.longitude) <= 180.0;
 }
 
 std::vector<Round> GroupRounds(std::span<const ExportPoint> points) {

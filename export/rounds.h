@@ -33,10 +33,6 @@ struct Round {
     std::vector<Hole> Holes() const;
 };
 
-// A position GPX and KML can hold: latitude within ±90, longitude within ±180 degrees. Stored
-// coordinates of a damaged record can reach ±3579 degrees.
-bool OnEarth(const ExportPoint& point);
-
 // Rounds by their first point's time (rounds without any time last, as first met); points not
 // on Earth are left out. The points must outlive the result.
 std::vector<Round> GroupRounds(std::span<const ExportPoint> points);

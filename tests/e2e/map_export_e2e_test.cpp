@@ -66,6 +66,51 @@ TEST_F(MapExport, SamplePointsReadBackWithTheirCoordinatesAndUtcTimes) {
     }
 }
 
+// Maps from the records the import read: the CSV file stays byte for byte what it was, and each
+// map is the same file convert makes from that CSV.
+TEST_F(MapExport, ImportWritesMapsBesideTheCsvFromTheRecordsRead) {
+    // A fresh navigator for each import: after its reset one would wait out the mode queries.
+    auto import = [this](const std::vector<std::string>& args) {
+        StartSim(kQuickPatch);
+        std::vector<std::string> all = {"import-points"};
+        all.insert(all.end(), args.begin(), args.end());
+        const CliRun run = Cli(all);
+        StopSim();
+        return run;
+    };
+    const CliRun plain = import({"--out", Path("plain.csv")});
+    const CliRun all =
+        import({"--format", "csv", "--format", "gpx", "--format", "kml", "--out", Path("all.csv")});
+    const CliRun only = import({"--format", "kml", "--out", Path("only.kml")});
+    const CliRun json = import({"--format", "gpx", "--json"});
+    for (const CliRun* run : {&plain, &all, &only, &json}) ASSERT_EQ(run->status, 0) << run->err;
+    EXPECT_EQ(Slurp(Path("all.csv")), Slurp(Path("plain.csv")));
+    EXPECT_NE(all.out.find("points written to " + Path("all.csv") + " (7 rows), " +
+                           Path("all.gpx") + " (7 points), " + Path("all.kml") + " (7 points)"),
+              std::string::npos)
+        << all.out;
+    for (const std::string format : {"gpx", "kml"}) {
+        SCOPED_TRACE(format);
+        const std::string converted = Path("converted." + format);
+        ASSERT_EQ(
+            Cli({"convert", Path("all.csv"), "--to", format, "--out", converted}, false).status, 0);
+        EXPECT_EQ(Slurp(Path("all." + format)), Slurp(converted));
+        const auto read = map_readers::GpsbabelPoints(format, Path("all." + format));
+        ASSERT_EQ(read.size(), kSampleUtc.size());
+        for (const auto& p : read) EXPECT_EQ(p.utc, kSampleUtc.at(p.name)) << p.name;
+    }
+    EXPECT_EQ(Slurp(Path("only.kml")), Slurp(Path("all.kml")));
+    // Maps only: no CSV file is left anywhere in the working folder.
+    std::vector<std::string> csvs;
+    for (const auto& e : fs::directory_iterator(Path(""))) {
+        if (e.path().extension() == ".csv") csvs.push_back(e.path().filename().string());
+    }
+    std::sort(csvs.begin(), csvs.end());
+    EXPECT_EQ(csvs, (std::vector<std::string>{"all.csv", "plain.csv"}));
+    EXPECT_NE(json.out.find("\"file\":\"" + Path("")), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find(".gpx\",\"points\":7,"), std::string::npos) << json.out;
+}
+
 TEST_F(MapExport, ConvertRefusesWhatIsNoPointCsvAndLeavesFilesAlone) {
     const std::string good = Path("good.csv");
     WriteBytes(good, {0xEF, 0xBB, 0xBF});

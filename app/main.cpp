@@ -244,6 +244,7 @@ void Main::buttonUpdata_Click() {
                    : platform::OutputFolder(platform::ProgramFolder()) + platform::kPathSeparator +
                          platform::LocalTimestamp() + ".csv";
     type = 1;
+    jobMapFormats_ = pointMapFormats;
     StartJob(&Main::UpdataThread, JobButton::Updata);
 }
 

@@ -26,6 +26,7 @@
 
 #include "app/job_result.h"
 #include "app/main_view.h"
+#include "export/map_format.h"
 #include "platform/byte_stream.h"
 #include "platform/settings.h"
 #include "protocol/device_commands.h"
@@ -128,6 +129,10 @@ public:
     JobResult KrodownThread();
     JobResult UpdataThread();
 
+    // After a complete import: saves the maps chosen at the click from the records read;
+    // returns why one could not be saved (empty: all saved, or none chosen).
+    std::string SaveChosenPointMaps(const JobResult& result);
+
     // --- Firmware transfer by YMODEM (app/ymodem_transfer.cpp) --------------------------------
     // Like a click: connects, hands the job the buffer and starts YmodemThread on the packed
     // file at `path`. False when no connection could be opened or a job runs.
@@ -164,6 +169,11 @@ public:
     // time, and a done message that names the file. Front ends without a program folder of their
     // own (the command line) set it before the click.
     std::string pointCsvPath;
+    // Maps the point import also saves beside its CSV file (same name, their own extension)
+    // once it has read every point; empty: the CSV file alone. Set on the UI thread.
+    std::vector<mapexport::MapFormat> pointMapFormats;
+    // The window's "also save GPX and KML" choice.
+    void SetAlsoSavePointMaps(bool on);
 
     // When set, runs on the job thread in place of the job body that `button` starts; lets
     // tests hold a job at any point or end it as they need.
@@ -208,6 +218,8 @@ private:
 
     MainView& view_;
     const platform::Settings settings_;
+    // pointMapFormats as it was at the import's click.
+    std::vector<mapexport::MapFormat> jobMapFormats_;
     // The command set, bound to patchStatus, bootMemory and kroType above.
     DeviceCommands commands_{patchStatus, bootMemory, kroType};
     // Guards refDevData and the connection's life (connect and disconnect).

@@ -6,6 +6,7 @@
 
 #include "app/main.h"
 #include "app/point_area.h"
+#include "app/point_import_maps.h"
 #include "app/point_record.h"
 #include "protocol/spinor_read.h"
 #include "platform/tick.h"
@@ -113,9 +114,11 @@ JobResult Main::UpdataThread() {
     if (complete) {
         result.outcome = JobOutcome::Done;
         result.failure = JobFailure::None;
+        const std::string mapProblem = SaveChosenPointMaps(result);
         // The window picked the file's folder itself, so it says where the file is.
         result.message = ShowJobMessage(pointCsvPath.empty() ? PointsWrittenMessage(filePath)
                                                              : WriteDoneMessage());
+        if (!mapProblem.empty()) ShowJobMessage(MapsNotSavedMessage(mapProblem));
     } else {
         result.message = PostError();
     }

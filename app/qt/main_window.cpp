@@ -1,5 +1,6 @@
 #include "app/qt/main_window.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QColor>
 #include <QDesktopServices>
@@ -9,11 +10,13 @@
 #include <QMessageBox>
 #include <QPalette>
 #include <QPixmap>
+#include <QSettings>
 #include <QTabBar>
 #include <QThread>
 #include <QUrl>
 #include <algorithm>
 
+#include "app/point_import_maps.h"
 #include "app/window_texts.h"
 
 static void InitResources() {
@@ -43,6 +46,11 @@ public:
         setTabBar(new FixedTabBar(this));
     }
 };
+
+// What the user chose in the window, kept between runs.
+std::unique_ptr<QSettings> UserSettings() {
+    return std::make_unique<QSettings>(QStringLiteral("caddora"), QStringLiteral("caddora"));
+}
 
 QString Q(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -156,6 +164,13 @@ MainWindow::MainWindow(const platform::Settings& settings, QWidget* parent) : QW
     connect(buttonUpdata, &QPushButton::clicked, this, [this] { main_->buttonUpdata_Click(); });
 
     main_ = std::make_unique<Main>(*this, settings);
+    // The "also save GPX and KML" choice is kept between runs.
+    checkBoxMaps->setChecked(UserSettings()->value(kAlsoSaveMapsKey, false).toBool());
+    main_->SetAlsoSavePointMaps(checkBoxMaps->isChecked());
+    connect(checkBoxMaps, &QCheckBox::toggled, this, [this](bool on) {
+        UserSettings()->setValue(kAlsoSaveMapsKey, on);
+        main_->SetAlsoSavePointMaps(on);
+    });
 }
 
 MainWindow::~MainWindow() {
@@ -189,6 +204,11 @@ QWidget* MainWindow::BuildPointsPage() {
     page->setObjectName(QStringLiteral("tabPage1"));
     buttonUpdata = MakePictureButton(page, "buttonUpdata", "button_points.png");
     MakeLabel(page, "label9", texts::kLabel9, MakeFont("MS PGothic"), 180, 30);
+    checkBoxMaps = new QCheckBox(Q(texts::kAlsoSaveMaps), page);
+    checkBoxMaps->setObjectName(QStringLiteral("checkBoxMaps"));
+    checkBoxMaps->setFont(MakeFont("MS PGothic"));
+    checkBoxMaps->move(180, 126);
+    checkBoxMaps->adjustSize();
     MakeHiddenSetting(page, "textUpAddr", "labelUpAddr", texts::kUpAddrLabel, texts::kUpAddrDefault,
                       Setting::textUpAddr);
     MakeHiddenSetting(page, "textUpLen", "labelUpLen", texts::kUpLenLabel, texts::kUpLenDefault,

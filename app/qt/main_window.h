@@ -17,6 +17,7 @@
 #include "app/main.h"
 #include "app/main_view.h"
 
+class QCheckBox;
 class QMessageBox;
 
 class MainWindow : public QWidget, public MainView {
@@ -26,6 +27,9 @@ public:
     // Client area of the window, fixed.
     static constexpr int kWidth = 591;
     static constexpr int kHeight = 278;
+    // Key of the point tab's "also save GPX and KML" choice in the user's settings
+    // (~/.config/caddora/caddora.conf).
+    static constexpr const char* kAlsoSaveMapsKey = "points/alsoSaveMaps";
     // Coalescing of device-change bursts into one device check.
     static constexpr int kDeviceCheckDelayMs = 100;
 
@@ -86,6 +90,7 @@ private:
 
     QTabWidget* tabControl1 = nullptr;
     QPushButton* buttonUpdata = nullptr;
+    QCheckBox* checkBoxMaps = nullptr;
     QPushButton* buttonKroDown = nullptr;
     QPushButton* buttonFwDown = nullptr;
     QLabel* labelPackets = nullptr;

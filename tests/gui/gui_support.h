@@ -8,8 +8,10 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/qt/main_window.h"
 
@@ -20,12 +22,25 @@ public:
         static int argc = 1;
         static char name[] = "test_gui";
         static char* argv[] = {name, nullptr};
+        // The window's remembered choices go to a folder of this test program alone: never the
+        // user's settings, and no test running beside it sees them.
+        std::string config =
+            (std::filesystem::temp_directory_path() / "caddora-gui-config-XXXXXX").string();
+        if (::mkdtemp(config.data())) {
+            configDir_ = config;
+            setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        }
         app_ = std::make_unique<QApplication>(argc, argv);
     }
-    void TearDown() override { app_.reset(); }
+    void TearDown() override {
+        app_.reset();
+        std::error_code ec;
+        if (!configDir_.empty()) std::filesystem::remove_all(configDir_, ec);
+    }
 
 private:
     std::unique_ptr<QApplication> app_;
+    std::string configDir_;
 };
 
 // Runs the event loop until `done` holds or `timeoutMs` passes; returns done().

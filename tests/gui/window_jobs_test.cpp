@@ -1,6 +1,7 @@
 // One run of each job through the window against the virtual navigator: the buttons and tabs
 // go off and on again, the progress bar shows and hides, the job's message appears, and the
 // data reaches the device (or the CSV file the program's folder).
+#include <QCheckBox>
 #include <QEvent>
 #include <QFileDialog>
 #include <QLabel>
@@ -152,9 +153,14 @@ TEST_F(WindowJobs, PointImportWritesTheCsvBesideTheProgramAndSaysWhere) {
 
     std::vector<fs::path> written;
     for (const auto& e : fs::directory_iterator(folder)) {
-        if (!before.count(e.path()) && e.path().extension() == ".csv") written.push_back(e.path());
+        const fs::path ext = e.path().extension();
+        if (!before.count(e.path()) && (ext == ".csv" || ext == ".gpx" || ext == ".kml")) {
+            written.push_back(e.path());
+        }
     }
+    // The CSV file alone: GPX and KML only when the point tab's choice asks for them.
     ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(written[0].extension(), ".csv");
     EXPECT_EQ(message, QString::fromUtf8("データの書込みが完了しました。\n") +
                            QString::fromStdString(written[0].string()));
     std::ifstream in(written[0], std::ios::binary);
@@ -163,6 +169,39 @@ TEST_F(WindowJobs, PointImportWritesTheCsvBesideTheProgramAndSaysWhere) {
     EXPECT_EQ(csv.compare(0, 3, "\xEF\xBB\xBF"), 0);
     // The sample points: header and seven rows.
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 8);
+}
+
+// The point tab's "also save GPX and KML" box: kept between runs, and with it on the import
+// leaves maps beside its CSV file, with the same message as always.
+TEST_F(WindowJobs, AlsoSaveMapsIsRememberedAndSavesMapsBesideTheCsv) {
+    for (const bool on : {true, false, true}) {
+        MainWindow window;
+        auto* box = window.findChild<QCheckBox*>(QStringLiteral("checkBoxMaps"));
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->parentWidget()->objectName(), "tabPage1");
+        EXPECT_EQ(box->isChecked(), !on);  // starts unchecked, then as the last run left it
+        box->setChecked(on);
+        EXPECT_EQ(window.Logic().pointMapFormats.size(), on ? 2u : 0u);
+    }
+    StartSim(sim::DeviceMode::Patch);
+    EXPECT_TRUE(Control<QCheckBox>("checkBoxMaps")->isChecked());
+    // A CSV path of this test's own, so that imports of tests running beside it do not mix in.
+    const std::string stem = dir_.Path() + "-points";
+    window_->Logic().pointCsvPath = stem + ".csv";
+
+    Control<QPushButton>("buttonUpdata")->click();
+    EXPECT_EQ(TakeJobMessage(), QString::fromUtf8("データの書込みが完了しました。"));
+    for (const std::string ext : {".csv", ".gpx", ".kml"}) {
+        std::ifstream in(stem + ext, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        if (ext == ".csv") {
+            EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 8);  // header, 7 rows
+        } else {
+            EXPECT_NE(text.find("<name>H1 s0</name>"), std::string::npos) << ext;
+            EXPECT_NE(text.find("<name>H18 p0</name>"), std::string::npos) << ext;
+        }
+        fs::remove(stem + ext);
+    }
 }
 
 TEST_F(WindowJobs, CourseWriteStoresTheFileAtItsAddress) {

@@ -52,7 +52,7 @@ TEST_F(PointMapsTest, ChoiceDecidesTheFilesBesideTheCsv) {
         sim_ = std::make_unique<sim::SimServer>(config);
         sim_->Start();
         RecordingView view;
-        Main main(view);
+        Main main(view, dir_.Settings());
         main.pointCsvPath = Beside(".csv");
         main.SetAlsoSavePointMaps(c.alsoSaveMaps);
         main.buttonUpdata_Click();

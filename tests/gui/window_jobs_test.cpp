@@ -175,7 +175,7 @@ TEST_F(WindowJobs, PointImportWritesTheCsvBesideTheProgramAndSaysWhere) {
 // leaves maps beside its CSV file, with the same message as always.
 TEST_F(WindowJobs, AlsoSaveMapsIsRememberedAndSavesMapsBesideTheCsv) {
     for (const bool on : {true, false, true}) {
-        MainWindow window;
+        MainWindow window(dir_.Settings());
         auto* box = window.findChild<QCheckBox*>(QStringLiteral("checkBoxMaps"));
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->parentWidget()->objectName(), "tabPage1");

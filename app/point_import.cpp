@@ -8,9 +8,9 @@
 #include "app/point_area.h"
 #include "app/point_import_maps.h"
 #include "app/point_record.h"
-#include "protocol/spinor_read.h"
 #include "platform/tick.h"
 #include "protocol/patch_upload.h"
+#include "protocol/spinor_read.h"
 
 namespace {
 

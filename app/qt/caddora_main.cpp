@@ -1,6 +1,7 @@
 // caddora: the maintenance tool's window. Besides --help and --version, command-line arguments
 // are ignored (Qt takes its own, such as -platform).
 #include <QApplication>
+#include <clocale>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -51,6 +52,9 @@ int main(int argc, char** argv) {
     if (!instance.TryAcquire()) return 0;
 
     QApplication app(argc, argv);
+    // Qt takes the user's locale for the whole C library; a comma-decimal locale would then
+    // write the CSV's coordinates as "139,000000" and break their columns.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("caddora"));
     const platform::Settings settings = platform::ResolveSettings();
     MainWindow window(settings);

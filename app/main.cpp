@@ -221,11 +221,10 @@ void Main::buttonKroDown_Click() {
     view_.SetLabelPackets(Str(texts::kPacketsDefault));
     stream->ReadTimeout(kJobReadTimeoutMs);
     SendPort = stream;
-    CheckPatchVersion();
     kroType = EndsWith(*path, ".ckfm") ? 1 : EndsWith(*path, ".kzip") ? 2 : 0;
     filePath = *path;
     type = 2;
-    StartJob(&Main::KrodownThread, JobButton::KroDown);
+    StartJob(&Main::KrodownThread, JobButton::KroDown, true);
 }
 
 void Main::buttonUpdata_Click() {
@@ -237,7 +236,6 @@ void Main::buttonUpdata_Click() {
     if (!stream) return;
     stream->ReadTimeout(kPointReadTimeoutMs);
     SendPort = stream;
-    CheckPatchVersion();
     // An installed program's folder is not writable for its user: then the documents folder.
     filePath = !pointCsvPath.empty()
                    ? pointCsvPath
@@ -245,7 +243,7 @@ void Main::buttonUpdata_Click() {
                          platform::LocalTimestamp() + ".csv";
     type = 1;
     jobMapFormats_ = pointMapFormats;
-    StartJob(&Main::UpdataThread, JobButton::Updata);
+    StartJob(&Main::UpdataThread, JobButton::Updata, true);
 }
 
 void Main::linkLabel1_LinkClicked() {
@@ -258,7 +256,7 @@ void Main::linkLabel2_LinkClicked() {
 
 // --- Job thread ----------------------------------------------------------------------------
 
-bool Main::StartJob(JobBody body, JobButton button) {
+bool Main::StartJob(JobBody body, JobButton button, bool checkPatchFirst) {
     if (jobRunning_.exchange(true)) return false;
     view_.SetButtonEnabled(button, false);
     // The previous job has cleared the flag, so it is at its very end.
@@ -266,7 +264,7 @@ bool Main::StartJob(JobBody body, JobButton button) {
     // Held while the thread starts: the job's first step waits until DevThread names it.
     std::lock_guard<std::mutex> lock(connMutex_);
     try {
-        jobThread_ = std::thread(&Main::RunJob, this, body, button);
+        jobThread_ = std::thread(&Main::RunJob, this, body, button, checkPatchFirst);
     } catch (const std::system_error&) {
         {
             std::lock_guard<std::mutex> endLock(jobEndMutex_);
@@ -280,11 +278,12 @@ bool Main::StartJob(JobBody body, JobButton button) {
     return true;
 }
 
-void Main::RunJob(JobBody body, JobButton button) {
+void Main::RunJob(JobBody body, JobButton button, bool checkPatchFirst) {
     { std::lock_guard<std::mutex> started(connMutex_); }
     platform::SetCurrentThreadName("caddora job");
     JobResult result;
     try {
+        if (checkPatchFirst) CheckPatchVersion();
         result = JobBodyOverride ? JobBodyOverride(button) : (this->*body)();
     } catch (...) {
         // A job that lets an error escape still ends as a failed job does.

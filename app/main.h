@@ -208,8 +208,10 @@ public:
 private:
     using JobBody = JobResult (Main::*)();
     // Starts `body` on the job thread unless a job runs; disables `button` first.
-    bool StartJob(JobBody body, JobButton button);
-    void RunJob(JobBody body, JobButton button);
+    // With `checkPatchFirst`, the job thread asks CheckPatchVersion before the body, so the
+    // click that starts it never waits on the device.
+    bool StartJob(JobBody body, JobButton button, bool checkPatchFirst = false);
+    void RunJob(JobBody body, JobButton button, bool checkPatchFirst);
     void ApplyProgress(int32_t maximum, int32_t value);
     // Posts `call` to the UI thread; dropped if Main is gone by then.
     void PostToUi(std::function<void()> call);

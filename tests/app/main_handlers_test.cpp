@@ -176,12 +176,12 @@ TEST_F(AppTest, CourseClickSetsTheJobFieldsFromTheChosenFile) {
         EXPECT_EQ(main.filePath, path);
         EXPECT_EQ(main.kroType, kind) << path;
         EXPECT_EQ(main.type, 2);
-        // The patch program answers, so no upload will be needed.
-        EXPECT_TRUE(main.patchStatus);
         ASSERT_NE(main.SendPort, nullptr);
         EXPECT_EQ(main.SendPort->ReadTimeout(), 25000);
         EXPECT_EQ(view_.LabelPackets(), "0");
         ASSERT_TRUE(main.WaitForJobEnd(5000));
+        // The patch program answered the job thread's query: no upload will be needed.
+        EXPECT_TRUE(main.patchStatus);
         view_.RunPosted();
     }
     EXPECT_EQ(StartedJobs(), std::vector<JobButton>(4, JobButton::KroDown));
@@ -216,14 +216,43 @@ TEST_F(AppTest, PointClickNamesTheCsvByTheClockBesideTheProgram) {
     EXPECT_EQ(main.type, 1);
     ASSERT_NE(main.SendPort, nullptr);
     EXPECT_EQ(main.SendPort->ReadTimeout(), 21000);
-    EXPECT_TRUE(main.patchStatus);
     const std::string folder = platform::ProgramFolder() + "/";
     ASSERT_EQ(main.filePath.compare(0, folder.size(), folder), 0) << main.filePath;
     EXPECT_TRUE(
         std::regex_match(main.filePath.substr(folder.size()), std::regex(R"(\d{8}_\d{6}\.csv)")))
         << main.filePath;
     ASSERT_TRUE(main.WaitForJobEnd(5000));
+    EXPECT_TRUE(main.patchStatus);
     EXPECT_EQ(StartedJobs(), std::vector<JobButton>{JobButton::Updata});
+}
+
+// A navigator that never answers must not hold the window: the click returns long before the
+// patch query's deadline, which the job thread waits out instead.
+TEST_F(AppTest, PointAndCourseClicksNeverWaitOnTheDevice) {
+    testsupport::ScopedFastClock fast(5);
+    Main main(view_, dir_.Settings());
+    FakeJobs(main);
+    sim::FaultConfig silent;
+    silent.silentAfter = 0;
+    StartSim(DeviceMode::Boot, silent);
+    for (const JobButton button : {JobButton::Updata, JobButton::KroDown}) {
+        main.patchStatus = true;
+        view_.AnswerFileDialog("/c/index4.kzip");
+        const int64_t clickTicks = testsupport::ElapsedTicks(fast.Clock(), [&] {
+            if (button == JobButton::Updata) {
+                main.buttonUpdata_Click();
+            } else {
+                main.buttonKroDown_Click();
+            }
+        });
+        EXPECT_LT(clickTicks, static_cast<int64_t>(kQueryTimeoutMs));
+        ASSERT_TRUE(main.WaitForJobEnd(20000));
+        EXPECT_FALSE(main.patchStatus);
+        ASSERT_FALSE(StartedJobs().empty());
+        EXPECT_EQ(StartedJobs().back(), button);
+        view_.RunPosted();
+    }
+    Unplug();
 }
 
 TEST_F(AppTest, PointClickWithoutDeviceLeavesTheButtonDisabled) {

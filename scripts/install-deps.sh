@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    zlib1g-dev libssl-dev libudev-dev libcli11-dev
+    zlib1g-dev libssl-dev libudev-dev libcli11-dev libusb-1.0-0-dev
+    libumockdev-dev umockdev
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev libgl-dev xvfb xauth fonts-ipafont-gothic fonts-liberation2
     clang libclang-rt-14-dev

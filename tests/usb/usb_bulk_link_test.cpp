@@ -1,0 +1,324 @@
+// The libusb link against a virtual navigator: enumeration, open and claim, reads, writes,
+// closing, time-outs, unplugging and hotplug.
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/sim_test_support.h"
+#include "transport/usb_bulk_link.h"
+#include "usb/virtual_usb_navigator.h"
+
+namespace {
+
+using testsupport::UsbTestbed;
+using testsupport::VirtualUsbNavigator;
+using testsupport::VirtualUsbOptions;
+using transport::BulkOpenError;
+using transport::BulkUsbLink;
+using transport::UsbId;
+using Bytes = std::vector<uint8_t>;
+using namespace std::chrono_literals;
+
+const UsbId kNavigatorId{testsupport::kTestVendor, testsupport::kTestProduct};
+const UsbId kOtherId{0x1234, 0x5678};
+
+std::vector<std::string> Paths(const std::vector<UsbId>& ids) {
+    std::vector<std::string> paths;
+    for (const auto& device : transport::ListBulkUsbDevices(ids)) paths.push_back(device.path);
+    return paths;
+}
+
+// Reads on its own thread, as the connection's reader does.
+std::future<std::pair<bool, Bytes>> ReadAsync(std::shared_ptr<BulkUsbLink> link, int32_t length,
+                                              int stopFd = -1) {
+    return std::async(std::launch::async, [link, length, stopFd] {
+        Bytes bytes(static_cast<size_t>(length));
+        int32_t n = 0;
+        const bool ok = link->Read(bytes.data(), length, n, stopFd);
+        bytes.resize(static_cast<size_t>(n));
+        return std::make_pair(ok, bytes);
+    });
+}
+
+// Takes `count` bytes from the link, however they are split.
+Bytes ReadBytes(BulkUsbLink& link, size_t count) {
+    Bytes all;
+    Bytes chunk(4096);
+    while (all.size() < count) {
+        int32_t n = 0;
+        if (!link.Read(chunk.data(), static_cast<int32_t>(chunk.size()), n, -1) || n == 0) break;
+        all.insert(all.end(), chunk.begin(), chunk.begin() + n);
+    }
+    return all;
+}
+
+// Drops the capabilities that let root ignore file modes, for this thread only.
+class WithoutFileCapabilities {
+public:
+    WithoutFileCapabilities() {
+        header_.version = _LINUX_CAPABILITY_VERSION_3;
+        ::syscall(SYS_capget, &header_, saved_);
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        ::syscall(SYS_capset, &header_, reduced);
+    }
+    ~WithoutFileCapabilities() { ::syscall(SYS_capset, &header_, saved_); }
+
+private:
+    __user_cap_header_struct header_{};
+    __user_cap_data_struct saved_[2]{};
+};
+
+VirtualUsbOptions At(uint8_t address) {
+    VirtualUsbOptions options;
+    options.address = address;
+    return options;
+}
+
+class UsbLink : public ::testing::Test {
+protected:
+    std::unique_ptr<VirtualUsbNavigator> Navigator(VirtualUsbOptions options = {}) {
+        return std::make_unique<VirtualUsbNavigator>(bed, std::move(options));
+    }
+    std::shared_ptr<BulkUsbLink> Open(const std::string& path, BulkOpenError* error = nullptr) {
+        return BulkUsbLink::Open(path, {kNavigatorId}, error);
+    }
+
+    UsbTestbed bed;
+};
+
+TEST_F(UsbLink, ListsOnlyConfiguredIdsInBusAddressOrder) {
+    auto later = Navigator(At(7));
+    auto earlier = Navigator(At(3));
+    VirtualUsbOptions other;
+    other.vendor = kOtherId.vendor;
+    other.product = kOtherId.product;
+    other.address = 5;
+    auto unrelated = Navigator(other);
+
+    const struct {
+        std::vector<UsbId> ids;
+        std::vector<std::string> paths;
+    } cases[] = {
+        {{kNavigatorId}, {"usb:001-003", "usb:001-007"}},
+        {{kOtherId, kNavigatorId}, {"usb:001-003", "usb:001-005", "usb:001-007"}},
+        {{UsbId{0xC0DE, 0x4201}}, {}},
+        {{}, {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Paths(c.ids), c.paths) << ::testing::PrintToString(c.paths);
+    }
+}
+
+TEST_F(UsbLink, ClaimsTheFirstInterfaceWithBulkInAndOutAndTalksToTheModel) {
+    const struct {
+        bool leadingInterrupt;
+        int interface;
+        uint8_t in, out;
+    } cases[] = {{false, 0, 0x81, 0x01}, {true, 1, 0x82, 0x02}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.interface);
+        VirtualUsbOptions options;
+        options.leadingInterruptInterface = c.leadingInterrupt;
+        auto nav = Navigator(options);
+        auto link = Open(nav->Path());
+        ASSERT_TRUE(link);
+        EXPECT_EQ(link->InterfaceNumber(), c.interface);
+        EXPECT_EQ(link->InEndpoint(), c.in);
+        EXPECT_EQ(link->OutEndpoint(), c.out);
+
+        const Bytes poll = simtest::VersionPoll();
+        EXPECT_TRUE(link->Write(poll.data(), static_cast<int32_t>(poll.size()), 2000));
+        // Frame header (6), 64-byte version payload, checksum (2).
+        const Bytes reply = ReadBytes(*link, 72);
+        ASSERT_EQ(reply.size(), 72u);
+        EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 4), (Bytes{0xF1, 0xD9, 0x0A, 0x04}));
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&reply[6])), "MDL4200 BOOT V2.10");
+        EXPECT_EQ(nav->Received(), poll);
+        link->Close();
+    }
+}
+
+TEST_F(UsbLink, OpenFailuresSayWhy) {
+    auto nav = Navigator();
+    VirtualUsbOptions withoutOut = At(4);
+    withoutOut.withoutBulkOut = true;
+    auto noBulkOut = Navigator(withoutOut);
+
+    BulkOpenError error;
+    EXPECT_FALSE(Open("usb:001-004", &error));
+    EXPECT_EQ(error, BulkOpenError::NoBulkInterface);
+    EXPECT_FALSE(BulkUsbLink::Open(nav->Path(), {kOtherId}, &error));
+    EXPECT_EQ(error, BulkOpenError::NotFound) << "an id that is not configured is never opened";
+    for (const char* path : {"usb:001-009", "usb:1", "usb:x-2", "/dev/bus/usb/001/002", ""}) {
+        EXPECT_FALSE(Open(path, &error)) << path;
+        EXPECT_EQ(error, BulkOpenError::NotFound) << path;
+    }
+
+    // Exclusive: a second open of a claimed navigator fails until the first closes.
+    auto first = Open(nav->Path());
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(Open(nav->Path(), &error));
+    EXPECT_EQ(error, BulkOpenError::Busy);
+    first->Close();
+    EXPECT_TRUE(Open(nav->Path()));
+}
+
+TEST_F(UsbLink, NoPermissionIsToldApartWithTheWayToGetIt) {
+    auto nav = Navigator();
+    const std::string node = bed.Root() + nav->DevNode();
+    ASSERT_EQ(::chmod(node.c_str(), 0), 0);
+    BulkOpenError error = BulkOpenError::None;
+    {
+        WithoutFileCapabilities unprivileged;
+        EXPECT_FALSE(Open(nav->Path(), &error));
+    }
+    EXPECT_EQ(error, BulkOpenError::NoPermission);
+    const std::string text = transport::BulkOpenErrorText(error, nav->Path());
+    EXPECT_NE(text.find("usb:001-002"), std::string::npos) << text;
+    EXPECT_NE(text.find("caddora-cli udev-rule"), std::string::npos) << text;
+    ASSERT_EQ(::chmod(node.c_str(), 0666), 0);
+    EXPECT_TRUE(Open(nav->Path()));
+}
+
+TEST_F(UsbLink, DetachesABoundKernelDriverAndGivesItBackOnClose) {
+    VirtualUsbOptions bound;
+    bound.driver = "cdc_acm";
+    auto nav = Navigator(bound);
+    auto link = Open(nav->Path());
+    ASSERT_TRUE(link);
+    EXPECT_TRUE(nav->Saw(USBDEVFS_DISCONNECT_CLAIM));
+    EXPECT_EQ(nav->BoundDriver(), "");
+    link->Close();
+    EXPECT_EQ(nav->BoundDriver(), "cdc_acm");
+}
+
+TEST_F(UsbLink, ReadWaitsForTheDeviceWithoutSpinningAndHandsOutWhatCameInPieces) {
+    auto nav = Navigator();
+    auto link = Open(nav->Path());
+    ASSERT_TRUE(link);
+    auto read = ReadAsync(link, 4);
+    EXPECT_EQ(read.wait_for(300ms), std::future_status::timeout);
+    // Idle: the event thread sleeps on the device node instead of reaping in a loop.
+    const auto reapsBefore = nav->Requests().size();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_LT(nav->Requests().size() - reapsBefore, 10u);
+
+    nav->Send({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    ASSERT_EQ(read.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(read.get(), std::make_pair(true, Bytes{1, 2, 3, 4}));
+    const std::pair<bool, Bytes> rest[] = {{true, {5, 6, 7, 8}}, {true, {9, 10}}};
+    for (const auto& expected : rest) EXPECT_EQ(ReadAsync(link, 4).get(), expected);
+}
+
+TEST_F(UsbLink, CloseOrStopEndsAPendingReadAtOnceWithNothing) {
+    auto nav = Navigator();
+    auto link = Open(nav->Path());
+    ASSERT_TRUE(link);
+
+    // The stop signal ends the wait, the link stays usable.
+    const int stop = ::eventfd(0, EFD_CLOEXEC);
+    auto stopped = ReadAsync(link, 16, stop);
+    ASSERT_TRUE(nav->WaitForPendingIn(1, 5000));
+    uint64_t one = 1;
+    ASSERT_EQ(::write(stop, &one, sizeof one), 8);
+    ASSERT_EQ(stopped.wait_for(1s), std::future_status::ready);
+    EXPECT_EQ(stopped.get(), std::make_pair(true, Bytes{}));
+    ::close(stop);
+    nav->Send({42});
+    EXPECT_EQ(ReadAsync(link, 16).get(), std::make_pair(true, Bytes{42}));
+
+    auto closed = ReadAsync(link, 16);
+    ASSERT_TRUE(nav->WaitForPendingIn(1, 5000));
+    link->Close();
+    ASSERT_EQ(closed.wait_for(1s), std::future_status::ready);
+    EXPECT_EQ(closed.get(), std::make_pair(true, Bytes{}));
+    EXPECT_TRUE(nav->Saw(USBDEVFS_DISCARDURB));
+    const Bytes poll = simtest::VersionPoll();
+    EXPECT_FALSE(link->Write(poll.data(), static_cast<int32_t>(poll.size()), 2000));
+}
+
+TEST_F(UsbLink, WriteThatTheDeviceDoesNotTakeIsCancelledAtItsLimit) {
+    auto nav = Navigator();
+    auto link = Open(nav->Path());
+    ASSERT_TRUE(link);
+    nav->SetTakesOutput(false);
+    const Bytes poll = simtest::VersionPoll();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(link->Write(poll.data(), static_cast<int32_t>(poll.size()), 300));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 290ms);
+    EXPECT_LT(took, 3s);
+    EXPECT_TRUE(nav->Saw(USBDEVFS_DISCARDURB));
+    EXPECT_TRUE(nav->Received().empty());
+
+    nav->SetTakesOutput(true);
+    EXPECT_TRUE(link->Write(poll.data(), static_cast<int32_t>(poll.size()), 2000));
+    EXPECT_EQ(nav->Received(), poll);
+}
+
+TEST_F(UsbLink, UnplugFailsThePendingReadAndEverythingAfter) {
+    auto nav = Navigator();
+    auto link = Open(nav->Path());
+    ASSERT_TRUE(link);
+    nav->Send({7, 7});
+    auto read = ReadAsync(link, 16);
+    EXPECT_EQ(read.get(), std::make_pair(true, Bytes{7, 7}));
+
+    auto pending = ReadAsync(link, 16);
+    ASSERT_TRUE(nav->WaitForPendingIn(1, 5000));
+    nav->Unplug();
+    ASSERT_EQ(pending.wait_for(5s), std::future_status::ready);
+    EXPECT_FALSE(pending.get().first);
+    EXPECT_FALSE(ReadAsync(link, 16).get().first) << "a vanished device never reads 0 for ever";
+    const Bytes poll = simtest::VersionPoll();
+    EXPECT_FALSE(link->Write(poll.data(), static_cast<int32_t>(poll.size()), 2000));
+    EXPECT_TRUE(Paths({kNavigatorId}).empty());
+    link->Close();
+}
+
+TEST_F(UsbLink, HotplugReportsConfiguredDevicesComingAndGoing) {
+    std::mutex mut;
+    std::condition_variable cv;
+    int changes = 0;
+    transport::BulkUsbHotplug hotplug({kNavigatorId}, [&] {
+        std::lock_guard<std::mutex> lock(mut);
+        ++changes;
+        cv.notify_all();
+    });
+    ASSERT_TRUE(hotplug.Start());
+    auto waitFor = [&](int count) {
+        std::unique_lock<std::mutex> lock(mut);
+        return cv.wait_for(lock, 10s, [&] { return changes >= count; });
+    };
+
+    VirtualUsbOptions other;
+    other.vendor = kOtherId.vendor;
+    other.address = 9;
+    auto unrelated = Navigator(other);
+    VirtualUsbOptions later;
+    later.plugged = false;
+    auto nav = Navigator(later);
+    nav->Plug();
+    ASSERT_TRUE(waitFor(1));
+    EXPECT_EQ(Paths({kNavigatorId}), std::vector<std::string>{nav->Path()});
+    nav->Unplug();
+    ASSERT_TRUE(waitFor(2));
+    hotplug.Stop();
+    std::lock_guard<std::mutex> lock(mut);
+    EXPECT_EQ(changes, 2) << "the unrelated device is not reported";
+}
+
+}  // namespace

@@ -10,7 +10,8 @@ namespace transport {
 namespace {
 
 std::optional<uint16_t> ParseHex16(std::string_view digits) {
-    if (digits.empty() || digits.size() > 4) return std::nullopt;
+    // Exactly four digits, as sysfs and udev write them, so a udev rule can match the text.
+    if (digits.size() != 4) return std::nullopt;
     uint16_t value = 0;
     for (char c : digits) {
         int d;

@@ -1,8 +1,8 @@
 #pragma once
 // Vendor:product ids of the USB navigators reached through libusb. The tool never guesses them:
 // they come from a command-line option, CADDORA_USB_IDS, or a configuration file, resolved once
-// at the entry point. Written "vvvv:pppp" in hexadecimal, items separated by commas, spaces or
-// line ends; in files, '#' starts a comment that runs to the end of the line.
+// at the entry point. Written "vvvv:pppp", four hexadecimal digits each, items separated by commas,
+// spaces or line ends; in files, '#' starts a comment that runs to the end of the line.
 #include <compare>
 #include <cstdint>
 #include <optional>

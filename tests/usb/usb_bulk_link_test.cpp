@@ -18,7 +18,7 @@
 
 #include "sim/sim_test_support.h"
 #include "transport/usb_bulk_link.h"
-#include "usb/virtual_usb_navigator.h"
+#include "support/virtual_usb_navigator.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "usb/virtual_usb_navigator.h"
+#include "support/virtual_usb_navigator.h"
 
 #include <fcntl.h>
 #include <linux/usbdevice_fs.h>

@@ -232,6 +232,12 @@ bool VirtualUsbNavigator::WaitForReceived(size_t bytes, uint32_t timeoutMs) cons
                              [&] { return received_.size() >= bytes; });
 }
 
+bool VirtualUsbNavigator::WaitForFrames(uint32_t count, uint32_t timeoutMs) const {
+    std::unique_lock<std::mutex> lock(mut_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return model_.FramesReceived() >= count; });
+}
+
 std::vector<unsigned long> VirtualUsbNavigator::Requests() const {
     std::lock_guard<std::mutex> lock(mut_);
     return requests_;

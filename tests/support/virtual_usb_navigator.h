@@ -82,6 +82,8 @@ public:
     // Everything that arrived on the bulk OUT endpoint.
     std::vector<uint8_t> Received() const;
     bool WaitForReceived(size_t bytes, uint32_t timeoutMs) const;
+    // Waits until the model has received `count` good frames.
+    bool WaitForFrames(uint32_t count, uint32_t timeoutMs) const;
     // Usbdevfs requests seen, in order (ioctl numbers).
     std::vector<unsigned long> Requests() const;
     bool Saw(unsigned long request) const;

@@ -1,0 +1,100 @@
+// Whole jobs of caddora-cli over the libusb link, against a virtual USB navigator served by this
+// process; caddora-cli inherits umockdev's preload and test bed. The same jobs over the pty
+// simulator give the reference.
+#include <future>
+
+#include "e2e/job_run_support.h"
+#include "sim/frame_journal.h"
+#include "sim/point_records.h"
+#include "support/virtual_usb_navigator.h"
+
+namespace {
+
+using e2e::CliRun;
+using e2e::kQuickPatch;
+using e2e::Slurp;
+using e2e::With;
+
+constexpr char kIds[] = "c0de:4200";
+const std::string kDone = "データの書込みが完了しました。";
+
+sim::DeviceConfig QuickPatchWithPoints(size_t count) {
+    sim::DeviceConfig device;
+    device.mode = sim::DeviceMode::Patch;
+    device.versionText = kQuickPatch.back();
+    device.points = sim::EncodePointRecords(sim::SyntheticPoints(count));
+    return device;
+}
+
+std::string JournalText(const std::vector<sim::JournalEntry>& journal) {
+    std::string text;
+    for (const auto& entry : journal) text += sim::FormatJournalLine(entry) + "\n";
+    return text;
+}
+
+size_t CsvRows(const std::string& csv) {
+    size_t lines = 0;
+    for (size_t at = csv.find("\r\n"); at != std::string::npos; at = csv.find("\r\n", at + 2)) {
+        ++lines;
+    }
+    return lines == 0 ? 0 : lines - 1;
+}
+
+class UsbJobs : public e2e::JobRun {
+protected:
+    void SetUp() override {
+        JobRun::SetUp();
+        ::setenv("CADDORA_USB_IDS", kIds, 1);
+    }
+    void TearDown() override {
+        ::unsetenv("CADDORA_USB_IDS");
+        JobRun::TearDown();
+    }
+
+    testsupport::UsbTestbed bed;
+};
+
+TEST_F(UsbJobs, PointImportOverUsbReadsAndWritesWhatThePtyRunDoes) {
+    constexpr size_t kPoints = 150;
+    StartSim(With(kQuickPatch, {"--synthetic-points", std::to_string(kPoints)}));
+    const CliRun pty = Cli({"import-points", "--out", Path("pty.csv")});
+    StopSim();
+    ASSERT_EQ(pty.status, 0) << pty.err;
+
+    testsupport::VirtualUsbOptions options;
+    options.device = QuickPatchWithPoints(kPoints);
+    testsupport::VirtualUsbNavigator nav(bed, options);
+    const CliRun usb = Cli({"import-points", "--out", Path("usb.csv")});
+    ASSERT_EQ(usb.status, 0) << usb.out << usb.err;
+    EXPECT_NE(usb.out.find(kDone), std::string::npos) << usb.out;
+    EXPECT_NE(usb.out.find("(150 rows)"), std::string::npos) << usb.out;
+    EXPECT_EQ(Slurp(Path("usb.csv")), Slurp(Path("pty.csv")));
+    // The device got the same requests in the same order; each was journalled before its
+    // transfer completed.
+    EXPECT_EQ(JournalText(nav.WithModel([](auto& m) { return m.Journal(); })),
+              Slurp(JournalPath()));
+}
+
+TEST_F(UsbJobs, UnplugMidImportEndsTheJobWithTheErrorAndKeepsWholeRows) {
+    constexpr size_t kPoints = 2000;
+    testsupport::VirtualUsbOptions options;
+    options.device = QuickPatchWithPoints(kPoints);
+    testsupport::VirtualUsbNavigator nav(bed, options);
+    auto run = std::async(std::launch::async, [this] {
+        return Cli({"import-points", "--out", Path("usb.csv")});
+    });
+    ASSERT_TRUE(nav.WaitForFrames(40, 30000));
+    nav.Unplug();
+    const CliRun usb = run.get();
+    EXPECT_EQ(usb.status, 1) << usb.out << usb.err;
+    EXPECT_NE((usb.out + usb.err).find("Error!"), std::string::npos) << usb.out << usb.err;
+    EXPECT_EQ(usb.out.find(kDone), std::string::npos) << "success claimed after a failure";
+    EXPECT_LT(usb.ms, 15000) << "the vanished device must end the job, not a time-out chain";
+    const std::string csv = Slurp(Path("usb.csv"));
+    const size_t rows = CsvRows(csv);
+    EXPECT_GE(rows, 30u);
+    EXPECT_LT(rows, kPoints);
+    EXPECT_EQ(csv.substr(csv.size() - 2), "\r\n") << "only whole rows";
+}
+
+}  // namespace

@@ -3,11 +3,21 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 namespace transport {
 
 namespace {
+
+std::mutex& IdsMutex() {
+    static std::mutex mut;
+    return mut;
+}
+std::vector<UsbId>& Ids() {
+    static std::vector<UsbId> ids;
+    return ids;
+}
 
 std::optional<uint16_t> ParseHex16(std::string_view digits) {
     // Exactly four digits, as sysfs and udev write them, so a udev rule can match the text.
@@ -120,6 +130,16 @@ std::vector<std::string> UsbIdFiles(const std::optional<std::string>& xdgConfigH
     }
     files.push_back("/etc/caddora/usb-ids");
     return files;
+}
+
+void SetConfiguredUsbIds(std::vector<UsbId> ids) {
+    std::lock_guard<std::mutex> lock(IdsMutex());
+    Ids() = std::move(ids);
+}
+
+std::vector<UsbId> ConfiguredUsbIds() {
+    std::lock_guard<std::mutex> lock(IdsMutex());
+    return Ids();
 }
 
 }  // namespace transport

@@ -49,4 +49,9 @@ ResolvedUsbIds ResolveUsbIds(const UsbIdSources& sources);
 std::vector<std::string> UsbIdFiles(const std::optional<std::string>& xdgConfigHome,
                                     const std::optional<std::string>& home);
 
+// The ids this process looks for, set once by the entry point from ResolveUsbIds (empty: none,
+// and libusb is never started).
+void SetConfiguredUsbIds(std::vector<UsbId> ids);
+std::vector<UsbId> ConfiguredUsbIds();
+
 }  // namespace transport

@@ -1,7 +1,9 @@
 #pragma once
 // The USB link: finds the navigator, opens it as an exclusive byte pipe and moves raw bytes.
 // On Linux the navigator's device interfaces are the character devices of the device directory
-// (transport/device_dir.h); a udev rule or the virtual navigator puts them there.
+// (transport/device_dir.h), where a udev rule or the virtual navigator puts them, followed by
+// the USB navigators with a configured id that are reached through libusb ("usb:BBB-DDD",
+// transport/usb_bulk_link.h).
 //
 // `CUsb_Interface` holds the platform operations, `Usb_Port` is the wrapper the rest of the
 // program calls. All USB links share one process-wide stop flag: closing a link sets it,
@@ -13,7 +15,8 @@
 
 namespace transport {
 class LinkFd;
-}
+class BulkUsbLink;
+}  // namespace transport
 
 // Result of an enumeration: the number of device paths, then 12 NUL-terminated paths of at
 // most 127 bytes. Slots beyond the count are all zero.
@@ -30,13 +33,25 @@ struct usb_info {
 class UsbHandle {
 public:
     UsbHandle() = default;
-    explicit operator bool() const { return link_ != nullptr; }
-    bool operator==(const UsbHandle& other) const { return link_ == other.link_; }
+    explicit operator bool() const { return link_ != nullptr || bulk_ != nullptr; }
+    bool operator==(const UsbHandle& other) const {
+        return link_ == other.link_ && bulk_ == other.bulk_;
+    }
 
 private:
     friend class CUsb_Interface;
-    std::shared_ptr<transport::LinkFd> link_;
+    std::shared_ptr<transport::LinkFd> link_;       // a device-directory entry
+    std::shared_ptr<transport::BulkUsbLink> bulk_;  // a USB navigator through libusb
 };
+
+// Why the last failed open of a USB navigator reached through libusb failed, in words for the
+// user; `path` is empty when no such open failed yet.
+struct UsbOpenFailure {
+    std::string path;
+    bool noPermission = false;
+    std::string text;
+};
+UsbOpenFailure LastUsbOpenFailure();
 
 // The process-wide link stop flag.
 void SetUsbStopFlag();

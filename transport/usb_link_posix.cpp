@@ -14,6 +14,7 @@
 #include "platform/tick.h"
 #include "transport/device_dir.h"
 #include "transport/link_fd.h"
+#include "transport/usb_bulk_link.h"
 
 using transport::LinkFd;
 
@@ -61,6 +62,23 @@ StopSignal& Stop() {
     return signal;
 }
 
+std::mutex& FailureMutex() {
+    static std::mutex mut;
+    return mut;
+}
+UsbOpenFailure& LastFailure() {
+    static UsbOpenFailure failure;
+    return failure;
+}
+
+std::vector<std::string> BulkUsbPaths() {
+    std::vector<std::string> paths;
+    for (const auto& device : transport::ListBulkUsbDevices(transport::ConfiguredUsbIds())) {
+        paths.push_back(device.path);
+    }
+    return paths;
+}
+
 }  // namespace
 
 void SetUsbStopFlag() {
@@ -73,6 +91,11 @@ bool UsbStopFlag() {
     return Stop().IsSet();
 }
 
+UsbOpenFailure LastUsbOpenFailure() {
+    std::lock_guard<std::mutex> lock(FailureMutex());
+    return LastFailure();
+}
+
 bool SendsOpenGreeting() {
     // Only the Windows driver stack of one platform version wanted these bytes.
     return false;
@@ -80,8 +103,14 @@ bool SendsOpenGreeting() {
 
 usb_info& CUsb_Interface::gGetDevicePath(usb_info& record) {
     std::memset(&record, 0, sizeof record);
-    const auto paths = transport::ListDevicePaths(deviceDir_, kUsbInfoSlots, kUsbInfoPathSize - 1);
+    auto paths = transport::ListDevicePaths(deviceDir_, kUsbInfoSlots, kUsbInfoPathSize - 1);
+    // USB navigators come after the directory's entries, in the slots that are left.
+    if (paths.size() < kUsbInfoSlots) {
+        for (std::string& path : BulkUsbPaths()) paths.push_back(std::move(path));
+    }
     for (const std::string& path : paths) {
+        if (record.count >= kUsbInfoSlots) break;
+        if (path.size() > kUsbInfoPathSize - 1) continue;
         std::memcpy(record.path[record.count], path.data(), path.size());
         ++record.count;
     }
@@ -89,9 +118,15 @@ usb_info& CUsb_Interface::gGetDevicePath(usb_info& record) {
 }
 
 bool CUsb_Interface::gCheckDevice(const std::string& path) {
-    // Unlike the record, the check is not limited to the first twelve devices. A port made
-    // without a directory (a stream's own) looks in the path's directory: device paths are
-    // "<dir>/<name>".
+    // Unlike the record, the check is not limited to the first twelve devices.
+    if (transport::IsBulkUsbPath(path)) {
+        for (const std::string& present : BulkUsbPaths()) {
+            if (present == path) return true;
+        }
+        return false;
+    }
+    // A port made without a directory (a stream's own) looks in the path's directory: device
+    // paths are "<dir>/<name>".
     std::string dir = deviceDir_;
     if (dir.empty()) {
         const std::size_t slash = path.rfind('/');
@@ -107,6 +142,17 @@ bool CUsb_Interface::gCheckDevice(const std::string& path) {
 
 UsbHandle CUsb_Interface::gConnectToDriver(const std::string& path) {
     UsbHandle handle;
+    if (transport::IsBulkUsbPath(path)) {
+        transport::BulkOpenError error = transport::BulkOpenError::None;
+        handle.bulk_ = transport::BulkUsbLink::Open(path, transport::ConfiguredUsbIds(), &error);
+        if (!handle.bulk_) {
+            std::lock_guard<std::mutex> lock(FailureMutex());
+            LastFailure() = {path, error == transport::BulkOpenError::NoPermission,
+                             transport::BulkOpenErrorText(error, path)};
+        }
+        ClearUsbStopFlag();
+        return handle;
+    }
     auto link = std::make_shared<LinkFd>();
     if (link->OpenExclusive(path)) {
         LinkFd::Use use(*link);
@@ -126,6 +172,7 @@ bool CUsb_Interface::ReadFromDriver(UsbHandle handle, uint8_t* buffer, int32_t& 
                                     int32_t length) {
     bytesRead = 0;
     if (!handle) return false;
+    if (handle.bulk_) return handle.bulk_->Read(buffer, length, bytesRead, Stop().fd());
     if (length <= 0 || buffer == nullptr) return true;
     LinkFd::Use use(*handle.link_);
     if (!use) return true;  // closed: the pending read ends with nothing
@@ -159,6 +206,11 @@ bool CUsb_Interface::ReadFromDriver(UsbHandle handle, uint8_t* buffer, int32_t& 
 
 bool CUsb_Interface::WriteToDriver(UsbHandle handle, const uint8_t* buffer, int32_t length) {
     if (!handle || length <= 0 || buffer == nullptr) return false;
+    if (handle.bulk_) {
+        // As on the terminal path, the outcome is not reported.
+        handle.bulk_->Write(buffer, length, kWriteLimitMs);
+        return true;
+    }
     LinkFd::Use use(*handle.link_);
     if (!use) return true;
     const uint32_t deadline = platform::TickCount() + kWriteLimitMs;
@@ -187,11 +239,13 @@ bool CUsb_Interface::WriteToDriver(UsbHandle handle, const uint8_t* buffer, int3
 void CUsb_Interface::gDisConToDriver(UsbHandle handle) {
     if (UsbStopFlag()) CancelPacket(handle);
     SetUsbStopFlag();
-    if (handle) handle.link_->Close();
+    if (handle.link_) handle.link_->Close();
+    if (handle.bulk_) handle.bulk_->Close();
 }
 
 void CUsb_Interface::CancelPacket(UsbHandle handle) {
-    if (!handle) return;
+    if (handle.bulk_) handle.bulk_->CancelWrite();
+    if (!handle.link_) return;
     LinkFd::Use use(*handle.link_);
     if (use && handle.link_->IsTerminal()) ::tcflush(use.fd(), TCOFLUSH);
 }

@@ -9,7 +9,10 @@
 //   ... open nav.Path() through the libusb link ...
 //   nav.Unplug();                                     // pending transfers fail, device leaves
 #include <glib.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <umockdev.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <cstdint>
@@ -58,6 +61,24 @@ struct VirtualUsbOptions {
     bool withoutBulkOut = false;
     // Added at once; otherwise Plug() adds it (a hotplug arrival).
     bool plugged = true;
+};
+
+// Drops the capabilities that let root ignore file modes, for this thread only, so a device
+// node's mode decides as it does for a normal user.
+class WithoutFileCapabilities {
+public:
+    WithoutFileCapabilities() {
+        header_.version = _LINUX_CAPABILITY_VERSION_3;
+        ::syscall(SYS_capget, &header_, saved_);
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        ::syscall(SYS_capset, &header_, reduced);
+    }
+    ~WithoutFileCapabilities() { ::syscall(SYS_capset, &header_, saved_); }
+
+private:
+    __user_cap_header_struct header_{};
+    __user_cap_data_struct saved_[2]{};
 };
 
 class VirtualUsbNavigator {

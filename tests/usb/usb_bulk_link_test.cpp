@@ -1,12 +1,10 @@
 // The libusb link against a virtual navigator: enumeration, open and claim, reads, writes,
 // closing, time-outs, unplugging and hotplug.
 #include <gtest/gtest.h>
-#include <linux/capability.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,8 +15,8 @@
 #include <vector>
 
 #include "sim/sim_test_support.h"
-#include "transport/usb_bulk_link.h"
 #include "support/virtual_usb_navigator.h"
+#include "transport/usb_bulk_link.h"
 
 namespace {
 
@@ -64,30 +62,13 @@ Bytes ReadBytes(BulkUsbLink& link, size_t count) {
     return all;
 }
 
-// Drops the capabilities that let root ignore file modes, for this thread only.
-class WithoutFileCapabilities {
-public:
-    WithoutFileCapabilities() {
-        header_.version = _LINUX_CAPABILITY_VERSION_3;
-        ::syscall(SYS_capget, &header_, saved_);
-        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        ::syscall(SYS_capset, &header_, reduced);
-    }
-    ~WithoutFileCapabilities() { ::syscall(SYS_capset, &header_, saved_); }
-
-private:
-    __user_cap_header_struct header_{};
-    __user_cap_data_struct saved_[2]{};
-};
-
 VirtualUsbOptions At(uint8_t address) {
     VirtualUsbOptions options;
     options.address = address;
     return options;
 }
 
-class UsbLink : public ::testing::Test {
+class LibusbLink : public ::testing::Test {
 protected:
     std::unique_ptr<VirtualUsbNavigator> Navigator(VirtualUsbOptions options = {}) {
         return std::make_unique<VirtualUsbNavigator>(bed, std::move(options));
@@ -99,7 +80,7 @@ protected:
     UsbTestbed bed;
 };
 
-TEST_F(UsbLink, ListsOnlyConfiguredIdsInBusAddressOrder) {
+TEST_F(LibusbLink, ListsOnlyConfiguredIdsInBusAddressOrder) {
     auto later = Navigator(At(7));
     auto earlier = Navigator(At(3));
     VirtualUsbOptions other;
@@ -122,7 +103,7 @@ TEST_F(UsbLink, ListsOnlyConfiguredIdsInBusAddressOrder) {
     }
 }
 
-TEST_F(UsbLink, ClaimsTheFirstInterfaceWithBulkInAndOutAndTalksToTheModel) {
+TEST_F(LibusbLink, ClaimsTheFirstInterfaceWithBulkInAndOutAndTalksToTheModel) {
     const struct {
         bool leadingInterrupt;
         int interface;
@@ -151,7 +132,7 @@ TEST_F(UsbLink, ClaimsTheFirstInterfaceWithBulkInAndOutAndTalksToTheModel) {
     }
 }
 
-TEST_F(UsbLink, OpenFailuresSayWhy) {
+TEST_F(LibusbLink, OpenFailuresSayWhy) {
     auto nav = Navigator();
     VirtualUsbOptions withoutOut = At(4);
     withoutOut.withoutBulkOut = true;
@@ -176,13 +157,13 @@ TEST_F(UsbLink, OpenFailuresSayWhy) {
     EXPECT_TRUE(Open(nav->Path()));
 }
 
-TEST_F(UsbLink, NoPermissionIsToldApartWithTheWayToGetIt) {
+TEST_F(LibusbLink, NoPermissionIsToldApartWithTheWayToGetIt) {
     auto nav = Navigator();
     const std::string node = bed.Root() + nav->DevNode();
     ASSERT_EQ(::chmod(node.c_str(), 0), 0);
     BulkOpenError error = BulkOpenError::None;
     {
-        WithoutFileCapabilities unprivileged;
+        testsupport::WithoutFileCapabilities unprivileged;
         EXPECT_FALSE(Open(nav->Path(), &error));
     }
     EXPECT_EQ(error, BulkOpenError::NoPermission);
@@ -193,7 +174,7 @@ TEST_F(UsbLink, NoPermissionIsToldApartWithTheWayToGetIt) {
     EXPECT_TRUE(Open(nav->Path()));
 }
 
-TEST_F(UsbLink, DetachesABoundKernelDriverAndGivesItBackOnClose) {
+TEST_F(LibusbLink, DetachesABoundKernelDriverAndGivesItBackOnClose) {
     VirtualUsbOptions bound;
     bound.driver = "cdc_acm";
     auto nav = Navigator(bound);
@@ -205,7 +186,7 @@ TEST_F(UsbLink, DetachesABoundKernelDriverAndGivesItBackOnClose) {
     EXPECT_EQ(nav->BoundDriver(), "cdc_acm");
 }
 
-TEST_F(UsbLink, ReadWaitsForTheDeviceWithoutSpinningAndHandsOutWhatCameInPieces) {
+TEST_F(LibusbLink, ReadWaitsForTheDeviceWithoutSpinningAndHandsOutWhatCameInPieces) {
     auto nav = Navigator();
     auto link = Open(nav->Path());
     ASSERT_TRUE(link);
@@ -223,7 +204,7 @@ TEST_F(UsbLink, ReadWaitsForTheDeviceWithoutSpinningAndHandsOutWhatCameInPieces)
     for (const auto& expected : rest) EXPECT_EQ(ReadAsync(link, 4).get(), expected);
 }
 
-TEST_F(UsbLink, CloseOrStopEndsAPendingReadAtOnceWithNothing) {
+TEST_F(LibusbLink, CloseOrStopEndsAPendingReadAtOnceWithNothing) {
     auto nav = Navigator();
     auto link = Open(nav->Path());
     ASSERT_TRUE(link);
@@ -250,7 +231,7 @@ TEST_F(UsbLink, CloseOrStopEndsAPendingReadAtOnceWithNothing) {
     EXPECT_FALSE(link->Write(poll.data(), static_cast<int32_t>(poll.size()), 2000));
 }
 
-TEST_F(UsbLink, WriteThatTheDeviceDoesNotTakeIsCancelledAtItsLimit) {
+TEST_F(LibusbLink, WriteThatTheDeviceDoesNotTakeIsCancelledAtItsLimit) {
     auto nav = Navigator();
     auto link = Open(nav->Path());
     ASSERT_TRUE(link);
@@ -269,7 +250,7 @@ TEST_F(UsbLink, WriteThatTheDeviceDoesNotTakeIsCancelledAtItsLimit) {
     EXPECT_EQ(nav->Received(), poll);
 }
 
-TEST_F(UsbLink, UnplugFailsThePendingReadAndEverythingAfter) {
+TEST_F(LibusbLink, UnplugFailsThePendingReadAndEverythingAfter) {
     auto nav = Navigator();
     auto link = Open(nav->Path());
     ASSERT_TRUE(link);
@@ -289,7 +270,7 @@ TEST_F(UsbLink, UnplugFailsThePendingReadAndEverythingAfter) {
     link->Close();
 }
 
-TEST_F(UsbLink, HotplugReportsConfiguredDevicesComingAndGoing) {
+TEST_F(LibusbLink, HotplugReportsConfiguredDevicesComingAndGoing) {
     std::mutex mut;
     std::condition_variable cv;
     int changes = 0;

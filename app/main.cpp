@@ -83,7 +83,12 @@ void Main::CheckDeviceStatus() {
         if (JobRunning()) return;
         view_.SetButtonEnabled(JobButton::KroDown, true);
         view_.SetButtonEnabled(JobButton::Updata, true);
-        if (ConnectRefDev()) FwType = !CheckUsbVersion();
+        if (ConnectRefDev()) {
+            FwType = !CheckUsbVersion();
+        } else {
+            TellMissingPermission(
+                std::string(info.path[0], strnlen(info.path[0], kUsbInfoPathSize)));
+        }
         view_.SetButtonEnabled(JobButton::FwDown, !FwType);
         if (!deviceExistOld && deviceCon) DisconnectRevDev();
     } else {
@@ -94,6 +99,14 @@ void Main::CheckDeviceStatus() {
         // Also under a running job: its waits then run out and it reports the failure.
         if (deviceCon) DisconnectRevDev();
     }
+}
+
+void Main::TellMissingPermission(const std::string& path) {
+    // A USB navigator this user may not open would otherwise just stay silent; told once.
+    const UsbOpenFailure failure = LastUsbOpenFailure();
+    if (!failure.noPermission || failure.path != path || permissionToldFor_ == path) return;
+    permissionToldFor_ = path;
+    view_.ShowMessage(failure.text, Str(texts::kErrorCaption), MessageIcon::Warning);
 }
 
 bool Main::ConnectRefDev() {

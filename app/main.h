@@ -217,6 +217,7 @@ private:
     void PostToUi(std::function<void()> call);
     bool ConnectLocked();
     void DisconnectLocked();
+    void TellMissingPermission(const std::string& path);
 
     MainView& view_;
     const platform::Settings settings_;
@@ -226,6 +227,8 @@ private:
     DeviceCommands commands_{patchStatus, bootMemory, kroType};
     // Guards refDevData and the connection's life (connect and disconnect).
     std::mutex connMutex_;
+    // The USB navigator whose missing permission the user was told about.
+    std::string permissionToldFor_;
     std::thread jobThread_;
     std::atomic<bool> jobRunning_{false};
     std::mutex jobEndMutex_;

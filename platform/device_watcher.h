@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -32,6 +33,10 @@ public:
     // Stops and joins the thread; a callback in progress finishes first. Idempotent.
     void Stop();
 
+    // Reports a change from another source (libusb's hotplug callbacks), coalesced with the
+    // rest. Any thread; nothing happens before Start or after Stop.
+    void Notify();
+
     bool UdevActive() const { return udevActive_.load(); }
     // Number of changes reported so far.
     uint64_t Reports() const { return reports_.load(); }
@@ -50,6 +55,7 @@ private:
     std::string base_;
     std::unique_ptr<Fds> fds_;
     std::thread thread_;
+    std::mutex pokeMut_;  // Notify against Start and Stop
     std::atomic<bool> udevActive_{false};
     std::atomic<uint64_t> reports_{0};
 };

@@ -44,6 +44,7 @@ std::string BaseOf(const std::string& path) {
 struct DeviceWatcher::Fds {
     int inotify = -1;
     int stop = -1;
+    int poke = -1;
     int dirWd = -1;
     int parentWd = -1;
 #ifdef CADDORA_HAVE_UDEV
@@ -57,6 +58,7 @@ struct DeviceWatcher::Fds {
 #endif
         if (inotify >= 0) close(inotify);
         if (stop >= 0) close(stop);
+        if (poke >= 0) close(poke);
     }
     int UdevFd() const {
 #ifdef CADDORA_HAVE_UDEV
@@ -82,11 +84,13 @@ DeviceWatcher::~DeviceWatcher() {
 }
 
 bool DeviceWatcher::Start() {
+    std::lock_guard<std::mutex> lock(pokeMut_);
     if (thread_.joinable()) return true;
     auto fds = std::make_unique<Fds>();
     fds->inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     fds->stop = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (fds->inotify < 0 || fds->stop < 0) return false;
+    fds->poke = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fds->inotify < 0 || fds->stop < 0 || fds->poke < 0) return false;
 #ifdef CADDORA_HAVE_UDEV
     if (options_.useUdev) {
         // Optional: without a udev daemon (containers) the monitor simply stays quiet.
@@ -112,12 +116,21 @@ bool DeviceWatcher::Start() {
 }
 
 void DeviceWatcher::Stop() {
+    std::lock_guard<std::mutex> lock(pokeMut_);
     if (!thread_.joinable()) return;
     uint64_t one = 1;
     ssize_t ignored = write(fds_->stop, &one, sizeof one);
     (void)ignored;
     thread_.join();
     fds_.reset();
+}
+
+void DeviceWatcher::Notify() {
+    std::lock_guard<std::mutex> lock(pokeMut_);
+    if (!thread_.joinable() || !fds_) return;
+    uint64_t one = 1;
+    ssize_t ignored = write(fds_->poke, &one, sizeof one);
+    (void)ignored;
 }
 
 bool DeviceWatcher::EnsureWatches() {
@@ -150,10 +163,19 @@ void DeviceWatcher::Run() {
         } else if (f.dirWd < 0 || f.parentWd < 0) {
             timeout = static_cast<int>(options_.retryMs);
         }
-        pollfd pfd[3] = {{f.stop, POLLIN, 0}, {f.inotify, POLLIN, 0}, {f.UdevFd(), POLLIN, 0}};
-        int n = poll(pfd, pfd[2].fd >= 0 ? 3 : 2, timeout);
+        pollfd pfd[4] = {{f.stop, POLLIN, 0},
+                         {f.inotify, POLLIN, 0},
+                         {f.poke, POLLIN, 0},
+                         {f.UdevFd(), POLLIN, 0}};
+        int n = poll(pfd, pfd[3].fd >= 0 ? 4 : 3, timeout);
         if (n < 0 && errno != EINTR) break;
         if (pfd[0].revents) break;
+        if (n > 0 && (pfd[2].revents & POLLIN)) {
+            uint64_t count;
+            ssize_t ignored = read(f.poke, &count, sizeof count);
+            (void)ignored;
+            noteChange();
+        }
 
         if (n > 0 && (pfd[1].revents & POLLIN)) {
             ssize_t len;
@@ -183,7 +205,7 @@ void DeviceWatcher::Run() {
             }
         }
 #ifdef CADDORA_HAVE_UDEV
-        if (n > 0 && pfd[2].fd >= 0 && (pfd[2].revents & POLLIN)) {
+        if (n > 0 && pfd[3].fd >= 0 && (pfd[3].revents & POLLIN)) {
             while (udev_device* d = udev_monitor_receive_device(f.monitor)) {
                 udev_device_unref(d);
                 noteChange();

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "app/qt/main_window.h"
@@ -11,6 +13,8 @@
 #include "platform/device_watcher.h"
 #include "platform/settings.h"
 #include "platform/single_instance.h"
+#include "transport/usb_bulk_link.h"
+#include "transport/usb_ids.h"
 
 namespace {
 
@@ -51,6 +55,22 @@ int main(int argc, char** argv) {
     SingleInstanceLock instance;
     if (!instance.TryAcquire()) return 0;
 
+    // USB navigators reached through libusb: their ids from CADDORA_USB_IDS or the
+    // configuration files; a malformed source is reported and ignored.
+    {
+        auto value = [](const char* name) -> std::optional<std::string> {
+            const char* v = std::getenv(name);
+            return v ? std::optional<std::string>(v) : std::nullopt;
+        };
+        transport::UsbIdSources sources;
+        if (const char* env = std::getenv("CADDORA_USB_IDS"); env && *env)
+            sources.environment = env;
+        sources.files = transport::UsbIdFiles(value("XDG_CONFIG_HOME"), value("HOME"));
+        const auto resolved = transport::ResolveUsbIds(sources);
+        if (!resolved.error.empty()) std::fprintf(stderr, "caddora: %s\n", resolved.error.c_str());
+        transport::SetConfiguredUsbIds(resolved.ids);
+    }
+
     QApplication app(argc, argv);
     // Qt takes the user's locale for the whole C library; a comma-decimal locale would then
     // write the CSV's coordinates as "139,000000" and break their columns.
@@ -63,6 +83,11 @@ int main(int argc, char** argv) {
     // Every change in the device directory or from udev asks the window for a device check.
     DeviceWatcher watcher(settings.deviceDir, [&window] { window.ScheduleDeviceCheck(); });
     watcher.Start();
+    // Navigators reached through libusb come and go through its hotplug callbacks; stopped
+    // before the watcher goes.
+    transport::BulkUsbHotplug hotplug(transport::ConfiguredUsbIds(),
+                                      [&watcher] { watcher.Notify(); });
+    hotplug.Start();
 
     QApplication::exec();
     return 0;

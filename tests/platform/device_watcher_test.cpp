@@ -180,3 +180,17 @@ TEST_F(DeviceWatcherTest, WithTheUdevMonitorInThePollDirectoryChangesStillCount)
     Touch(dir / "navigator0");
     ASSERT_TRUE(changes_.WaitFor(1));
 }
+
+TEST_F(DeviceWatcherTest, NotifiedChangesFromOtherSourcesAreCoalescedLikeTheRest) {
+    DeviceWatcher watcher(
+        root_.Path(), [this] { changes_.Bump(); }, NoUdev(100));
+    watcher.Notify();  // not started: dropped
+    ASSERT_TRUE(watcher.Start());
+    for (int i = 0; i < 5; ++i) watcher.Notify();
+    ASSERT_TRUE(changes_.WaitFor(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(changes_.Count(), 1) << "one burst, one report";
+    watcher.Stop();
+    watcher.Notify();  // stopped: dropped, no crash
+    EXPECT_EQ(watcher.Reports(), 1u);
+}

@@ -10,14 +10,31 @@
 #include "protocol/fur_codec.h"
 #include "transport/reader_loop.h"
 #include "transport/sync_stream.h"
+#include "transport/usb_bulk_link.h"
 #include "transport/usb_link.h"
 
 namespace cli {
 
+LinkKind LinkKindOf(const std::string& path) {
+    return transport::IsBulkUsbPath(path) ? LinkKind::Libusb : LinkKind::DeviceDirectory;
+}
+
+const char* LinkKindName(LinkKind kind) {
+    return kind == LinkKind::Libusb ? "USB (libusb)" : "device directory";
+}
+
+const char* LinkKindKey(LinkKind kind) {
+    return kind == LinkKind::Libusb ? "libusb" : "directory";
+}
+
 ProbedDevice ProbeDevice(const std::string& path) {
-    ProbedDevice device{path, ProbedMode::CannotOpen, {}};
+    ProbedDevice device{path, ProbedMode::CannotOpen, {}, LinkKindOf(path), {}};
     SyncStream stream(path);
-    if (!stream.Open()) return device;
+    if (!stream.Open()) {
+        const UsbOpenFailure failure = LastUsbOpenFailure();
+        if (failure.path == path) device.problem = failure.text;
+        return device;
+    }
     std::shared_ptr<FIFOStream> buffer = stream.GetReadBuffer();
     std::atomic<bool> running{true};
     // The reader moves what the link delivers into the buffer, as the window's reader does.

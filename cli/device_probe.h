@@ -13,10 +13,22 @@ namespace cli {
 
 using ProbedMode = NavigatorMode;
 
+// How the tool reaches a navigator: an entry of the device directory (a terminal, the virtual
+// navigator's pty) or a USB device through libusb.
+enum class LinkKind { DeviceDirectory, Libusb };
+LinkKind LinkKindOf(const std::string& path);
+// "device directory", "USB (libusb)".
+const char* LinkKindName(LinkKind kind);
+// Short form for scripts: "directory", "libusb".
+const char* LinkKindKey(LinkKind kind);
+
 struct ProbedDevice {
     std::string path;
     ProbedMode mode = ProbedMode::NotAnswering;
     std::string versionText;
+    LinkKind kind = LinkKind::DeviceDirectory;
+    // Why it could not be opened, when the link knows (no permission for a USB device).
+    std::string problem;
 };
 
 // Opens `path`, asks for its version text and closes it again.

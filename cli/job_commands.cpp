@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "app/main.h"
 #include "app/point_area.h"
@@ -15,6 +16,8 @@
 #include "platform/console.h"
 #include "platform/local_time.h"
 #include "protocol/patch_upload.h"
+#include "transport/usb_ids.h"
+#include "transport/usb_link.h"
 
 namespace cli {
 
@@ -25,6 +28,7 @@ enum class Job { ImportPoints, WriteCourse, WriteFirmware };
 struct CommonOptions {
     bool json = false;
     std::string deviceDir;
+    std::optional<std::string> usbIds;
 };
 
 struct JobOptions {
@@ -54,6 +58,37 @@ void AddCommonOptions(CLI::App* cmd, CommonOptions& o) {
     cmd->add_option("--device-dir", o.deviceDir,
                     "Device directory (default $CADDORA_DEVICE_DIR, else /dev/caddora)")
         ->type_name("DIR");
+    cmd->add_option("--usb-ids", o.usbIds,
+                    "Vendor:product ids of USB navigators reached through libusb (default: "
+                    "CADDORA_USB_IDS, else ~/.config/caddora/usb-ids, else /etc/caddora/usb-ids)")
+        ->type_name("VVVV:PPPP[,...]")
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                std::string bad;
+                return transport::ParseUsbIds(text, &bad) ? std::string()
+                                                          : "not a vendor:product id: " + bad;
+            },
+            ""));
+}
+
+// False (and the command failed) when the ids that decide are malformed.
+bool ApplyUsbIds(CommandContext& ctx, const char* command, const CommonOptions& o) {
+    transport::UsbIdSources sources;
+    sources.option = o.usbIds;
+    const char* env = std::getenv("CADDORA_USB_IDS");
+    if (env && *env) sources.environment = env;
+    auto value = [](const char* name) -> std::optional<std::string> {
+        const char* v = std::getenv(name);
+        return v ? std::optional<std::string>(v) : std::nullopt;
+    };
+    sources.files = transport::UsbIdFiles(value("XDG_CONFIG_HOME"), value("HOME"));
+    const auto resolved = transport::ResolveUsbIds(sources);
+    if (!resolved.error.empty()) {
+        ctx.Fail(command, resolved.error);
+        return false;
+    }
+    transport::SetConfiguredUsbIds(resolved.ids);
+    return true;
 }
 
 // Ends a command: the failure or success line, or the JSON result object.
@@ -83,6 +118,8 @@ std::string NoJobReason(Job job, const Main& main, const std::vector<std::string
                " does not run its boot loader; firmware can be written only in boot-loader "
                "mode (see 'caddora-cli devices')";
     }
+    const UsbOpenFailure failure = LastUsbOpenFailure();
+    if (failure.path == paths.front()) return "cannot open " + failure.text;
     return "cannot open " + paths.front() + "; is another program using the navigator?";
 }
 
@@ -121,6 +158,7 @@ std::string FailureDetail(const std::optional<JobResult>& result) {
 
 void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     const platform::Settings settings = platform::ResolveSettings(o.common.deviceDir);
+    if (!ApplyUsbIds(ctx, CommandName(job), o.common)) return;
     TerminalView::Options vo;
     vo.out = ctx.out;
     vo.err = ctx.err;
@@ -182,6 +220,7 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
 
 void RunDevices(CommandContext& ctx, const CommonOptions& o) {
     const platform::Settings settings = platform::ResolveSettings(o.deviceDir);
+    if (!ApplyUsbIds(ctx, "devices", o)) return;
     const std::vector<std::string> paths = AttachedDevicePaths(settings);
     if (paths.empty()) {
         if (o.json) {
@@ -204,14 +243,18 @@ void RunDevices(CommandContext& ctx, const CommonOptions& o) {
             *ctx.out << JsonLine()
                             .Add("type", "device")
                             .Add("path", device.path)
+                            .Add("link", LinkKindKey(device.kind))
                             .Add("mode", NavigatorModeKey(device.mode))
                             .Add("description", NavigatorModeName(device.mode))
                             .Add("version", device.versionText)
+                            .Add("problem", device.problem)
                             .Str()
                      << std::endl;
         } else {
-            *ctx.out << device.path << "  " << NavigatorModeName(device.mode);
+            *ctx.out << device.path << "  " << LinkKindName(device.kind) << "  "
+                     << NavigatorModeName(device.mode);
             if (!device.versionText.empty()) *ctx.out << "  (" << device.versionText << ')';
+            if (!device.problem.empty()) *ctx.out << ": " << device.problem;
             *ctx.out << std::endl;
         }
     }

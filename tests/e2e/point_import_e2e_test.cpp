@@ -215,7 +215,9 @@ TEST_F(PointImport, DevicesNamesWhatEachNavigatorRuns) {
     StartSim({"--mode", "patch"});
     const CliRun run = Cli({"devices"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, DeviceDir() + "/navigator0  patch program  (MDL4200 E3 PATCH V1.02)\n");
+    EXPECT_EQ(run.out, DeviceDir() +
+                           "/navigator0  device directory  patch program  (MDL4200 E3 "
+                           "PATCH V1.02)\n");
     StopSim();
     const CliRun none = Cli({"devices", "--json"});
     EXPECT_EQ(none.status, 1);

@@ -1,7 +1,12 @@
 // Whole jobs of caddora-cli over the libusb link, against a virtual USB navigator served by this
 // process; caddora-cli inherits umockdev's preload and test bed. The same jobs over the pty
 // simulator give the reference.
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+
 #include <future>
+#include <thread>
 
 #include "e2e/job_run_support.h"
 #include "sim/frame_journal.h"
@@ -95,6 +100,47 @@ TEST_F(UsbJobs, UnplugMidImportEndsTheJobWithTheErrorAndKeepsWholeRows) {
     EXPECT_GE(rows, 30u);
     EXPECT_LT(rows, kPoints);
     EXPECT_EQ(csv.substr(csv.size() - 2), "\r\n") << "only whole rows";
+}
+
+TEST_F(UsbJobs, DevicesListsBothKindsWithWhatEachRuns) {
+    StartSim(kQuickPatch);
+    testsupport::VirtualUsbNavigator nav(bed, {});  // boot loader
+    const CliRun run = Cli({"devices"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, DeviceDir() +
+                           "/navigator0  device directory  patch program  (MDL4200 BOOT E3 PATCH "
+                           "V1.02)\n"
+                           "usb:001-002  USB (libusb)  boot loader  (MDL4200 BOOT V2.10)\n");
+    const CliRun json = Cli({"devices", "--json"});
+    EXPECT_NE(json.out.find("\"path\":\"usb:001-002\",\"link\":\"libusb\",\"mode\":\"boot\""),
+              std::string::npos)
+        << json.out;
+    StopSim();
+
+    // Found but not ours to open: the line says so and how to get access.
+    const std::string node = bed.Root() + nav.DevNode();
+    ASSERT_EQ(::chmod(node.c_str(), 0), 0);
+    CliRun denied;
+    std::thread([&] {
+        // Root keeps no right to ignore file modes in what this thread starts.
+        ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);
+        ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0);
+        denied = Cli({"devices"});
+    }).join();
+    EXPECT_EQ(denied.status, 0) << denied.err;
+    EXPECT_NE(denied.out.find("usb:001-002  USB (libusb)  cannot open: usb:001-002: the USB "
+                              "navigator is there but this user may not open it"),
+              std::string::npos)
+        << denied.out;
+
+    // Malformed ids are a usage error or a named failure, never a silent guess.
+    EXPECT_EQ(Cli({"devices", "--usb-ids", "c0de"}).status, 2);
+    ::setenv("CADDORA_USB_IDS", "c0de;4200", 1);
+    const CliRun bad = Cli({"devices"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("CADDORA_USB_IDS: not a vendor:product id: \"c0de;4200\""),
+              std::string::npos)
+        << bad.err;
 }
 
 }  // namespace

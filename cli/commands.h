@@ -42,6 +42,7 @@ inline constexpr int kOrderJobs = 200;
 inline constexpr int kOrderPack = 300;
 inline constexpr int kOrderYmodem = 400;
 inline constexpr int kOrderConvert = 500;
+inline constexpr int kOrderUdevRule = 600;
 
 // Adds every registered group to the application.
 void AddRegisteredCommands(CLI::App& app, CommandContext& ctx);

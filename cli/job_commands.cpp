@@ -13,6 +13,7 @@
 #include "cli/import_files.h"
 #include "cli/json_line.h"
 #include "cli/terminal_view.h"
+#include "cli/usb_ids_option.h"
 #include "platform/console.h"
 #include "platform/local_time.h"
 #include "protocol/patch_upload.h"
@@ -58,31 +59,12 @@ void AddCommonOptions(CLI::App* cmd, CommonOptions& o) {
     cmd->add_option("--device-dir", o.deviceDir,
                     "Device directory (default $CADDORA_DEVICE_DIR, else /dev/caddora)")
         ->type_name("DIR");
-    cmd->add_option("--usb-ids", o.usbIds,
-                    "Vendor:product ids of USB navigators reached through libusb (default: "
-                    "CADDORA_USB_IDS, else ~/.config/caddora/usb-ids, else /etc/caddora/usb-ids)")
-        ->type_name("VVVV:PPPP[,...]")
-        ->check(CLI::Validator(
-            [](const std::string& text) {
-                std::string bad;
-                return transport::ParseUsbIds(text, &bad) ? std::string()
-                                                          : "not a vendor:product id: " + bad;
-            },
-            ""));
+    AddUsbIdsOption(cmd, o.usbIds);
 }
 
 // False (and the command failed) when the ids that decide are malformed.
 bool ApplyUsbIds(CommandContext& ctx, const char* command, const CommonOptions& o) {
-    transport::UsbIdSources sources;
-    sources.option = o.usbIds;
-    const char* env = std::getenv("CADDORA_USB_IDS");
-    if (env && *env) sources.environment = env;
-    auto value = [](const char* name) -> std::optional<std::string> {
-        const char* v = std::getenv(name);
-        return v ? std::optional<std::string>(v) : std::nullopt;
-    };
-    sources.files = transport::UsbIdFiles(value("XDG_CONFIG_HOME"), value("HOME"));
-    const auto resolved = transport::ResolveUsbIds(sources);
+    const auto resolved = ResolveUsbIdsFor(o.usbIds);
     if (!resolved.error.empty()) {
         ctx.Fail(command, resolved.error);
         return false;

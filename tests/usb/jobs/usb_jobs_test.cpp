@@ -12,6 +12,7 @@
 #include "sim/frame_journal.h"
 #include "sim/point_records.h"
 #include "support/virtual_usb_navigator.h"
+#include "transport/usb_udev_rule.h"
 
 namespace {
 
@@ -141,6 +142,26 @@ TEST_F(UsbJobs, DevicesListsBothKindsWithWhatEachRuns) {
     EXPECT_NE(bad.err.find("CADDORA_USB_IDS: not a vendor:product id: \"c0de;4200\""),
               std::string::npos)
         << bad.err;
+}
+
+TEST_F(UsbJobs, UdevRulePrintsARuleForTheIdsThatDecide) {
+    const struct {
+        std::vector<std::string> args;
+        std::vector<transport::UsbId> ids;
+    } cases[] = {
+        {{"udev-rule"}, {{0xC0DE, 0x4200}}},  // CADDORA_USB_IDS
+        {{"udev-rule", "--usb-ids", "1234:5678,abcd:00ef"}, {{0x1234, 0x5678}, {0xABCD, 0x00EF}}},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = Cli(c.args, false);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, transport::UdevRuleText(c.ids));
+    }
+    ::setenv("CADDORA_USB_IDS", "", 1);
+    ::setenv("HOME", Path("home").c_str(), 1);  // no user file
+    const CliRun none = Cli({"udev-rule", "--usb-ids", ""}, false);
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("no USB ids configured"), std::string::npos) << none.err;
 }
 
 }  // namespace

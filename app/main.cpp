@@ -29,7 +29,7 @@ bool EndsWith(const std::string& text, std::string_view suffix) {
 
 Main::Main(MainView& view, platform::Settings settings)
     : view_(view), settings_(std::move(settings)) {
-    UsbInterface = std::make_unique<Usb_Port>(settings_.deviceDir);
+    UsbInterface = std::make_unique<Usb_Port>(settings_);
     // The view has built its controls before handing itself to Main.
     bootMemory.fill(0);
     deviceExistOld = false;

@@ -60,7 +60,7 @@ ProbedDevice ProbeDevice(const std::string& path) {
 }
 
 std::vector<std::string> AttachedDevicePaths(const platform::Settings& settings) {
-    Usb_Port port(settings.deviceDir);
+    Usb_Port port(settings);
     usb_info info{};
     port.Get_USBInfo(info);
     std::vector<std::string> paths;
@@ -73,8 +73,13 @@ std::vector<std::string> AttachedDevicePaths(const platform::Settings& settings)
 
 std::string NoDeviceHint(const platform::Settings& settings) {
     // An empty device location is the Windows driver's own list.
-    const std::string where =
+    std::string where =
         settings.deviceDir.empty() ? "the navigator driver's device list" : settings.deviceDir;
+    if (!settings.usbIds.empty()) {
+        where += " nor on USB (ids";
+        for (const auto& id : settings.usbIds) where += " " + platform::FormatUsbId(id);
+        where += ")";
+    }
     return "no navigator found in " + where +
            "; is it plugged in? see README (\"Using a real navigator\")";
 }

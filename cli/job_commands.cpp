@@ -17,7 +17,6 @@
 #include "platform/console.h"
 #include "platform/local_time.h"
 #include "protocol/patch_upload.h"
-#include "transport/usb_ids.h"
 #include "transport/usb_link.h"
 
 namespace cli {
@@ -62,15 +61,18 @@ void AddCommonOptions(CLI::App* cmd, CommonOptions& o) {
     AddUsbIdsOption(cmd, o.usbIds);
 }
 
-// False (and the command failed) when the ids that decide are malformed.
-bool ApplyUsbIds(CommandContext& ctx, const char* command, const CommonOptions& o) {
-    const auto resolved = ResolveUsbIdsFor(o.usbIds);
-    if (!resolved.error.empty()) {
-        ctx.Fail(command, resolved.error);
-        return false;
+// The run's settings; nothing (and the command failed) when the USB ids that decide are
+// malformed.
+std::optional<platform::Settings> CommandSettings(CommandContext& ctx, const char* command,
+                                                  const CommonOptions& o) {
+    platform::Settings settings = platform::ResolveSettings(o.deviceDir);
+    const platform::ResolvedUsbIds ids = platform::ResolveUsbIdsSetting(o.usbIds);
+    if (!ids.error.empty()) {
+        ctx.Fail(command, ids.error);
+        return std::nullopt;
     }
-    transport::SetConfiguredUsbIds(resolved.ids);
-    return true;
+    settings.usbIds = ids.ids;
+    return settings;
 }
 
 // Ends a command: the failure or success line, or the JSON result object.
@@ -139,8 +141,9 @@ std::string FailureDetail(const std::optional<JobResult>& result) {
 }
 
 void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
-    const platform::Settings settings = platform::ResolveSettings(o.common.deviceDir);
-    if (!ApplyUsbIds(ctx, CommandName(job), o.common)) return;
+    const auto resolved = CommandSettings(ctx, CommandName(job), o.common);
+    if (!resolved) return;
+    const platform::Settings& settings = *resolved;
     TerminalView::Options vo;
     vo.out = ctx.out;
     vo.err = ctx.err;
@@ -201,8 +204,9 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
 }
 
 void RunDevices(CommandContext& ctx, const CommonOptions& o) {
-    const platform::Settings settings = platform::ResolveSettings(o.deviceDir);
-    if (!ApplyUsbIds(ctx, "devices", o)) return;
+    const auto resolved = CommandSettings(ctx, "devices", o);
+    if (!resolved) return;
+    const platform::Settings& settings = *resolved;
     const std::vector<std::string> paths = AttachedDevicePaths(settings);
     if (paths.empty()) {
         if (o.json) {

@@ -24,7 +24,7 @@ void AddUdevRuleCommand(CLI::App& app, CommandContext& ctx) {
         "Example:\n  caddora-cli udev-rule --usb-ids 1234:5678 | sudo tee "
         "/etc/udev/rules.d/70-caddora-local.rules");
     cmd->callback([ids, &ctx] {
-        const auto resolved = ResolveUsbIdsFor(*ids);
+        const auto resolved = platform::ResolveUsbIdsSetting(*ids);
         if (!resolved.error.empty()) return ctx.Fail("udev-rule", resolved.error);
         if (resolved.ids.empty()) {
             return ctx.Fail("udev-rule",

@@ -3,6 +3,9 @@
 // nothing below the entry points reads the environment for these. Add a field here for each
 // new setting, with its default.
 #include <string>
+#include <vector>
+
+#include "platform/usb_ids.h"
 
 namespace platform {
 
@@ -22,6 +25,9 @@ struct Settings {
     // Where the navigator's device interfaces appear; without a trailing '/'. On Windows the
     // list of device paths that stands in for the driver's (empty: the driver's).
     std::string deviceDir = kDefaultDeviceDir;
+    // Vendor:product ids of the USB navigators reached through libusb (ResolveUsbIdsSetting);
+    // none by default, and then libusb is never started.
+    std::vector<UsbId> usbIds;
 };
 
 // `dir` without trailing '/' ("/" stays).

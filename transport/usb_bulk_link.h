@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "transport/usb_ids.h"
+#include "platform/usb_ids.h"
 
 namespace transport {
 
@@ -24,12 +24,12 @@ bool IsBulkUsbPath(std::string_view path);
 
 struct BulkUsbDevice {
     std::string path;
-    UsbId id;
+    platform::UsbId id;
 };
 
 // Attached devices with one of `ids`, in order of bus and address. Nothing (and no libusb
 // context) when `ids` is empty.
-std::vector<BulkUsbDevice> ListBulkUsbDevices(const std::vector<UsbId>& ids);
+std::vector<BulkUsbDevice> ListBulkUsbDevices(const std::vector<platform::UsbId>& ids);
 
 enum class BulkOpenError {
     None,
@@ -51,10 +51,12 @@ public:
     BulkUsbLink(const BulkUsbLink&) = delete;
     BulkUsbLink& operator=(const BulkUsbLink&) = delete;
 
-    // Opens the device at `path` if its id is in `ids`, detaching a bound kernel driver, and
-    // claims its first interface with bulk IN and OUT endpoints. Null with `error` set on
-    // failure.
-    static std::shared_ptr<BulkUsbLink> Open(const std::string& path, const std::vector<UsbId>& ids,
+    // Opens the device at `path` if its id is in `ids` (when `ids` is empty: if it still has
+    // the id with which ListBulkUsbDevices listed it in this process), detaching a bound kernel
+    // driver, and claims its first interface with bulk IN and OUT endpoints. Null with `error`
+    // set on failure.
+    static std::shared_ptr<BulkUsbLink> Open(const std::string& path,
+                                             const std::vector<platform::UsbId>& ids,
                                              BulkOpenError* error = nullptr);
 
     // Waits until the device sends bytes and returns up to `length` of them. Ends with true and
@@ -84,7 +86,7 @@ private:
 // leaves. Nothing is called after Stop() returns.
 class BulkUsbHotplug {
 public:
-    BulkUsbHotplug(std::vector<UsbId> ids, std::function<void()> onChange);
+    BulkUsbHotplug(std::vector<platform::UsbId> ids, std::function<void()> onChange);
     ~BulkUsbHotplug();
     BulkUsbHotplug(const BulkUsbHotplug&) = delete;
     BulkUsbHotplug& operator=(const BulkUsbHotplug&) = delete;
@@ -95,7 +97,7 @@ public:
 
 private:
     struct State;
-    std::vector<UsbId> ids_;
+    std::vector<platform::UsbId> ids_;
     std::function<void()> onChange_;
     std::shared_ptr<State> state_;
 };

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -17,6 +18,10 @@
 #include "transport/usb_bulk_link.h"
 
 namespace transport {
+
+using platform::ContainsUsbId;
+using platform::FormatUsbId;
+using platform::UsbId;
 
 namespace {
 
@@ -86,6 +91,16 @@ private:
     std::atomic<bool> quit_{false};
     std::vector<std::shared_ptr<void>> retired_;
 };
+
+// What ListBulkUsbDevices found, by path: a port without ids (a stream's own) may open these.
+std::mutex& ListedMutex() {
+    static std::mutex mut;
+    return mut;
+}
+std::map<std::string, UsbId>& Listed() {
+    static std::map<std::string, UsbId> listed;
+    return listed;
+}
 
 std::string PathOf(unsigned bus, unsigned address) {
     char text[16];
@@ -213,6 +228,10 @@ std::vector<BulkUsbDevice> ListBulkUsbDevices(const std::vector<UsbId>& ids) {
             PathOf(libusb_get_bus_number(list[i]), libusb_get_device_address(list[i])), *id});
     }
     libusb_free_device_list(list, 1);
+    {
+        std::lock_guard<std::mutex> lock(ListedMutex());
+        for (const BulkUsbDevice& device : devices) Listed()[device.path] = device.id;
+    }
     // Three-digit numbers: byte order is bus, then address order.
     std::sort(devices.begin(), devices.end(),
               [](const BulkUsbDevice& a, const BulkUsbDevice& b) { return a.path < b.path; });
@@ -342,10 +361,15 @@ std::shared_ptr<BulkUsbLink> BulkUsbLink::Open(const std::string& path,
     };
     if (error) *error = BulkOpenError::None;
     const auto where = ParsePath(path);
-    if (!where || ids.empty()) return fail(BulkOpenError::NotFound);
+    std::vector<UsbId> wanted = ids;
+    if (wanted.empty()) {
+        std::lock_guard<std::mutex> lock(ListedMutex());
+        if (auto it = Listed().find(path); it != Listed().end()) wanted.push_back(it->second);
+    }
+    if (!where || wanted.empty()) return fail(BulkOpenError::NotFound);
     auto context = UsbContext::Acquire();
     if (!context) return fail(BulkOpenError::Failed);
-    libusb_device* device = FindDevice(context->get(), *where, ids);
+    libusb_device* device = FindDevice(context->get(), *where, wanted);
     if (!device) return fail(BulkOpenError::NotFound);
 
     auto impl = std::make_unique<Impl>();

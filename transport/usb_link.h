@@ -12,6 +12,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "platform/settings.h"
 
 namespace transport {
 class LinkFd;
@@ -65,9 +68,11 @@ bool SendsOpenGreeting();
 
 class CUsb_Interface {
 public:
-    // Enumerates `deviceDir` (transport/device_dir.h); empty: enumeration finds nothing (on
-    // Windows: the driver's interface class, a non-empty value being a list of paths).
-    explicit CUsb_Interface(std::string deviceDir = {}) : deviceDir_(std::move(deviceDir)) {}
+    // Enumerates `deviceDir` (transport/device_dir.h; on Windows: the driver's interface class,
+    // a non-empty value being a list of paths), then the USB navigators with one of `usbIds`
+    // (transport/usb_bulk_link.h, Linux); empty: that part finds nothing.
+    explicit CUsb_Interface(std::string deviceDir = {}, std::vector<platform::UsbId> usbIds = {})
+        : deviceDir_(std::move(deviceDir)), usbIds_(std::move(usbIds)) {}
 
     // Clears the record and fills it with the present device paths; returns it.
     usb_info& gGetDevicePath(usb_info& record);
@@ -92,6 +97,7 @@ public:
 
 private:
     std::string deviceDir_;
+    std::vector<platform::UsbId> usbIds_;
 };
 
 class Usb_Port {
@@ -101,6 +107,8 @@ public:
     Usb_Port();
     // A port that also enumerates the device interfaces in `deviceDir`.
     explicit Usb_Port(std::string deviceDir);
+    // A port that enumerates where `settings` say: the device directory, then USB navigators.
+    explicit Usb_Port(const platform::Settings& settings);
     ~Usb_Port();
     Usb_Port(const Usb_Port&) = delete;
     Usb_Port& operator=(const Usb_Port&) = delete;

@@ -71,9 +71,9 @@ UsbOpenFailure& LastFailure() {
     return failure;
 }
 
-std::vector<std::string> BulkUsbPaths() {
+std::vector<std::string> BulkUsbPaths(const std::vector<platform::UsbId>& ids) {
     std::vector<std::string> paths;
-    for (const auto& device : transport::ListBulkUsbDevices(transport::ConfiguredUsbIds())) {
+    for (const auto& device : transport::ListBulkUsbDevices(ids)) {
         paths.push_back(device.path);
     }
     return paths;
@@ -106,7 +106,7 @@ usb_info& CUsb_Interface::gGetDevicePath(usb_info& record) {
     auto paths = transport::ListDevicePaths(deviceDir_, kUsbInfoSlots, kUsbInfoPathSize - 1);
     // USB navigators come after the directory's entries, in the slots that are left.
     if (paths.size() < kUsbInfoSlots) {
-        for (std::string& path : BulkUsbPaths()) paths.push_back(std::move(path));
+        for (std::string& path : BulkUsbPaths(usbIds_)) paths.push_back(std::move(path));
     }
     for (const std::string& path : paths) {
         if (record.count >= kUsbInfoSlots) break;
@@ -120,7 +120,7 @@ usb_info& CUsb_Interface::gGetDevicePath(usb_info& record) {
 bool CUsb_Interface::gCheckDevice(const std::string& path) {
     // Unlike the record, the check is not limited to the first twelve devices.
     if (transport::IsBulkUsbPath(path)) {
-        for (const std::string& present : BulkUsbPaths()) {
+        for (const std::string& present : BulkUsbPaths(usbIds_)) {
             if (present == path) return true;
         }
         return false;
@@ -144,7 +144,8 @@ UsbHandle CUsb_Interface::gConnectToDriver(const std::string& path) {
     UsbHandle handle;
     if (transport::IsBulkUsbPath(path)) {
         transport::BulkOpenError error = transport::BulkOpenError::None;
-        handle.bulk_ = transport::BulkUsbLink::Open(path, transport::ConfiguredUsbIds(), &error);
+        // A stream's own port has no ids: it opens what an enumeration of this process listed.
+        handle.bulk_ = transport::BulkUsbLink::Open(path, usbIds_, &error);
         if (!handle.bulk_) {
             std::lock_guard<std::mutex> lock(FailureMutex());
             LastFailure() = {path, error == transport::BulkOpenError::NoPermission,

@@ -7,6 +7,8 @@
 Usb_Port::Usb_Port() : dllHandle(std::make_unique<CUsb_Interface>()) {}
 Usb_Port::Usb_Port(std::string deviceDir)
     : dllHandle(std::make_unique<CUsb_Interface>(std::move(deviceDir))) {}
+Usb_Port::Usb_Port(const platform::Settings& settings)
+    : dllHandle(std::make_unique<CUsb_Interface>(settings.deviceDir, settings.usbIds)) {}
 Usb_Port::~Usb_Port() = default;
 
 usb_info& Usb_Port::Get_USBInfo(usb_info& record) {

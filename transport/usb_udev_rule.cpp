@@ -2,6 +2,10 @@
 
 namespace transport {
 
+using platform::ContainsUsbId;
+using platform::FormatUsbId;
+using platform::UsbId;
+
 std::string UdevRuleText(const std::vector<UsbId>& ids) {
     std::string text =
         "# caddora: the logged-in user may open these USB navigators (libusb).\n"

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "transport/usb_ids.h"
+#include "platform/usb_ids.h"
 
 namespace transport {
 
 // A rules file: a comment, then one line per id tagging the device "uaccess".
-std::string UdevRuleText(const std::vector<UsbId>& ids);
+std::string UdevRuleText(const std::vector<platform::UsbId>& ids);
 
 }  // namespace transport

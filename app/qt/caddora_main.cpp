@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <clocale>
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,7 +13,6 @@
 #include "platform/settings.h"
 #include "platform/single_instance.h"
 #include "transport/usb_bulk_link.h"
-#include "transport/usb_ids.h"
 
 namespace {
 
@@ -55,28 +53,17 @@ int main(int argc, char** argv) {
     SingleInstanceLock instance;
     if (!instance.TryAcquire()) return 0;
 
-    // USB navigators reached through libusb: their ids from CADDORA_USB_IDS or the
-    // configuration files; a malformed source is reported and ignored.
-    {
-        auto value = [](const char* name) -> std::optional<std::string> {
-            const char* v = std::getenv(name);
-            return v ? std::optional<std::string>(v) : std::nullopt;
-        };
-        transport::UsbIdSources sources;
-        if (const char* env = std::getenv("CADDORA_USB_IDS"); env && *env)
-            sources.environment = env;
-        sources.files = transport::UsbIdFiles(value("XDG_CONFIG_HOME"), value("HOME"));
-        const auto resolved = transport::ResolveUsbIds(sources);
-        if (!resolved.error.empty()) std::fprintf(stderr, "caddora: %s\n", resolved.error.c_str());
-        transport::SetConfiguredUsbIds(resolved.ids);
-    }
-
     QApplication app(argc, argv);
     // Qt takes the user's locale for the whole C library; a comma-decimal locale would then
     // write the CSV's coordinates as "139,000000" and break their columns.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("caddora"));
-    const platform::Settings settings = platform::ResolveSettings();
+    platform::Settings settings = platform::ResolveSettings();
+    // USB navigators reached through libusb: ids from CADDORA_USB_IDS or the configuration
+    // files; a malformed source is reported and ignored.
+    const platform::ResolvedUsbIds usbIds = platform::ResolveUsbIdsSetting(std::nullopt);
+    if (!usbIds.error.empty()) std::fprintf(stderr, "caddora: %s\n", usbIds.error.c_str());
+    settings.usbIds = usbIds.ids;
     MainWindow window(settings);
     window.show();
 
@@ -85,8 +72,7 @@ int main(int argc, char** argv) {
     watcher.Start();
     // Navigators reached through libusb come and go through its hotplug callbacks; stopped
     // before the watcher goes.
-    transport::BulkUsbHotplug hotplug(transport::ConfiguredUsbIds(),
-                                      [&watcher] { watcher.Notify(); });
+    transport::BulkUsbHotplug hotplug(settings.usbIds, [&watcher] { watcher.Notify(); });
     hotplug.Start();
 
     QApplication::exec();

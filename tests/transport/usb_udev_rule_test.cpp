@@ -15,7 +15,7 @@
 
 namespace {
 
-using transport::UsbId;
+using platform::UsbId;
 
 std::string Slurp(const std::string& path) {
     std::ifstream in(path);
@@ -39,7 +39,7 @@ std::vector<std::string> ProgramFor(const std::string& rule, UsbId id, const std
     if (begin == std::string::npos) return {};
     const size_t end = rule.find("\", ", begin + key.size());
     std::string command = rule.substr(begin + key.size(), end - begin - key.size());
-    const std::string both = transport::FormatUsbId(id);
+    const std::string both = platform::FormatUsbId(id);
     ReplaceAll(command, "%s{idVendor}", both.substr(0, 4));
     ReplaceAll(command, "%s{idProduct}", both.substr(5));
     ReplaceAll(command, "$$", "$");
@@ -97,13 +97,13 @@ TEST(ShippedUdevRule, GrantsExactlyTheIdsTheToolReadsFromTheSystemFile) {
     for (const char* text : files) {
         std::ofstream(file) << text;
         std::string bad;
-        const auto ids = transport::ParseUsbIds(text, &bad);
+        const auto ids = platform::ParseUsbIds(text, &bad);
         for (const UsbId& id : probes) {
             const auto args = ProgramFor(rule, id, file);
             ASSERT_FALSE(args.empty());
-            const bool toolUsesIt = ids && transport::ContainsUsbId(*ids, id);
+            const bool toolUsesIt = ids && platform::ContainsUsbId(*ids, id);
             EXPECT_EQ(Matches(args), toolUsesIt)
-                << transport::FormatUsbId(id) << " in \"" << text << "\"";
+                << platform::FormatUsbId(id) << " in \"" << text << "\"";
         }
     }
     // No file, no access.

@@ -20,12 +20,12 @@
 
 namespace {
 
+using platform::UsbId;
 using testsupport::UsbTestbed;
 using testsupport::VirtualUsbNavigator;
 using testsupport::VirtualUsbOptions;
 using transport::BulkOpenError;
 using transport::BulkUsbLink;
-using transport::UsbId;
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/usb_ids.h"
 #include "support/pty_pair.h"
 #include "support/scoped_device_dir.h"
 #include "support/virtual_usb_navigator.h"
-#include "transport/usb_ids.h"
 #include "transport/usb_link.h"
 
 namespace {
@@ -39,10 +39,11 @@ VirtualUsbOptions At(uint8_t address) {
 
 class UsbPortBothKinds : public ::testing::Test {
 protected:
-    void SetUp() override {
-        transport::SetConfiguredUsbIds({{testsupport::kTestVendor, testsupport::kTestProduct}});
+    static platform::Settings BothKinds(const ScopedDeviceDir& dir) {
+        platform::Settings settings = dir.Settings();
+        settings.usbIds = {{testsupport::kTestVendor, testsupport::kTestProduct}};
+        return settings;
     }
-    void TearDown() override { transport::SetConfiguredUsbIds({}); }
 
     std::vector<std::string> Listed() {
         usb_info info{};
@@ -52,7 +53,7 @@ protected:
 
     testsupport::UsbTestbed bed;
     ScopedDeviceDir dir;
-    Usb_Port port{dir.Path()};
+    Usb_Port port{BothKinds(dir)};
 };
 
 TEST_F(UsbPortBothKinds, UsbNavigatorsFollowTheDirectoryInTheSlotsLeft) {
@@ -73,9 +74,10 @@ TEST_F(UsbPortBothKinds, UsbNavigatorsFollowTheDirectoryInTheSlotsLeft) {
     EXPECT_FALSE(port.Check_Device("USB:001-003"));
     EXPECT_FALSE(port.Check_Device("usb:001-004"));
 
-    transport::SetConfiguredUsbIds({});
-    EXPECT_EQ(Listed().size(), 11u) << "no ids configured, no USB navigators";
-    EXPECT_FALSE(port.Check_Device("usb:001-002"));
+    Usb_Port withoutIds{dir.Path()};
+    usb_info info{};
+    EXPECT_EQ(withoutIds.Get_USBInfo(info).count, 11) << "no ids configured, no USB navigators";
+    EXPECT_FALSE(withoutIds.Check_Device("usb:001-002"));
 }
 
 TEST_F(UsbPortBothKinds, ReadWriteAndCloseThroughThePort) {
@@ -139,6 +141,16 @@ TEST_F(UsbPortBothKinds, WhyAUsbOpenFailedIsKeptForTheUser) {
     failure = LastUsbOpenFailure();
     EXPECT_EQ(failure.path, "usb:001-003");
     EXPECT_FALSE(failure.noPermission);
+}
+
+TEST_F(UsbPortBothKinds, AStreamsOwnPortOpensOnlyWhatAnEnumerationListed) {
+    VirtualUsbNavigator nav(bed, At(4));
+    Usb_Port own;  // no directory, no ids
+    EXPECT_FALSE(own.Init_USB(nav.Path())) << "not listed yet";
+    EXPECT_EQ(Listed(), std::vector<std::string>{"usb:001-004"});
+    UsbHandle handle = own.Init_USB(nav.Path());
+    EXPECT_TRUE(handle);
+    own.Close_Usb(handle);
 }
 
 }  // namespace

@@ -147,7 +147,7 @@ TEST_F(UsbJobs, DevicesListsBothKindsWithWhatEachRuns) {
 TEST_F(UsbJobs, UdevRulePrintsARuleForTheIdsThatDecide) {
     const struct {
         std::vector<std::string> args;
-        std::vector<transport::UsbId> ids;
+        std::vector<platform::UsbId> ids;
     } cases[] = {
         {{"udev-rule"}, {{0xC0DE, 0x4200}}},  // CADDORA_USB_IDS
         {{"udev-rule", "--usb-ids", "1234:5678,abcd:00ef"}, {{0x1234, 0x5678}, {0xABCD, 0x00EF}}},

@@ -1,22 +1,18 @@
-#include "transport/usb_ids.h"
+#include "platform/usb_ids.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 
-namespace transport {
+namespace platform {
 
 namespace {
 
-std::mutex& IdsMutex() {
-    static std::mutex mut;
-    return mut;
-}
-std::vector<UsbId>& Ids() {
-    static std::vector<UsbId> ids;
-    return ids;
+std::optional<std::string> Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
 std::optional<uint16_t> ParseHex16(std::string_view digits) {
@@ -132,14 +128,12 @@ std::vector<std::string> UsbIdFiles(const std::optional<std::string>& xdgConfigH
     return files;
 }
 
-void SetConfiguredUsbIds(std::vector<UsbId> ids) {
-    std::lock_guard<std::mutex> lock(IdsMutex());
-    Ids() = std::move(ids);
+ResolvedUsbIds ResolveUsbIdsSetting(const std::optional<std::string>& option) {
+    UsbIdSources sources;
+    sources.option = option;
+    if (auto env = Variable("CADDORA_USB_IDS"); env && !env->empty()) sources.environment = env;
+    sources.files = UsbIdFiles(Variable("XDG_CONFIG_HOME"), Variable("HOME"));
+    return ResolveUsbIds(sources);
 }
 
-std::vector<UsbId> ConfiguredUsbIds() {
-    std::lock_guard<std::mutex> lock(IdsMutex());
-    return Ids();
-}
-
-}  // namespace transport
+}  // namespace platform

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace transport {
+namespace platform {
 
 struct UsbId {
     uint16_t vendor = 0;
@@ -49,9 +49,8 @@ ResolvedUsbIds ResolveUsbIds(const UsbIdSources& sources);
 std::vector<std::string> UsbIdFiles(const std::optional<std::string>& xdgConfigHome,
                                     const std::optional<std::string>& home);
 
-// The ids this process looks for, set once by the entry point from ResolveUsbIds (empty: none,
-// and libusb is never started).
-void SetConfiguredUsbIds(std::vector<UsbId> ids);
-std::vector<UsbId> ConfiguredUsbIds();
+// The ids of this run for Settings::usbIds: `option` when given, else CADDORA_USB_IDS when set
+// and not empty, else the files of UsbIdFiles($XDG_CONFIG_HOME, $HOME).
+ResolvedUsbIds ResolveUsbIdsSetting(const std::optional<std::string>& option);
 
-}  // namespace transport
+}  // namespace platform

@@ -1,4 +1,4 @@
-#include "transport/usb_ids.h"
+#include "platform/usb_ids.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,7 +10,7 @@
 
 namespace {
 
-using transport::UsbId;
+using platform::UsbId;
 
 TEST(UsbIds, ParsesListsFromOptionsVariablesAndFiles) {
     const struct {
@@ -25,7 +25,7 @@ TEST(UsbIds, ParsesListsFromOptionsVariablesAndFiles) {
          {{0x1234, 0x5678}, {0x8765, 0x4321}}},
     };
     for (const auto& c : good) {
-        const auto ids = transport::ParseUsbIds(c.text);
+        const auto ids = platform::ParseUsbIds(c.text);
         ASSERT_TRUE(ids) << c.text;
         EXPECT_EQ(*ids, c.ids) << c.text;
     }
@@ -44,10 +44,10 @@ TEST(UsbIds, ParsesListsFromOptionsVariablesAndFiles) {
     };
     for (const auto& c : bad) {
         std::string item;
-        EXPECT_FALSE(transport::ParseUsbIds(c.text, &item)) << c.text;
+        EXPECT_FALSE(platform::ParseUsbIds(c.text, &item)) << c.text;
         EXPECT_EQ(item, c.bad);
     }
-    EXPECT_EQ(transport::FormatUsbId({0xC0DE, 0x0042}), "c0de:0042");
+    EXPECT_EQ(platform::FormatUsbId({0xC0DE, 0x0042}), "c0de:0042");
 }
 
 class UsbIdSources : public ::testing::Test {
@@ -73,7 +73,7 @@ TEST_F(UsbIdSources, TheFirstPresentSourceDecides) {
     const std::string broken = File("broken", "3333\n");
     const std::string missing = dir_ + "/missing";
     const struct {
-        transport::UsbIdSources sources;
+        platform::UsbIdSources sources;
         std::vector<UsbId> ids;
         std::string source;
         bool error;
@@ -88,23 +88,23 @@ TEST_F(UsbIdSources, TheFirstPresentSourceDecides) {
         {{{}, {}, {missing}}, {}, "", false},
     };
     for (const auto& c : cases) {
-        const auto resolved = transport::ResolveUsbIds(c.sources);
+        const auto resolved = platform::ResolveUsbIds(c.sources);
         EXPECT_EQ(resolved.ids, c.ids) << c.source;
         EXPECT_EQ(resolved.source, c.source);
         EXPECT_EQ(!resolved.error.empty(), c.error) << resolved.error;
     }
-    EXPECT_NE(transport::ResolveUsbIds({{}, {}, {broken}}).error.find("\"3333\""),
+    EXPECT_NE(platform::ResolveUsbIds({{}, {}, {broken}}).error.find("\"3333\""),
               std::string::npos);
 }
 
 TEST(UsbIdFiles, UserFolderFromXdgOrHomeThenTheSystem) {
     using V = std::vector<std::string>;
-    EXPECT_EQ(transport::UsbIdFiles("/x", "/h"), (V{"/x/caddora/usb-ids", "/etc/caddora/usb-ids"}));
-    EXPECT_EQ(transport::UsbIdFiles("relative", "/h"),
+    EXPECT_EQ(platform::UsbIdFiles("/x", "/h"), (V{"/x/caddora/usb-ids", "/etc/caddora/usb-ids"}));
+    EXPECT_EQ(platform::UsbIdFiles("relative", "/h"),
               (V{"/h/.config/caddora/usb-ids", "/etc/caddora/usb-ids"}));
-    EXPECT_EQ(transport::UsbIdFiles("", "/h"),
+    EXPECT_EQ(platform::UsbIdFiles("", "/h"),
               (V{"/h/.config/caddora/usb-ids", "/etc/caddora/usb-ids"}));
-    EXPECT_EQ(transport::UsbIdFiles({}, {}), (V{"/etc/caddora/usb-ids"}));
+    EXPECT_EQ(platform::UsbIdFiles({}, {}), (V{"/etc/caddora/usb-ids"}));
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 // vendor:product id is configured are listed or opened: opening detaches the kernel driver of
 // the interface, which must never happen to an unrelated device.
 //
-// Linux only (usb_bulk_link_posix.cpp). One libusb context with one event thread serves every
-// link and hotplug watch of the process; it lives while any of them does.
+// Linux only (usb_bulk_link_posix.cpp), but for IsBulkUsbPath. One libusb context with one event
+// thread serves every link and hotplug watch of the process; it lives while any of them does.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,7 +20,9 @@ namespace transport {
 
 inline constexpr std::string_view kBulkUsbPathPrefix = "usb:";
 
-bool IsBulkUsbPath(std::string_view path);
+inline bool IsBulkUsbPath(std::string_view path) {
+    return path.substr(0, kBulkUsbPathPrefix.size()) == kBulkUsbPathPrefix;
+}
 
 struct BulkUsbDevice {
     std::string path;

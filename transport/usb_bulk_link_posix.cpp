@@ -209,10 +209,6 @@ BulkOpenError ErrorOf(int libusbError) {
 
 }  // namespace
 
-bool IsBulkUsbPath(std::string_view path) {
-    return path.substr(0, kBulkUsbPathPrefix.size()) == kBulkUsbPathPrefix;
-}
-
 std::vector<BulkUsbDevice> ListBulkUsbDevices(const std::vector<UsbId>& ids) {
     std::vector<BulkUsbDevice> devices;
     if (ids.empty()) return devices;

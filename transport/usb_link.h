@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/settings.h"
+#include "transport/usb_open_failure.h"
 
 namespace transport {
 class LinkFd;
@@ -46,15 +47,6 @@ private:
     std::shared_ptr<transport::LinkFd> link_;       // a device-directory entry
     std::shared_ptr<transport::BulkUsbLink> bulk_;  // a USB navigator through libusb
 };
-
-// Why the last failed open of a USB navigator reached through libusb failed, in words for the
-// user; `path` is empty when no such open failed yet.
-struct UsbOpenFailure {
-    std::string path;
-    bool noPermission = false;
-    std::string text;
-};
-UsbOpenFailure LastUsbOpenFailure();
 
 // The process-wide link stop flag.
 void SetUsbStopFlag();

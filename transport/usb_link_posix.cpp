@@ -62,15 +62,6 @@ StopSignal& Stop() {
     return signal;
 }
 
-std::mutex& FailureMutex() {
-    static std::mutex mut;
-    return mut;
-}
-UsbOpenFailure& LastFailure() {
-    static UsbOpenFailure failure;
-    return failure;
-}
-
 std::vector<std::string> BulkUsbPaths(const std::vector<platform::UsbId>& ids) {
     std::vector<std::string> paths;
     for (const auto& device : transport::ListBulkUsbDevices(ids)) {
@@ -89,11 +80,6 @@ void ClearUsbStopFlag() {
 }
 bool UsbStopFlag() {
     return Stop().IsSet();
-}
-
-UsbOpenFailure LastUsbOpenFailure() {
-    std::lock_guard<std::mutex> lock(FailureMutex());
-    return LastFailure();
 }
 
 bool SendsOpenGreeting() {
@@ -147,9 +133,8 @@ UsbHandle CUsb_Interface::gConnectToDriver(const std::string& path) {
         // A stream's own port has no ids: it opens what an enumeration of this process listed.
         handle.bulk_ = transport::BulkUsbLink::Open(path, usbIds_, &error);
         if (!handle.bulk_) {
-            std::lock_guard<std::mutex> lock(FailureMutex());
-            LastFailure() = {path, error == transport::BulkOpenError::NoPermission,
-                             transport::BulkOpenErrorText(error, path)};
+            RecordUsbOpenFailure({path, error == transport::BulkOpenError::NoPermission,
+                                  transport::BulkOpenErrorText(error, path)});
         }
         ClearUsbStopFlag();
         return handle;

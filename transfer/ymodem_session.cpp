@@ -80,8 +80,10 @@ bool YmodemSession::Transfer(platform::ByteStream& source, int64_t length,
     HeaderBlock header{};
     DataBlock data{};
     std::array<uint8_t, kYmodemDataPayload> chunk{};
-    while ((m_.packetNum == 0 || m_.bytesLeft > 0) && !m_.finished) {
-        const bool isHeader = m_.packetNum == 0;
+    // Not packetNum == 0: the 16-bit number wraps to 0 after data block 65,535.
+    bool headerAcked = false;
+    while ((!headerAcked || m_.bytesLeft > 0) && !m_.finished) {
+        const bool isHeader = !headerAcked;
         const uint8_t* block;
         int32_t size;
         int32_t fileBytes = 0;
@@ -107,6 +109,7 @@ bool YmodemSession::Transfer(platform::ByteStream& source, int64_t length,
             failure = true;
             break;
         }
+        headerAcked = true;
     }
     if (failure || m_.finished) {
         link_.Cancel();

@@ -398,6 +398,44 @@ TEST_F(SenderFixture, PayloadOverTheBlockLimitIsRefused) {
     EXPECT_EQ(rx.Kinds(), std::vector<Kind>(5, Kind::Can));
 }
 
+TEST(YmodemLimits, LargestPayloadEndsWithEotNotASecondHeader) {
+    // 65,535 data blocks: the block counter wraps to 0 after the last one. A counting receiver
+    // instead of the recording one keeps the 64 MiB out of memory.
+    FIFOStream buffer{65536, ReceiverBrand::HD};
+    buffer.ReadTimeout(2000);
+    int headers = 0, data = 0, eots = 0, batchEnds = 0;
+    uint8_t lastNumber = 0;
+    buffer.SendCommandEvent.Subscribe([&](const uint8_t* d, int32_t offset, int32_t count) {
+        const uint8_t* p = d + offset;
+        Bytes reply{kAck};
+        if (count == 133 && p[0] == kSoh) {
+            if (p[3] != 0) {
+                ++headers;
+                reply.push_back(kC);
+            } else {
+                ++batchEnds;
+            }
+        } else if (count == 1029 && p[0] == kStx) {
+            ++data;
+            lastNumber = p[1];
+        } else if (count == 1 && p[0] == kEot) {
+            ++eots;
+        } else {
+            return;
+        }
+        buffer.Write(reply.data(), 0, static_cast<int32_t>(reply.size()));
+    });
+    EndlessStream source;
+    Ymodem modem;
+    EXPECT_TRUE(modem.sendStream(source, int64_t{65535} * 1024, "big.bin", buffer));
+    EXPECT_EQ(headers, 1);
+    EXPECT_EQ(data, 65535);
+    EXPECT_EQ(lastNumber, 0xFF);
+    EXPECT_EQ(eots, 1);
+    EXPECT_EQ(batchEnds, 1);
+    EXPECT_EQ(modem.bytesLeft, 0);
+}
+
 TEST_F(SenderFixture, StreamEndingEarlyFailsInsteadOfClaimingSuccess) {
     platform::MemoryStream source(RandomBytes(1500, 1));
     EXPECT_FALSE(modem.sendStream(source, 4000, "short.bin", link.buffer));

@@ -191,7 +191,9 @@ bool CCom_Interface::ComWrite(ComHandle handle, const uint8_t* buffer, int32_t l
     if (!use) return false;
     LinkFd& link = handle.port_->link;
     // Anything received and not yet read is dropped: only the answer to this write counts.
-    if (link.IsTerminal()) ::tcflush(use.fd(), TCIOFLUSH);
+    // Only the input: the tail of the previous write may still wait in the kernel (a long
+    // write sent in pieces, the cancel bytes sent one by one).
+    if (link.IsTerminal()) ::tcflush(use.fd(), TCIFLUSH);
     if (length <= 0 || buffer == nullptr) return true;
 
     const uint32_t deadline = platform::TickCount() + static_cast<uint32_t>(length) + 1u;

@@ -283,7 +283,16 @@ std::optional<std::vector<uint8_t>> FIFOStream::ReadLine() {
             if (m_Count.load() == 0 || kind == Kind::Undecided || kind == Kind::Frame) {
                 return std::nullopt;
             }
-            if (ReadPos != stateReadPos || m_Count.load() != scanned) continue;
+            if (ReadPos != stateReadPos || m_Count.load() != scanned) {
+                // Another reader took bytes: start over on what is left. A lone byte can form
+                // nothing, and the top of the loop would not look at it again.
+                kind = Kind::Undecided;
+                needed = 2;
+                scanned = 0;
+                stateReadPos = ReadPos;
+                if (m_Count.load() < needed) return std::nullopt;
+                continue;
+            }
             if (InternalBuf[static_cast<size_t>(ReadPos)] == kLineFeed) return std::nullopt;
             return TakeRemainderAsLine();  // the unterminated last line
         }

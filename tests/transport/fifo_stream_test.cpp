@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -356,6 +359,22 @@ TEST(FIFOStreamReadLine, LastUnterminatedLineAfterEndWrite) {
     wrap.EndWrite();
     EXPECT_EQ(wrap.ReadLine(), B("abc"));
     EXPECT_EQ(wrap.ReadLine(), std::nullopt);
+}
+
+TEST(FIFOStreamReadLine, EndsWhenAnotherReaderLeavesOneByteAtTheEnd) {
+    // The reader has scanned "abc" for a line end; another reader takes two bytes and the
+    // stream ends with the lone "c": nothing can be formed, and ReadLine must say so. Shared
+    // state and a detached thread, so a fault fails the test instead of hanging it.
+    auto f = std::make_shared<FIFOStream>(64, ReceiverBrand::HD);
+    Put(*f, B("abc"));
+    auto result = std::make_shared<std::promise<std::optional<Bytes>>>();
+    auto done = result->get_future();
+    std::thread([f, result] { result->set_value(f->ReadLine()); }).detach();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it scan once
+    EXPECT_EQ(Take(*f, 2), B("ab"));
+    f->EndWrite();
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    EXPECT_EQ(done.get(), std::nullopt);
 }
 
 TEST(FIFOStreamThreads, WriterAndReaderExchangeMegabytesInOrder) {

@@ -269,7 +269,9 @@ UsbFillStatus SyncStream::usbFillBuffer(FIFOStream*) {
             r.buffer->Write(chunk.data(), 0, n);
         } catch (const OverflowException&) {
             // Only a buffer filled by someone else besides this stream gets here; the others
-            // still receive the chunk.
+            // still receive the chunk. This one has a hole now: its reader must not go on as if
+            // the stream were whole.
+            r.buffer->EndRead();
         }
     }
     return finish(UsbFillStatus::Delivered);

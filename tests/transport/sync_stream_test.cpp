@@ -168,6 +168,19 @@ TEST_F(SyncStreamUsb, AFullBufferPausesReadingForAllUntilEveryBufferHasRoom) {
     EXPECT_EQ(allB, data);
 }
 
+TEST_F(SyncStreamUsb, ABufferThatCannotStoreAChunkIsMarkedFailedAndTheOthersGetIt) {
+    ASSERT_TRUE(stream->Open());
+    auto a = stream->GetReadBuffer();
+    auto b = stream->GetReadBuffer();
+    a->SetLength(16);  // shrunk behind the stream's back: its flow control cannot see it
+    StartReader(b);
+    const Bytes data = RandomBytes(100, 5);
+    ASSERT_TRUE(pty.Send(data));
+    EXPECT_EQ(Drain(*b, data.size()), data);
+    EXPECT_FALSE(a->IsOpen());
+    EXPECT_TRUE(b->IsOpen());
+}
+
 TEST_F(SyncStreamUsb, WritesReachTheDeviceOnlyThroughAnOpenLink) {
     auto buffer = stream->GetReadBuffer();
     const Bytes frame = RandomBytes(10000, 4);

@@ -18,8 +18,9 @@ public:
     LinkFd& operator=(const LinkFd&) = delete;
 
     // Opens `path` read/write and non-blocking without becoming its controlling terminal, and
-    // makes the open exclusive: an flock held for this open (which also stops root and other
-    // processes) plus TIOCEXCL on terminals. False when absent, not openable or already open.
+    // makes the open exclusive with an flock held for this open (which also stops root and
+    // other processes, and ends with the process). False when absent, not openable or already
+    // open.
     bool OpenExclusive(const std::string& path);
 
     // Wakes blocked callers and releases the descriptor once none is inside; waits a bounded

@@ -47,8 +47,9 @@ bool LinkFd::OpenExclusive(const std::string& path) {
         ::close(fd);
         return false;
     }
+    // No TIOCEXCL: the terminal keeps that flag when the process dies, and then nobody but
+    // root can open the device again. The flock ends with the process.
     terminal_ = ::isatty(fd) == 1;
-    if (terminal_) ::ioctl(fd, TIOCEXCL);
     fd_ = fd;
     wakeFd_ = wake;
     closed_ = false;
@@ -94,8 +95,6 @@ void LinkFd::Leave() {
 
 void LinkFd::ReleaseDescriptor() {
     if (fd_ < 0) return;
-    // A pty keeps TIOCEXCL after its last close; clear it so the device can be opened again.
-    if (terminal_) ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);  // also drops the flock
     fd_ = -1;
 }

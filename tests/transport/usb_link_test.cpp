@@ -1,10 +1,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -155,6 +157,35 @@ TEST_F(UsbLink, SecondOpenFromAnotherProcessFails) {
     port.Close_Usb(handle);
     handle = {};
     EXPECT_TRUE(childOpens());
+}
+
+TEST_F(UsbLink, KilledHolderLeavesTheDeviceOpenableWithoutAnExclusiveFlag) {
+    // Another open of the terminal (a serial console, a monitor) keeps its state alive.
+    const int other = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(other, 0);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        Usb_Port childPort;
+        const char opened = childPort.Init_USB(path) ? 'y' : 'n';
+        (void)!::write(ready[1], &opened, 1);
+        ::pause();  // killed while holding the link
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char opened = 0;
+    ASSERT_EQ(::read(ready[0], &opened, 1), 1);
+    ::close(ready[0]);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ASSERT_EQ(opened, 'y');
+    // The terminal flag would survive the process and lock out every user but root.
+    int exclusive = -1;
+    EXPECT_EQ(::ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    EXPECT_TRUE(OpenLink());
+    ::close(other);
 }
 
 TEST_F(UsbLink, OpenSetsRawModeKeepsPendingInputAndSendsNothing) {

@@ -17,6 +17,8 @@ constexpr uint32_t kModeAckMs = 3000;
 // How long the device may take to ask for the file.
 constexpr uint32_t kFirstCMs = 5000;
 constexpr uint8_t kC = 0x43;
+constexpr int64_t kMaxYmodemPayload =
+    int64_t{transfer::kYmodemMaxDataBlocks} * transfer::kYmodemDataPayload;
 
 // Drops stale input, sends `frame` and waits for its acknowledgement.
 bool SendAcknowledged(Main& main, FIFOStream& port, const std::vector<uint8_t>& frame,
@@ -74,11 +76,22 @@ JobResult Main::YmodemThread() {
         }
         const transfer::PackedHeader header = transfer::ReadPackedHeader(
             *file, file->Length(), transfer::PackedFileRules::FirmwareByYmodem());
+        // The content too (digest, unpack limit, block limit): a file that cannot be sent must
+        // not leave the device waiting in update mode.
+        transfer::UnpackResult content;
+        if (header.ok()) content = transfer::ScanPackedContent(*file, file->Length());
         const FUR_PACKET_CFG_CFG config{2, 7};
         const FUR_PACKET_CFG_FWUP update{16};
         if (!header.ok()) {
             result.failure = JobFailure::RefusedFile;
             result.detail = transfer::Describe(header.status);
+        } else if (!content.ok()) {
+            result.failure = content.IsChecksumFailure() ? JobFailure::Checksum
+                                                         : JobFailure::RefusedFile;
+            result.detail = transfer::Describe(content.status);
+        } else if (content.contentLength - 16 > kMaxYmodemPayload) {
+            result.failure = JobFailure::FileTooLarge;
+            result.detail = "the payload is larger than 65,535 YMODEM blocks";
         } else if (!port) {
             result.failure = JobFailure::NoDevice;
         } else if (!SendAcknowledged(*this, *port, MakeFrame(CFG_CFG, RecordBytes(config)), CFG_CFG,
@@ -129,10 +142,17 @@ JobResult Main::YmodemThread() {
 void Main::readSendModem() {
     const std::shared_ptr<transfer::Ymodem> modem = sendModem;
     if (!modem) return;
-    while (!modem->finished) {
-        platform::SleepMs(10);
+    const auto post = [this, &modem] {
         progressMax = modem->fileSize;
         const int32_t sent = modem->fileSize - modem->bytesLeft;
         UpdateProgressDelegate(sent >= 0 && sent <= progressMax ? sent : 0);
+    };
+    bool posted = false;
+    while (!modem->finished) {
+        platform::SleepMs(10);
+        post();
+        posted = true;
     }
+    // The last blocks are often acknowledged within the final sleep: show where it ended.
+    if (posted) post();
 }

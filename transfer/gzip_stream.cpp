@@ -91,6 +91,11 @@ bool GZipInputStream::NextMemberFollows() {
     return z.avail_in >= 2 && z.next_in[0] == 0x1F && z.next_in[1] == 0x8B;
 }
 
+bool GZipInputStream::HasTrailingData() {
+    if (!z_ || !finished_) return false;
+    return z_->z.avail_in > 0 || FillInput() > 0;
+}
+
 int32_t GZipInputStream::Read(uint8_t* buffer, int32_t offset, int32_t count) {
     if (!z_) throw platform::StreamError("read from a closed gzip stream");
     if (finished_ || count <= 0 || offset < 0) return 0;

@@ -34,6 +34,9 @@ public:
     // Releases the decompressor and an owned source; later reads fail.
     void Close();
 
+    // After the end of the data: whether bytes follow that start no further gzip member.
+    bool HasTrailingData();
+
     // Compressed bytes consumed and inflated bytes produced so far.
     int64_t TotalIn() const { return totalIn_; }
     int64_t TotalOut() const { return totalOut_; }

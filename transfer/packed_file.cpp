@@ -5,6 +5,7 @@
 #include <new>
 
 #include "transfer/gzip_stream.h"
+#include "transfer/md5.h"
 
 namespace transfer {
 
@@ -93,7 +94,8 @@ PackedHeader ReadPackedHeader(const std::string& path, const PackedFileRules& ru
     }
 }
 
-UnpackResult UnpackPackedContent(platform::ByteStream& gzipSource, int64_t packedFileLength) {
+UnpackResult ScanPackedContent(platform::ByteStream& gzipSource, int64_t packedFileLength,
+                               const PayloadSink& sink) {
     UnpackResult result;
     // One byte past the limit is read to tell "exactly at the limit" from "over it".
     const uint64_t cap = static_cast<uint64_t>(UnpackLimit(packedFileLength)) + 1;
@@ -103,34 +105,31 @@ UnpackResult UnpackPackedContent(platform::ByteStream& gzipSource, int64_t packe
         size_t want = static_cast<size_t>(std::min<uint64_t>(kPackedDigestSize, cap));
         size_t got = ReadFully(gzip, result.storedDigest.data(), want);
         content = got;
+        Md5Hasher hasher;
         if (got == kPackedDigestSize) {
-            std::vector<uint8_t>& payload = result.payload;
-            size_t size = 0;
+            std::vector<uint8_t> chunk(kReadChunk);
             while (content < cap) {
-                size_t chunk = static_cast<size_t>(std::min<uint64_t>(kReadChunk, cap - content));
-                if (payload.size() < size + chunk) {
-                    // Grow geometrically with the content, never past what the limit allows.
-                    size_t room = static_cast<size_t>(cap - kPackedDigestSize);
-                    size_t next = std::max({payload.size() * 2, size + chunk, kFirstCapacity});
-                    payload.resize(std::min(next, room));
-                }
-                int32_t n = gzip.Read(payload.data(), static_cast<int32_t>(size),
-                                      static_cast<int32_t>(chunk));
+                const size_t ask =
+                    static_cast<size_t>(std::min<uint64_t>(kReadChunk, cap - content));
+                const int32_t n = gzip.Read(chunk.data(), 0, static_cast<int32_t>(ask));
                 if (n <= 0) break;
-                size += static_cast<size_t>(n);
+                const std::span<const uint8_t> piece(chunk.data(), static_cast<size_t>(n));
                 content += static_cast<uint64_t>(n);
+                if (content >= cap) break;  // over the limit: nothing more is passed on
+                hasher.Update(piece);
+                if (sink) sink(piece);
             }
-            payload.resize(size);
         }
         result.contentLength = static_cast<int64_t>(content);
         if (content >= cap) {
             result.status = UnpackStatus::OverLimit;
         } else if (content < kPackedDigestSize) {
             result.status = UnpackStatus::NoDigest;
-        } else if (Md5(result.payload) != result.storedDigest) {
+        } else if (hasher.Final() != result.storedDigest) {
             result.status = UnpackStatus::DigestMismatch;
         } else {
             result.status = UnpackStatus::Ok;
+            result.trailingData = gzip.HasTrailingData();
         }
     } catch (const platform::InvalidDataError& e) {
         result.status = UnpackStatus::CorruptData;
@@ -142,10 +141,26 @@ UnpackResult UnpackPackedContent(platform::ByteStream& gzipSource, int64_t packe
         result.status = UnpackStatus::ReadError;
         result.error = "not enough memory to unpack the file";
     }
-    if (!result.ok()) {
-        result.payload.clear();
-        result.payload.shrink_to_fit();
+    return result;
+}
+
+UnpackResult UnpackPackedContent(platform::ByteStream& gzipSource, int64_t packedFileLength) {
+    std::vector<uint8_t> payload;
+    UnpackResult result;
+    try {
+        result = ScanPackedContent(gzipSource, packedFileLength, [&payload](auto piece) {
+            if (payload.capacity() < payload.size() + piece.size()) {
+                payload.reserve(
+                    std::max({payload.size() * 2, payload.size() + piece.size(), kFirstCapacity}));
+            }
+            payload.insert(payload.end(), piece.begin(), piece.end());
+        });
+    } catch (const std::bad_alloc&) {
+        result = UnpackResult{};
+        result.status = UnpackStatus::ReadError;
+        result.error = "not enough memory to unpack the file";
     }
+    if (result.ok()) result.payload = std::move(payload);
     return result;
 }
 
@@ -155,6 +170,20 @@ PackedFile ReadPackedFile(const std::string& path, const PackedFileRules& rules)
         platform::FileStream file(path);
         packed.header = ReadPackedHeader(file, file.Length(), rules);
         if (packed.header.ok()) packed.content = UnpackPackedContent(file, file.Length());
+    } catch (const platform::StreamError& e) {
+        packed.header = PackedHeader{};
+        packed.header.error = e.what();
+    }
+    return packed;
+}
+
+PackedFile ScanPackedFile(const std::string& path, const PackedFileRules& rules,
+                          const PayloadSink& sink) {
+    PackedFile packed;
+    try {
+        platform::FileStream file(path);
+        packed.header = ReadPackedHeader(file, file.Length(), rules);
+        if (packed.header.ok()) packed.content = ScanPackedContent(file, file.Length(), sink);
     } catch (const platform::StreamError& e) {
         packed.header = PackedHeader{};
         packed.header.error = e.what();

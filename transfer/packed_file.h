@@ -5,6 +5,8 @@
 // here, so the checks and limits live in one place; each job maps the results to its messages.
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,7 @@ struct UnpackResult {
     Md5Digest storedDigest{};      // valid when contentLength >= 16
     std::vector<uint8_t> payload;  // the content after the digest; kept only when Ok
     int64_t contentLength = 0;     // bytes inflated (at most the limit + 1)
+    bool trailingData = false;     // bytes after the gzip stream that start no gzip member
 
     bool ok() const { return status == UnpackStatus::Ok; }
     // Failures that a job reports as a bad checksum: the file holds no valid digest.
@@ -100,6 +103,12 @@ PackedHeader ReadPackedHeader(const std::string& path, const PackedFileRules& ru
 // verifies it. Memory grows with the content, never beyond the limit + 1 bytes.
 UnpackResult UnpackPackedContent(platform::ByteStream& gzipSource, int64_t packedFileLength);
 
+// The same checks in bounded memory: the payload goes piece by piece to `sink` (when given)
+// and is not kept. Whatever the sink received is only good when the result is Ok.
+using PayloadSink = std::function<void(std::span<const uint8_t>)>;
+UnpackResult ScanPackedContent(platform::ByteStream& gzipSource, int64_t packedFileLength,
+                               const PayloadSink& sink = {});
+
 // Header and content of one file; `content` is meaningful only when `header.ok()`.
 struct PackedFile {
     PackedHeader header;
@@ -107,6 +116,9 @@ struct PackedFile {
     bool ok() const { return header.ok() && content.ok(); }
 };
 PackedFile ReadPackedFile(const std::string& path, const PackedFileRules& rules);
+// Header and content checks of one file in bounded memory; `content.payload` stays empty.
+PackedFile ScanPackedFile(const std::string& path, const PackedFileRules& rules,
+                          const PayloadSink& sink = {});
 
 // Short English descriptions for console lines and the command line.
 const char* Describe(PackedHeaderStatus status);

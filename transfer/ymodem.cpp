@@ -5,6 +5,7 @@
 #include "platform/codepage.h"
 #include "platform/program_folder.h"
 #include "platform/tick.h"
+#include "transfer/gzip_stream.h"
 #include "transfer/packed_file.h"
 #include "transfer/ymodem_session.h"
 #include "transport/stream_errors.h"
@@ -68,28 +69,40 @@ private:
     SerialPort& port_;
 };
 
-// The payload to send from `file`: the file from its position, or its unpacked content.
+// The payload to send from `file`: the file from its position, or its unpacked content. The
+// content is checked by a first pass over the gzip stream (digest, limit, length) and sent by a
+// second one, so memory stays bounded whatever the payload's size.
 struct Payload {
-    std::unique_ptr<platform::MemoryStream> unpacked;
+    std::unique_ptr<GZipInputStream> unpacked;
     platform::ByteStream* stream = nullptr;
     int64_t length = 0;
 };
 
 // False when the packed content cannot be sent.
-bool PreparePayload(Ymodem& modem, platform::FileStream& file, bool unpack, Payload& out) {
+bool PreparePayload(platform::FileStream& file, bool unpack, Payload& out) {
     if (!unpack) {
         out.stream = &file;
         out.length = std::max<int64_t>(0, file.Length() - file.Position());
         return true;
     }
     try {
-        out.unpacked = modem.DecompressGZipFile(file);
+        const int64_t start = file.Position();
+        const UnpackResult content = ScanPackedContent(file, file.Length());
+        if (!content.ok()) return false;
+        file.Seek(start);
+        out.unpacked = std::make_unique<GZipInputStream>(file);
+        uint8_t digest[kPackedDigestSize];
+        for (size_t got = 0; got < sizeof digest;) {
+            const int32_t n = out.unpacked->Read(digest, static_cast<int32_t>(got),
+                                                 static_cast<int32_t>(sizeof digest - got));
+            if (n <= 0) return false;
+            got += static_cast<size_t>(n);
+        }
+        out.length = content.contentLength - static_cast<int64_t>(kPackedDigestSize);
     } catch (const platform::StreamError&) {
         return false;  // corrupt gzip data (InvalidDataError) or a read failure
     }
-    if (!out.unpacked) return false;
     out.stream = out.unpacked.get();
-    out.length = out.unpacked->Length();
     return true;
 }
 
@@ -102,7 +115,7 @@ bool SendFile(Ymodem& modem, platform::FileStream& file, bool unpack, detail::Ym
     // The name comes from the path, which stays known after unpacking closed the file.
     const std::string name = YmodemFileName(file.Path());
     Payload payload;
-    if (!PreparePayload(modem, file, unpack, payload)) {
+    if (!PreparePayload(file, unpack, payload)) {
         link.Cancel();
         return false;
     }

@@ -83,8 +83,9 @@ public:
     std::atomic<bool> finished{false};
 
     // Sends `file` from its position over the receive buffer. With `unpack` the stream from
-    // there is the gzip stream of a packed file: it is unpacked and verified, and the payload
-    // is sent under the packed file's name.
+    // there is the gzip stream of a packed file: it is verified by a first pass over it, then
+    // unpacked again while sending (bounded memory), and the payload is sent under the packed
+    // file's name. A file that changes between the passes fails the transfer.
     bool sendPackets(platform::FileStream& file, FIFOStream& link, bool unpack);
     // The same over a serial port.
     bool sendPackets(platform::FileStream& file, SerialPort& port, bool unpack);

@@ -1,7 +1,5 @@
 #include "transfer/packing.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +7,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "platform/output_file.h"
+#include "platform/whole_input.h"
 #include "transfer/boot_program.h"
 #include "transfer/gzip_writer.h"
 #include "transfer/md5.h"
@@ -21,59 +21,14 @@ namespace {
 constexpr size_t kMaxSubHeader = 0xFFFF;
 constexpr int32_t kReadPiece = 100;
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-std::string ErrnoText(const std::string& what, const std::string& path) {
-    return what + " " + path + ": " + std::strerror(errno);
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {};
-    struct stat sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
-// Creating the output replaces any file of that name. Naming the input as output would destroy
-// the input before it is read, so that is refused like an output that cannot be created.
-File CreateOutput(const std::string& output, const std::string& input) {
-    if (SameFile(input, output)) {
+// The output is written beside the target and put in place only when complete, so a failure
+// leaves whatever the path named untouched. Naming the input as output is refused.
+std::unique_ptr<platform::OutputFile> CreateOutput(const std::string& output,
+                                                   const std::string& input) {
+    if (platform::SameExistingFile(input, output)) {
         throw platform::StreamError("the output " + output + " is the input file");
     }
-    File file(std::fopen(output.c_str(), "wb"));
-    if (!file) throw platform::StreamError(ErrnoText("cannot create", output));
-    return file;
-}
-
-void CloseOutput(File& file, const std::string& path) {
-    std::FILE* f = file.release();
-    if (std::fclose(f) != 0) throw platform::StreamError(ErrnoText("cannot write", path));
-}
-
-// Reads the whole file; false when fewer bytes arrive than its length said.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file) throw platform::StreamError(ErrnoText("cannot open", path));
-    struct stat st {};
-    if (::fstat(fileno(file.get()), &st) != 0)
-        throw platform::StreamError(ErrnoText("cannot read", path));
-    if (S_ISDIR(st.st_mode)) throw platform::StreamError("cannot read " + path + ": a directory");
-    size_t length = static_cast<size_t>(st.st_size);
-    data.resize(length);
-    size_t got = 0;
-    while (got < length) {
-        size_t n = std::fread(data.data() + got, 1, length - got, file.get());
-        if (n == 0) {
-            if (std::ferror(file.get()))
-                throw platform::StreamError(ErrnoText("cannot read", path));
-            break;
-        }
-        got += n;
-    }
-    return got == length;
+    return std::make_unique<platform::OutputFile>(output);
 }
 
 void WriteAll(std::FILE* out, const uint8_t* bytes, size_t count) {
@@ -159,12 +114,12 @@ GZipOperations::GZipOperations(bool ShowMessageBox) : showMessageBox_(ShowMessag
 
 bool GZipOperations::GZipCompress(const std::string& input, const std::string& output,
                                   std::span<const uint8_t> subHeader) const {
-    File out = CreateOutput(output, input);
+    auto out = CreateOutput(output, input);
     try {
         std::vector<uint8_t> data;
-        if (!ReadWholeFile(input, data)) return false;
-        WritePacked(out.get(), subHeader, {data});
-        CloseOutput(out, output);
+        if (!platform::ReadWholeInput(input, data)) return false;
+        WritePacked(out->Stream(), subHeader, {data});
+        out->Commit();
         return true;
     } catch (const std::exception& e) {
         Report(e.what());
@@ -175,14 +130,14 @@ bool GZipOperations::GZipCompress(const std::string& input, const std::string& o
 bool GZipOperations::GZipPacketCompress(const std::string& firmware, const std::string& output,
                                         std::span<const uint8_t> subHeader,
                                         const boot_block& bootHeader) const {
-    File out = CreateOutput(output, firmware);
+    auto out = CreateOutput(output, firmware);
     try {
         std::vector<uint8_t> data;
-        if (!ReadWholeFile(firmware, data)) return false;
+        if (!platform::ReadWholeInput(firmware, data)) return false;
         const boot_block complete = CompleteBootBlock(bootHeader, data);
         const std::vector<uint8_t> prefix = BuildImagePrefix(complete);
-        WritePacked(out.get(), subHeader, {prefix, data});
-        CloseOutput(out, output);
+        WritePacked(out->Stream(), subHeader, {prefix, data});
+        out->Commit();
         return true;
     } catch (const std::exception& e) {
         Report(e.what());
@@ -192,7 +147,7 @@ bool GZipOperations::GZipPacketCompress(const std::string& firmware, const std::
 
 void GZipOperations::GZipDecompress(const std::string& input, const std::string& output) const {
     platform::FileStream in(input);
-    File out = CreateOutput(output, input);
+    auto out = CreateOutput(output, input);
     try {
         const PackedHeader packed = ReadPackedHeader(in, in.Length(), PackedFileRules::Unpacking());
         if (packed.status == PackedHeaderStatus::BadPreamble) return;
@@ -200,14 +155,17 @@ void GZipOperations::GZipDecompress(const std::string& input, const std::string&
             Report(packed.error.empty() ? Describe(packed.status) : packed.error);
             return;
         }
-        const UnpackResult content = UnpackPackedContent(in, in.Length());
+        // Streamed into the output, which is put in place only once the digest matched.
+        std::FILE* file = out->Stream();
+        const UnpackResult content = ScanPackedContent(
+            in, in.Length(),
+            [file](std::span<const uint8_t> piece) { WriteAll(file, piece.data(), piece.size()); });
         if (content.status == UnpackStatus::DigestMismatch) return;
         if (!content.ok()) {
             Report(content.error.empty() ? Describe(content.status) : content.error);
             return;
         }
-        WriteAll(out.get(), content.payload.data(), content.payload.size());
-        CloseOutput(out, output);
+        out->Commit();
     } catch (const std::exception& e) {
         Report(e.what());
     }

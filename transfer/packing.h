@@ -5,7 +5,9 @@
 //
 // Failures after the output file was created are reported by the result and one line on
 // stderr; a missing input of GZipDecompress and an output that cannot be created throw
-// platform::StreamError to the caller.
+// platform::StreamError to the caller. The output is written beside its path and put in place
+// only when complete: every failure leaves the path as it was. Unpacking streams in bounded
+// memory; packing reads its input whole (a file, or a pipe to its end).
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -50,7 +52,7 @@ public:
                             std::span<const uint8_t> subHeader, const boot_block& bootHeader) const;
 
     // Writes the payload of a packed file. A file without the preamble or whose digest does not
-    // match leaves the output empty without a report; other failures print a line.
+    // match writes nothing without a report; other failures print a line.
     void GZipDecompress(const std::string& input, const std::string& output) const;
 
     // Reads the stream to its end, 100 bytes per request, into `buffer`; returns the count.

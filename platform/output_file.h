@@ -1,0 +1,44 @@
+#pragma once
+// A file the tool writes, never destroyed by a failed write. A regular file (or a new one) is
+// written as a temporary file in the target's folder and renamed over the target by Commit();
+// without a Commit the temporary file is removed and the target stays as it was. A link is
+// followed, so the file it names is replaced and the link stays. A device or a pipe (for
+// example /dev/stdout) is written in place, since it cannot be replaced; nothing is removed
+// then either. A directory is refused.
+#include <cstdio>
+#include <string>
+
+#include "platform/byte_stream.h"
+
+namespace platform {
+
+class OutputFile {
+public:
+    // Throws StreamError with a text naming `target` when it cannot be written.
+    explicit OutputFile(const std::string& target);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Where to write until Commit().
+    std::FILE* Stream() const { return file_; }
+    // Flushes, syncs and closes the data and puts it in place. Throws StreamError.
+    void Commit();
+    // Whether the target is written in place (device, pipe) rather than replaced.
+    bool InPlace() const { return inPlace_; }
+    const std::string& Target() const { return target_; }
+
+private:
+    void Discard();
+
+    std::string target_;
+    std::string finalPath_;  // the target with links resolved
+    std::string tempPath_;   // empty when writing in place
+    std::FILE* file_ = nullptr;
+    bool inPlace_ = false;
+};
+
+// True when both paths name the same existing file, also through links or hard links.
+bool SameExistingFile(const std::string& a, const std::string& b);
+
+}  // namespace platform

@@ -1,5 +1,6 @@
 #include "app/course_file_table.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "platform/program_folder.h"
@@ -19,6 +20,19 @@ std::optional<uint32_t> CourseFileAddress(std::string_view fileName) {
         return address;
     }
     return std::nullopt;
+}
+
+uint64_t CourseFileSlotSize(std::string_view fileName) {
+    const std::optional<uint32_t> address = CourseFileAddress(fileName);
+    if (!address) return 0;
+    uint64_t end = uint64_t{1} << 32;
+    if (!fileName.ends_with(".kzip")) {
+        for (const CourseFileEntry& entry : kCourseFileTable) {
+            const std::optional<uint32_t> other = CourseFileAddress(entry.fileName);
+            if (other && *other > *address) end = std::min<uint64_t>(end, *other);
+        }
+    }
+    return end - *address;
 }
 
 int32_t CourseFileKind(std::string_view path) {

@@ -26,6 +26,11 @@ std::string_view CourseFileName(std::string_view path);
 // Flash address for a file name (not a path), or nothing when the table does not list it.
 std::optional<uint32_t> CourseFileAddress(std::string_view fileName);
 
+// Bytes a file of this name may hold in flash: up to the next listed address, or to the end of
+// the 32-bit address space for the last one. A ".kzip" bundle spans the whole data area.
+// 0 for a name the table does not list.
+uint64_t CourseFileSlotSize(std::string_view fileName);
+
 // Course-data file kinds, from the path's last five characters (exact case).
 inline constexpr int32_t kKroTypeRaw = 0;
 inline constexpr int32_t kKroTypePacked = 1;  // ".ckfm"

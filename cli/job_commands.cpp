@@ -9,9 +9,11 @@
 #include "app/main.h"
 #include "app/point_area.h"
 #include "cli/commands.h"
+#include "cli/device_diagnosis.h"
 #include "cli/device_probe.h"
 #include "cli/import_files.h"
 #include "cli/json_line.h"
+#include "cli/preflight.h"
 #include "cli/terminal_view.h"
 #include "cli/usb_ids_option.h"
 #include "platform/console.h"
@@ -96,7 +98,7 @@ void Finish(CommandContext& ctx, const CommonOptions& o, Job job, bool ok,
 // Why a click started nothing, in words a user can act on.
 std::string NoJobReason(Job job, const Main& main, const std::vector<std::string>& paths,
                         const platform::Settings& settings) {
-    if (paths.empty()) return NoDeviceHint(settings);
+    if (paths.empty()) return NoNavigatorText(settings.deviceDir);
     if (job == Job::WriteFirmware && main.FwType) {
         return "the navigator at " + paths.front() +
                " does not run its boot loader; firmware can be written only in boot-loader "
@@ -104,7 +106,7 @@ std::string NoJobReason(Job job, const Main& main, const std::vector<std::string
     }
     const UsbOpenFailure failure = LastUsbOpenFailure();
     if (failure.path == paths.front()) return "cannot open " + failure.text;
-    return "cannot open " + paths.front() + "; is another program using the navigator?";
+    return CannotOpenText(paths.front());
 }
 
 // Which files import-points writes; a combination naming no file or one file twice is a usage
@@ -140,7 +142,22 @@ std::string FailureDetail(const std::optional<JobResult>& result) {
     return "the write did not complete";
 }
 
+std::string Preflight(Job job, const JobOptions& o) {
+    switch (job) {
+        case Job::ImportPoints:
+            return PreflightImportPoints(o.out);
+        case Job::WriteCourse:
+            return PreflightWriteCourse(o.file);
+        case Job::WriteFirmware:
+            return PreflightWriteFirmware(o.file);
+    }
+    return {};
+}
+
 void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
+    if (const std::string refusal = Preflight(job, o); !refusal.empty()) {
+        return Finish(ctx, o.common, job, false, refusal);
+    }
     const auto resolved = CommandSettings(ctx, CommandName(job), o.common);
     if (!resolved) return;
     const platform::Settings& settings = *resolved;
@@ -157,7 +174,7 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     std::optional<ImportFiles> files;
     if (job == Job::ImportPoints) files = ImportFilesOf(o);
     const std::vector<std::string> paths = AttachedDevicePaths(settings);
-    if (paths.empty()) return Finish(ctx, o.common, job, false, NoDeviceHint(settings));
+    if (paths.empty()) return Finish(ctx, o.common, job, false, NoNavigatorText(settings.deviceDir));
 
     TerminalView view(vo);
     std::string csvPath;
@@ -214,12 +231,12 @@ void RunDevices(CommandContext& ctx, const CommonOptions& o) {
                             .Add("type", "result")
                             .Add("command", "devices")
                             .Add("ok", false)
-                            .Add("detail", NoDeviceHint(settings))
+                            .Add("detail", NoNavigatorText(settings.deviceDir))
                             .Str()
                      << std::endl;
             ctx.exitCode = kExitFailure;
         } else {
-            ctx.Fail("devices", NoDeviceHint(settings));
+            ctx.Fail("devices", NoNavigatorText(settings.deviceDir));
         }
         return;
     }
@@ -237,10 +254,12 @@ void RunDevices(CommandContext& ctx, const CommonOptions& o) {
                             .Str()
                      << std::endl;
         } else {
-            *ctx.out << device.path << "  " << LinkKindName(device.kind) << "  "
+            *ctx.out << ShownText(device.path) << "  " << LinkKindName(device.kind) << "  "
                      << NavigatorModeName(device.mode);
-            if (!device.versionText.empty()) *ctx.out << "  (" << device.versionText << ')';
-            if (!device.problem.empty()) *ctx.out << ": " << device.problem;
+            if (!device.versionText.empty()) {
+                *ctx.out << "  (" << ShownText(device.versionText) << ')';
+            }
+            if (!device.problem.empty()) *ctx.out << ": " << ShownText(device.problem);
             *ctx.out << std::endl;
         }
     }

@@ -1,4 +1,5 @@
 // pack, pack-firmware, unpack and info: making and inspecting packed update files.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,8 @@
 #include "cli/commands.h"
 #include "cli/hex_text.h"
 #include "cli/packed_info.h"
+#include "cli/preflight.h"
+#include "platform/output_file.h"
 #include "transfer/boot_block.h"
 #include "transfer/packed_file.h"
 #include "transfer/packing.h"
@@ -59,25 +62,13 @@ std::string SizeText(const std::string& path) {
     return ec ? std::string("?") : std::to_string(size);
 }
 
-// Opening the input first keeps an existing output intact when the input is missing.
-bool CheckReadable(CommandContext& ctx, const std::string& command, const std::string& path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        ctx.Fail(command, "cannot read " + path + ": it is a directory");
-        return false;
-    }
-    std::ifstream probe(path, std::ios::binary);
-    if (!probe) {
-        ctx.Fail(command, "cannot open " + path + ": " + std::strerror(errno));
-        return false;
-    }
-    return true;
-}
-
-// Runs one packer; its failure line becomes the command's one line.
+// Runs one packer; its failure line becomes the command's one line. The packer leaves the
+// output path as it was on every failure.
 template <typename Pack>
 void RunPacker(CommandContext& ctx, const std::string& command, const PackOptions& o, Pack pack) {
-    if (!CheckReadable(ctx, command, o.input)) return;
+    if (const std::string refusal = PreflightPack(o.input, o.output); !refusal.empty()) {
+        return ctx.Fail(command, refusal);
+    }
     transfer::GZipOperations ops;
     std::string failure;
     ops.SetErrorReporter([&failure](const std::string& line) { failure = line; });
@@ -89,8 +80,6 @@ void RunPacker(CommandContext& ctx, const std::string& command, const PackOption
         return;
     }
     if (!ok) {
-        std::error_code ec;
-        std::filesystem::remove(o.output, ec);  // the packer leaves an empty file behind
         ctx.Fail(command, failure.empty() ? "could not read all of " + o.input +
                                                 " (did it change while being read?)"
                                           : failure);
@@ -110,33 +99,65 @@ std::string HeaderProblem(const transfer::PackedHeader& header) {
     return header.error.empty() ? transfer::Describe(header.status) : header.error;
 }
 
+void WarnTrailingData(CommandContext& ctx, const std::string& command,
+                      const transfer::UnpackResult& content, const std::string& file) {
+    if (content.trailingData) {
+        *ctx.err << "caddora-cli " << command << ": warning: " << file
+                 << " has bytes after its gzip stream; they were ignored\n";
+    }
+}
+
 void RunUnpack(CommandContext& ctx, const std::string& input, const std::string& output) {
-    const auto packed = transfer::ReadPackedFile(input, transfer::PackedFileRules::Unpacking());
+    if (const std::string refusal = PreflightUnpack(input, output); !refusal.empty()) {
+        return ctx.Fail("unpack", refusal);
+    }
+    std::unique_ptr<platform::OutputFile> out;
+    try {
+        out = std::make_unique<platform::OutputFile>(output);
+    } catch (const platform::StreamError& e) {
+        return ctx.Fail("unpack", e.what());
+    }
+    // Streamed into the output, which replaces its path only once the digest matched.
+    std::string writeError;
+    std::FILE* file = out->Stream();
+    const auto packed = transfer::ScanPackedFile(
+        input, transfer::PackedFileRules::Unpacking(), [&](std::span<const uint8_t> piece) {
+            if (writeError.empty() &&
+                std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
+                writeError = "cannot write " + output + ": " + std::strerror(errno);
+            }
+        });
     if (!packed.header.ok()) return ctx.Fail("unpack", HeaderProblem(packed.header));
     if (!packed.content.ok()) return ctx.Fail("unpack", ContentProblem(packed.content));
-    const auto& payload = packed.content.payload;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(output.c_str(), "wb"),
-                                                        std::fclose);
-    if (!out) return ctx.Fail("unpack", "cannot create " + output + ": " + std::strerror(errno));
-    bool written = payload.empty() ||
-                   std::fwrite(payload.data(), 1, payload.size(), out.get()) == payload.size();
-    written = (std::fclose(out.release()) == 0) && written;
-    if (!written) {
-        std::error_code ec;
-        std::filesystem::remove(output, ec);
-        return ctx.Fail("unpack", "cannot write " + output + ": " + std::strerror(errno));
+    if (!writeError.empty()) return ctx.Fail("unpack", writeError);
+    try {
+        out->Commit();
+    } catch (const platform::StreamError& e) {
+        return ctx.Fail("unpack", e.what());
     }
-    *ctx.out << "unpacked " << payload.size() << " bytes of payload into " << output << '\n';
+    WarnTrailingData(ctx, "unpack", packed.content, input);
+    *ctx.out << "unpacked " << packed.content.contentLength - 16 << " bytes of payload into "
+             << output << '\n';
 }
 
 void RunInfo(CommandContext& ctx, const std::string& file, bool json) {
-    const auto packed = transfer::ReadPackedFile(file, transfer::PackedFileRules::Unpacking());
+    if (const std::string refusal = PreflightInfo(file); !refusal.empty()) {
+        return ctx.Fail("info", refusal);
+    }
+    // Only the start of the payload is kept: enough to recognise a firmware image.
+    std::vector<uint8_t> start;
+    const auto packed = transfer::ScanPackedFile(
+        file, transfer::PackedFileRules::Unpacking(), [&start](std::span<const uint8_t> piece) {
+            const size_t take = std::min(piece.size(), kInfoPayloadStart - start.size());
+            start.insert(start.end(), piece.begin(), piece.begin() + static_cast<ptrdiff_t>(take));
+        });
     if (!packed.header.ok()) return ctx.Fail("info", HeaderProblem(packed.header));
-    const PackedInfo info = DescribePackedFile(file, packed);
+    const PackedInfo info = DescribePackedFile(file, packed, start);
     if (json)
         PrintJson(*ctx.out, info);
     else
         PrintText(*ctx.out, info);
+    WarnTrailingData(ctx, "info", packed.content, file);
     if (!info.problem.empty()) ctx.Fail("info", info.problem);
 }
 

@@ -33,22 +33,27 @@ const char* TypeName(int type) {
     }
 }
 
-std::optional<FirmwareImageInfo> FirmwareImage(const std::vector<uint8_t>& payload) {
-    if (payload.size() < transfer::kFirmwareImageOffset) return std::nullopt;
+std::optional<FirmwareImageInfo> FirmwareImage(const std::vector<uint8_t>& payloadStart,
+                                               int64_t payloadSize) {
+    if (payloadSize < static_cast<int64_t>(transfer::kFirmwareImageOffset) ||
+        payloadStart.size() < 64) {
+        return std::nullopt;
+    }
     const auto header =
-        transfer::BootBlockFromBytes(std::span<const uint8_t, 64>(payload.data(), 64));
+        transfer::BootBlockFromBytes(std::span<const uint8_t, 64>(payloadStart.data(), 64));
     if (header.magic != transfer::kBootBlockMagic) return std::nullopt;
     FirmwareImageInfo info;
     info.bootCodeOffset = header.bootCodeOffset;
     info.referenceClock = header.referenceClock;
     info.headerCrcValid = header.headerCrc == transfer::BootBlockHeaderCrc(header);
-    info.firmwareSize = static_cast<int64_t>(payload.size()) - transfer::kFirmwareImageOffset;
+    info.firmwareSize = payloadSize - static_cast<int64_t>(transfer::kFirmwareImageOffset);
     return info;
 }
 
 }  // namespace
 
-PackedInfo DescribePackedFile(const std::string& path, const transfer::PackedFile& packed) {
+PackedInfo DescribePackedFile(const std::string& path, const transfer::PackedFile& packed,
+                              const std::vector<uint8_t>& payloadStart) {
     PackedInfo info;
     info.file = path;
     info.packedSize = packed.header.fileLength;
@@ -67,7 +72,7 @@ PackedInfo DescribePackedFile(const std::string& path, const transfer::PackedFil
         info.problem = transfer::Describe(content.status);
         if (!content.error.empty()) info.problem += ": " + content.error;
     } else {
-        info.firmware = FirmwareImage(content.payload);
+        info.firmware = FirmwareImage(payloadStart, content.contentLength - 16);
     }
     return info;
 }

@@ -30,8 +30,13 @@ struct PackedInfo {
     std::optional<FirmwareImageInfo> firmware;
 };
 
-// From a file whose header was read successfully.
-PackedInfo DescribePackedFile(const std::string& path, const transfer::PackedFile& packed);
+// How much of the payload's start DescribePackedFile needs to recognise a firmware image.
+inline constexpr size_t kInfoPayloadStart = 65536;
+
+// From a file whose header was read successfully; `payloadStart` holds the payload's first
+// bytes (up to kInfoPayloadStart), the content itself is not needed.
+PackedInfo DescribePackedFile(const std::string& path, const transfer::PackedFile& packed,
+                              const std::vector<uint8_t>& payloadStart);
 
 void PrintText(std::ostream& out, const PackedInfo& info);
 void PrintJson(std::ostream& out, const PackedInfo& info);

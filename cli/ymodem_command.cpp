@@ -4,8 +4,10 @@
 
 #include "app/main.h"
 #include "cli/commands.h"
+#include "cli/device_diagnosis.h"
 #include "cli/device_probe.h"
 #include "cli/json_line.h"
+#include "cli/preflight.h"
 #include "cli/terminal_view.h"
 #include "platform/console.h"
 
@@ -45,9 +47,12 @@ std::string FailureDetail(const std::optional<JobResult>& result) {
 }
 
 void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
+    if (const std::string refusal = PreflightYmodem(o.file); !refusal.empty()) {
+        return Finish(ctx, o, false, refusal);
+    }
     const platform::Settings settings = platform::ResolveSettings(o.deviceDir);
     const std::vector<std::string> paths = AttachedDevicePaths(settings);
-    if (paths.empty()) return Finish(ctx, o, false, NoDeviceHint(settings));
+    if (paths.empty()) return Finish(ctx, o, false, NoNavigatorText(settings.deviceDir));
     TerminalView::Options vo;
     vo.out = ctx.out;
     vo.err = ctx.err;
@@ -69,8 +74,7 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
         }
     }
     if (!started) {
-        return Finish(ctx, o, false,
-                      "cannot open " + paths.front() + "; is another program using the navigator?");
+        return Finish(ctx, o, false, CannotOpenText(paths.front()));
     }
     const std::optional<JobResult> result = view.Result();
     const bool ok = result && result->Done();

@@ -13,4 +13,17 @@ namespace transport {
 std::vector<std::string> ListDevicePaths(const std::string& dir, std::size_t maxCount,
                                          std::size_t maxPathLength);
 
+// What the device directory holds, for telling a user why no navigator was found.
+struct DeviceDirReport {
+    std::string directory;
+    std::string unreadable;            // the system's reason the directory cannot be read
+    std::vector<std::string> tooLong;  // device paths skipped for their length
+};
+DeviceDirReport InspectDeviceDirectory(const std::string& dir, std::size_t maxPathLength);
+
+// Why a listed device cannot be opened: "permission denied", "vanished", "in use by another
+// program", or the system's text; empty when it could be opened now. Never blocks; leaves the
+// device as it was.
+std::string DeviceOpenProblem(const std::string& path);
+
 }  // namespace transport

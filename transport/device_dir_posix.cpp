@@ -1,9 +1,14 @@
 #include "transport/device_dir.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace transport {
 
@@ -31,6 +36,45 @@ std::vector<std::string> ListDevicePaths(const std::string& dir, std::size_t max
         paths.push_back(std::move(path));
     }
     return paths;
+}
+
+DeviceDirReport InspectDeviceDirectory(const std::string& dir, std::size_t maxPathLength) {
+    DeviceDirReport report;
+    report.directory = dir;
+    DIR* d = ::opendir(report.directory.c_str());
+    if (!d) {
+        report.unreadable = std::strerror(errno);
+        return report;
+    }
+    const std::string prefix = report.directory == "/" ? report.directory : report.directory + "/";
+    while (const dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        const std::string path = prefix + e->d_name;
+        struct stat st {};
+        if (path.size() > maxPathLength && ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+            report.tooLong.push_back(path);
+        }
+    }
+    ::closedir(d);
+    std::sort(report.tooLong.begin(), report.tooLong.end());
+    return report;
+}
+
+std::string DeviceOpenProblem(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM) return "permission denied";
+        if (error == ENOENT || error == ENXIO || error == ENODEV || error == EIO) {
+            return "the navigator vanished";
+        }
+        return std::strerror(error);
+    }
+    // A shared lock only tests: it fails while a link holds its exclusive one.
+    std::string problem;
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) problem = "in use by another program";
+    ::close(fd);
+    return problem;
 }
 
 }  // namespace transport

@@ -30,6 +30,16 @@ TEST(CourseFileTable, TheNameIsThePathsLastComponent) {
     EXPECT_FALSE(CourseFileAddress(CourseFileName("/jis.bin/other")).has_value());
 }
 
+TEST(CourseFileTable, SlotsEndAtTheNextAddressOrTheEndOfTheAddressSpace) {
+    EXPECT_EQ(CourseFileSlotSize("kx20x20.bin"), 0x80000u);
+    EXPECT_EQ(CourseFileSlotSize("jis.bin"), 0x70000u);
+    EXPECT_EQ(CourseFileSlotSize("kx10x20.bin"), 0x10000u);
+    EXPECT_EQ(CourseFileSlotSize("index4.dat"), 0x1000000u);
+    EXPECT_EQ(CourseFileSlotSize("packed.k16"), 0x100000000u - 0xC1100000u);
+    EXPECT_EQ(CourseFileSlotSize("index4.kzip"), 0x40000000u);
+    EXPECT_EQ(CourseFileSlotSize("JIS.BIN"), 0u);
+}
+
 TEST(CourseFileKind, DecidedByTheExactEnding) {
     EXPECT_EQ(CourseFileKind("/c/pack.ckfm"), kKroTypePacked);
     EXPECT_EQ(CourseFileKind("/c/index4.kzip"), kKroTypeGzip);

@@ -104,16 +104,27 @@ TEST_F(WriteJobs, EmptyFileSendsNothingAndStillResetsInNormalMode_Slow) {
     EXPECT_EQ(DumpState()["resets"], "1");
 }
 
-TEST_F(WriteJobs, UnknownOrWronglyCasedNamesAreRefused) {
+TEST_F(WriteJobs, UnknownNamesPackedFilesAndOversizedFilesAreRefusedBeforeConnecting) {
     StartSim(kQuickPatch);
-    for (const char* name : {"JIS.BIN", "jis.bin.bak", "index4.kzip.gz"}) {
-        WriteBytes(Path(name), Pattern(100, 1));
-        const CliRun run = Cli({"write-course", Path(name)});
-        ExpectError(run, "Error: Error!");
+    const std::pair<const char*, size_t> cases[] = {
+        {"JIS.BIN", 100},        {"jis.bin.bak", 100},
+        {"index4.kzip.gz", 100}, {"index4.ckfm", 100},  // a packed file
+        {"kx10x20.bin", 65537},                         // one byte over its 64 KiB flash area
+    };
+    for (const auto& [name, size] : cases) {
+        fs::create_directories(Path(std::string("c_") + name));
+        const std::string file = Path(std::string("c_") + name + "/" + name);
+        WriteBytes(file, Pattern(size, 1));
+        const CliRun run = Cli({"write-course", file});
+        EXPECT_EQ(run.status, 1) << name;
+        const std::string expected = size > 100 ? "flash area" : "accepted names";
+        EXPECT_NE(run.err.find(expected), std::string::npos) << name << ": " << run.err;
+        if (size == 100) {
+            EXPECT_NE(run.err.find("index4.kzip"), std::string::npos) << run.err;
+        }
     }
     StopSim();
-    EXPECT_TRUE(Programs().empty());
-    EXPECT_EQ(FramesOf(Journal(), kReset[0], kReset[1]).size(), 0u);
+    EXPECT_TRUE(Journal().empty()) << "not a frame was sent, not even a version request";
 }
 
 TEST_F(WriteJobs, RefusedFrameStopsTheRun) {

@@ -1,0 +1,19 @@
+#pragma once
+// Messages that say what is true when no navigator can be used: the device directory cannot
+// be read, a device path is too long to be listed, a device denies access (with the udev rule
+// hint), vanished, or is held by another program.
+#include <string>
+
+namespace cli {
+
+// A device path or text for a terminal line: control characters become \xNN, so a name made
+// to move the cursor or clear the screen shows as what it is.
+std::string ShownText(const std::string& text);
+
+// Why the device directory gave no navigator.
+std::string NoNavigatorText(const std::string& deviceDir);
+
+// Why `path`, listed a moment ago, could not be opened.
+std::string CannotOpenText(const std::string& path);
+
+}  // namespace cli

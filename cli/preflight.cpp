@@ -1,0 +1,147 @@
+#include "cli/preflight.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+
+#include "app/course_file_table.h"
+#include "platform/file_access.h"
+#include "platform/output_file.h"
+
+namespace cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* KindName(fs::file_type type) {
+    switch (type) {
+        case fs::file_type::directory:
+            return "a directory";
+        case fs::file_type::fifo:
+            return "a named pipe";
+        case fs::file_type::character:
+        case fs::file_type::block:
+            return "a device";
+        case fs::file_type::socket:
+            return "a socket";
+        default:
+            return "not a regular file";
+    }
+}
+
+// The input exists and can be read; `pipeAllowed` for inputs that are read once to their end.
+std::string CheckInput(const std::string& path, bool pipeAllowed) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (ec || !fs::exists(st)) {
+        return "cannot open " + path + ": " +
+               (ec ? ec.message() : std::string("No such file or directory"));
+    }
+    const bool accepted = fs::is_regular_file(st) || (pipeAllowed && fs::is_fifo(st));
+    if (!accepted) {
+        return "cannot read " + path + ": it is " + KindName(st.type()) +
+               (pipeAllowed ? "; give a file or a pipe" : "; give a regular file");
+    }
+    if (const std::string why = platform::OpenForReadingProblem(path); !why.empty()) {
+        return "cannot open " + path + ": " + why;
+    }
+    return {};
+}
+
+// The output can be written: not a directory, not the input, in a folder that exists.
+std::string CheckOutput(const std::string& path, const std::string& input) {
+    if (path.empty()) return "no output file named";
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (fs::exists(st)) {
+        if (fs::is_directory(st)) return "cannot write " + path + ": it is a directory";
+        if (!input.empty() && platform::SameExistingFile(input, path)) {
+            return "cannot write " + path + ": it is the input file";
+        }
+        return {};
+    }
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+        return "cannot write " + path + ": " + ec.message();
+    }
+    if (fs::is_symlink(fs::symlink_status(path, ec))) {
+        return "cannot write " + path + ": it is a link to a missing file";
+    }
+    fs::path folder = fs::path(path).parent_path();
+    if (folder.empty()) folder = ".";
+    const fs::file_status fst = fs::status(folder, ec);
+    if (!fs::exists(fst))
+        return "cannot write " + path + ": the folder " + folder.string() + " does not exist";
+    if (!fs::is_directory(fst)) {
+        return "cannot write " + path + ": " + folder.string() + " is not a folder";
+    }
+    if (const std::string why = platform::CreateInFolderProblem(folder.string()); !why.empty()) {
+        return "cannot write " + path + ": cannot create files in " + folder.string() + ": " + why;
+    }
+    return {};
+}
+
+std::string AcceptedCourseNames() {
+    std::string names;
+    for (const CourseFileEntry& entry : kCourseFileTable) {
+        if (!names.empty()) names += ", ";
+        names += entry.fileName;
+    }
+    return names;
+}
+
+}  // namespace
+
+std::string PreflightInfo(const std::string& file) {
+    return CheckInput(file, false);
+}
+
+std::string PreflightUnpack(const std::string& input, const std::string& output) {
+    std::string refusal = CheckInput(input, false);
+    if (refusal.empty()) refusal = CheckOutput(output, input);
+    return refusal;
+}
+
+std::string PreflightPack(const std::string& input, const std::string& output) {
+    std::string refusal = CheckInput(input, true);
+    if (refusal.empty()) refusal = CheckOutput(output, input);
+    return refusal;
+}
+
+std::string PreflightWriteFirmware(const std::string& file) {
+    return CheckInput(file, false);
+}
+
+std::string PreflightYmodem(const std::string& file) {
+    return CheckInput(file, false);
+}
+
+std::string PreflightWriteCourse(const std::string& file) {
+    if (std::string refusal = CheckInput(file, false); !refusal.empty()) return refusal;
+    const std::string_view name = CourseFileName(file);
+    const std::optional<uint32_t> address = CourseFileAddress(name);
+    if (!address) {
+        const std::string why = CourseFileKind(file) == kKroTypePacked
+                                    ? "a packed file (.ckfm) holds no course data of its own"
+                                    : "the name decides where it goes and is not one of them";
+        return "cannot write " + file + " as course data: " + why +
+               "; accepted names (exact case): " + AcceptedCourseNames();
+    }
+    if (CourseFileKind(file) == kKroTypeRaw) {
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(file, ec);
+        const uint64_t slot = CourseFileSlotSize(name);
+        if (!ec && size > slot) {
+            return "cannot write " + file + " as course data: " + std::to_string(size) +
+                   " bytes do not fit its flash area of " + std::to_string(slot) + " bytes";
+        }
+    }
+    return {};
+}
+
+std::string PreflightImportPoints(const std::string& out) {
+    return out.empty() ? std::string() : CheckOutput(out, "");
+}
+
+}  // namespace cli

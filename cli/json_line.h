@@ -8,7 +8,8 @@
 namespace cli {
 
 // The text as a JSON string literal (quotes included); control bytes, NUL among them, become
-// \uXXXX escapes, other UTF-8 passes unchanged.
+// \uXXXX escapes, each byte that is not part of well-formed UTF-8 becomes \ufffd, other
+// UTF-8 passes unchanged.
 std::string JsonString(std::string_view text);
 
 class JsonLine {

@@ -97,6 +97,18 @@ TEST(Json, StringsAreEscapedAndUtf8PassesThrough) {
               "{\"ok\":true,\"n\":-3,\"s\":\"t\"}");
 }
 
+TEST(Json, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"caf\xE9", "\"caf\\ufffd\""},                  // Latin-1
+        {"\xE5\xAE", "\"\\ufffd\\ufffd\""},             // cut short
+        {"\xC0\xAF", "\"\\ufffd\\ufffd\""},             // overlong '/'
+        {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // surrogate
+        {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},   // four bytes, kept
+        {"a\x7F", "\"a\\u007f\""},                      // DEL is a control character
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(JsonString(in), out) << out;
+}
+
 class TerminalViewTest : public ::testing::Test {
 protected:
     TerminalView::Options Opts(bool json = false) {

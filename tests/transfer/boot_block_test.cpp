@@ -7,6 +7,7 @@
 #include <set>
 
 #include "packing_test_util.h"
+#include "transfer/boot_images.h"
 #include "transfer/boot_program.h"
 #include "transfer/packing.h"
 
@@ -124,4 +125,38 @@ TEST(BootProgram, EmbeddedBytesAreTheCommittedFiles) {
     auto b = transfer::BootProgram16369kHz();
     EXPECT_EQ(ReadFile(dir + "boot_26mhz.bin"), Bytes(a.begin(), a.end()));
     EXPECT_EQ(ReadFile(dir + "boot_16369khz.bin"), Bytes(b.begin(), b.end()));
+}
+
+TEST(BootProgramImages, TheVariantsWordsAreCheckedAndStandInsNeedPermission) {
+    TempDir dir;
+    const auto fast = transfer::BootProgram26MHz();
+    const auto slow = transfer::BootProgram16369kHz();
+    Bytes real(fast.begin(), fast.end());
+    real[100] ^= 0x55;  // not the stand-in, same fixed words
+    Bytes noStack = real;
+    noStack[2] = 0;  // 0x00040000 -> 0
+    WriteFile(dir / "real.bin", real);
+    WriteFile(dir / "nostack.bin", noStack);
+    WriteFile(dir / "slow.bin", Bytes(slow.begin(), slow.end()));
+    const struct {
+        std::string option;
+        bool allow;
+        const char* says;  // empty: accepted
+    } cases[] = {
+        {dir / "real.bin", false, ""},
+        {dir / "nostack.bin", false, "stack pointer"},
+        {dir / "slow.bin", true, "26000000 Hz"},  // the other variant
+        {"", false, "boot_26mhz.bin"},            // nothing found: names the file
+        {"", true, ""},                           // the built-in stand-in, allowed
+    };
+    for (const auto& c : cases) {
+        const auto found = images::FindDeviceImage(transfer::BootProgramSpec(26000000),
+                                                   {c.option, "", {dir / "none"}, c.allow});
+        if (*c.says == '\0') {
+            EXPECT_TRUE(found.ok()) << c.option << ": " << found.refusal;
+        } else {
+            EXPECT_NE(found.refusal.find(c.says), std::string::npos)
+                << c.option << ": " << (found.ok() ? "accepted" : found.refusal);
+        }
+    }
 }

@@ -1,0 +1,162 @@
+#include "protocol/device_images.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace images {
+
+namespace {
+
+std::string WithThousands(std::size_t n) {
+    std::string digits = std::to_string(n);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<std::size_t>(at), ",");
+    }
+    return digits;
+}
+
+// Empty when `path` holds the image, else why not. A directory, device or pipe is refused
+// before it is opened, so a pipe cannot hold the search.
+std::string Load(const ImageSpec& spec, const std::string& path, std::vector<uint8_t>& bytes) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) return path + " does not exist";
+    if (!std::filesystem::is_regular_file(status)) return path + " is not a regular file";
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) return "cannot read " + path + ": " + ec.message();
+    if (size != spec.size) {
+        return path + " has " + WithThousands(static_cast<std::size_t>(size)) + " bytes, not " +
+               WithThousands(spec.size);
+    }
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+    if (!in.good() && !in.eof()) return "cannot read " + path;
+    if (bytes.size() != spec.size) return "cannot read all of " + path;
+    if (spec.checkWords) {
+        if (std::string wrong = spec.checkWords(bytes); !wrong.empty()) {
+            return path + " is not " + spec.description + ": " + wrong;
+        }
+    }
+    return {};
+}
+
+bool IsStandIn(const ImageSpec& spec, const std::vector<uint8_t>& bytes) {
+    return !spec.standIn.empty() &&
+           std::equal(bytes.begin(), bytes.end(), spec.standIn.begin(), spec.standIn.end());
+}
+
+std::string WhereToPut(const ImageSpec& spec, const ImageSearch& search) {
+    std::string text = "give it with " + spec.optionName + " FILE, set " + spec.environmentName +
+                       ", or put it as " + spec.fileName + " in ";
+    std::vector<std::string> folders;
+    for (const auto& f : search.folders) {
+        if (!f.empty()) folders.push_back(f);
+    }
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (i > 0) text += i + 1 == folders.size() ? " or " : ", ";
+        text += folders[i];
+    }
+    return text + " (README: \"Device images\")";
+}
+
+FoundImage Refuse(const ImageSpec& spec, const ImageSearch& search, const std::string& why) {
+    FoundImage found;
+    found.refusal = spec.description + " (" + spec.fileName + ", " + WithThousands(spec.size) +
+                    " bytes, from the navigator's maintenance package) " + why + "; " +
+                    WhereToPut(spec, search);
+    return found;
+}
+
+}  // namespace
+
+uint32_t ImageWord(std::span<const uint8_t> bytes, std::size_t offset) {
+    if (offset + 4 > bytes.size()) return 0;
+    return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 |
+           static_cast<uint32_t>(bytes[offset + 3]) << 24;
+}
+
+std::vector<std::string> ImageFolders(const std::string& configHome,
+                                      const std::string& programFolder,
+                                      const std::string& dataDir) {
+    std::vector<std::string> folders;
+    if (!configHome.empty()) folders.push_back(configHome + "/caddora");
+    if (!programFolder.empty()) folders.push_back(programFolder);
+    if (!dataDir.empty()) folders.push_back(dataDir + "/caddora");
+    return folders;
+}
+
+FoundImage FindDeviceImage(const ImageSpec& spec, const ImageSearch& search) {
+    FoundImage found;
+    auto accept = [&](const std::string& path, std::vector<uint8_t> bytes) -> FoundImage {
+        if (IsStandIn(spec, bytes) && !search.allowStandIn) {
+            return Refuse(spec, search,
+                          "was not found: " + path +
+                              " is the repository's stand-in, not device "
+                              "code (allowed only with CADDORA_ALLOW_STAND_IN=1)");
+        }
+        FoundImage image;
+        image.standIn = IsStandIn(spec, bytes);
+        image.bytes = std::move(bytes);
+        image.source = path;
+        return image;
+    };
+    // A file the user named must be the right one.
+    for (const auto& [named, how] : {std::pair{search.option, spec.optionName},
+                                     std::pair{search.environment, spec.environmentName}}) {
+        if (named.empty()) continue;
+        std::vector<uint8_t> bytes;
+        if (std::string why = Load(spec, named, bytes); !why.empty()) {
+            return Refuse(spec, search, "given by " + how + " is unusable: " + why);
+        }
+        return accept(named, std::move(bytes));
+    }
+    std::string lastProblem;
+    for (const auto& folder : search.folders) {
+        if (folder.empty()) continue;
+        const std::string path = folder + "/" + spec.fileName;
+        std::error_code ec;
+        if (!std::filesystem::exists(path, ec)) continue;
+        std::vector<uint8_t> bytes;
+        if (std::string why = Load(spec, path, bytes); !why.empty()) {
+            lastProblem = why;
+            continue;
+        }
+        return accept(path, std::move(bytes));
+    }
+    if (search.allowStandIn && !spec.standIn.empty()) {
+        found.bytes.assign(spec.standIn.begin(), spec.standIn.end());
+        found.source = "stand-in";
+        found.standIn = true;
+        return found;
+    }
+    return Refuse(
+        spec, search,
+        lastProblem.empty() ? std::string("was not found") : "was not found (" + lastProblem + ")");
+}
+
+}  // namespace images
+
+#include "protocol/patch_image.h"
+
+namespace images {
+
+ImageSpec PatchImageSpec() {
+    ImageSpec spec;
+    spec.description = "the patch program";
+    spec.fileName = kPatchImageFile;
+    spec.size = kPatchImageLength;
+    spec.checkWords = [](std::span<const uint8_t> bytes) -> std::string {
+        const bool blank =
+            std::all_of(bytes.begin(), bytes.end(), [&](uint8_t b) { return b == bytes.front(); });
+        return blank ? "every byte is the same (an erased or empty dump)" : "";
+    };
+    spec.standIn = PatchImageBytes();
+    spec.optionName = "--patch-image";
+    spec.environmentName = "CADDORA_PATCH_IMAGE";
+    return spec;
+}
+
+}  // namespace images

@@ -81,6 +81,10 @@ JobResult Main::KrodownThread() {
     }
 
     uint32_t address = *start;
+    // Data past the file's flash area (for a ".kzip", past the end of the address space,
+    // where the address would wrap) is not sent.
+    const uint64_t slot = CourseFileSlotSize(CourseFileName(filePath));
+    uint64_t written = 0;
     uint16_t index = 0;  // counts over the whole run and wraps after 65,535
     bool success = true;
     std::vector<uint8_t> chunk(static_cast<std::size_t>(kStreamChunkLimit));
@@ -98,6 +102,11 @@ JobResult Main::KrodownThread() {
             for (std::size_t at = 0; at < c; at += kCourseFrameData) {
                 const auto data =
                     std::span<const uint8_t>(chunk).subspan(at, std::min(kCourseFrameData, c - at));
+                written += FwpgDataLength(data.size());
+                if (written > slot) {
+                    success = false;
+                    break;
+                }
                 const auto frame = MakeFwpgFrame(address, index, data);
                 ++index;
                 address += static_cast<uint32_t>(FwpgDataLength(data.size()));

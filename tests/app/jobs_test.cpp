@@ -91,6 +91,23 @@ TEST_F(JobsTest, CourseWriteCountsTheAcknowledgedFrames) {
     EXPECT_EQ(FramesOf(0xF4, 0x05), 3);
 }
 
+TEST_F(JobsTest, ACourseFileLargerThanItsFlashAreaStopsAtTheAreasEnd) {
+    // kx10x20.bin owns 64 KiB up to the next file's address: 32 frames fit, the 33rd would not.
+    StartSim(DeviceMode::Patch);
+    Main main(view_);
+    const std::string folder = dir_.Path() + "-course";
+    std::filesystem::create_directories(folder);
+    const std::string file = folder + "/kx10x20.bin";
+    std::ofstream(file, std::ios::binary) << std::string(65536 + 1, 'k');
+    view_.AnswerFileDialog(file);
+    main.buttonKroDown_Click();
+    const auto messages = FinishJob(main);
+    std::filesystem::remove_all(folder);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Error!");
+    EXPECT_EQ(FramesOf(0xF4, 0x05), 32);
+}
+
 TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile) {
     testsupport::ScopedFastClock fast;
     // Frame 3 is the first patch packet: refused.

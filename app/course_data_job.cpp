@@ -104,6 +104,8 @@ JobResult Main::KrodownThread() {
                     std::span<const uint8_t>(chunk).subspan(at, std::min(kCourseFrameData, c - at));
                 written += FwpgDataLength(data.size());
                 if (written > slot) {
+                    result.failure = JobFailure::FileTooLarge;
+                    result.detail = "the data does not fit the file's flash area";
                     success = false;
                     break;
                 }

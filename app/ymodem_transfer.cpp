@@ -86,8 +86,8 @@ JobResult Main::YmodemThread() {
             result.failure = JobFailure::RefusedFile;
             result.detail = transfer::Describe(header.status);
         } else if (!content.ok()) {
-            result.failure = content.IsChecksumFailure() ? JobFailure::Checksum
-                                                         : JobFailure::RefusedFile;
+            result.failure =
+                content.IsChecksumFailure() ? JobFailure::Checksum : JobFailure::RefusedFile;
             result.detail = transfer::Describe(content.status);
         } else if (content.contentLength - 16 > kMaxYmodemPayload) {
             result.failure = JobFailure::FileTooLarge;

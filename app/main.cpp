@@ -228,7 +228,7 @@ void Main::buttonFwDown_Click() {
 void Main::buttonKroDown_Click() {
     if (JobRunning()) return;
     auto path = view_.AskOpenFile({{}, Str(texts::kCourseFilter), Str(texts::kCourseFileName)});
-    if (!path || JobRunning() || !ConnectRefDev()) return;
+    if (!path || JobRunning() || !PatchImageAvailable() || !ConnectRefDev()) return;
     auto stream = CurrentStream();
     if (!stream) return;
     view_.SetLabelPackets(Str(texts::kPacketsDefault));
@@ -244,6 +244,10 @@ void Main::buttonUpdata_Click() {
     if (JobRunning()) return;
     // Disabled at once; a failed connection leaves it so until the next device check.
     view_.SetButtonEnabled(JobButton::Updata, false);
+    if (!PatchImageAvailable()) {
+        view_.SetButtonEnabled(JobButton::Updata, true);
+        return;
+    }
     if (!ConnectRefDev()) return;
     auto stream = CurrentStream();
     if (!stream) return;

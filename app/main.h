@@ -30,6 +30,7 @@
 #include "platform/byte_stream.h"
 #include "platform/settings.h"
 #include "protocol/device_commands.h"
+#include "protocol/device_images.h"
 #include "transfer/ymodem.h"
 #include "transport/fifo_stream.h"
 #include "transport/sync_stream.h"
@@ -178,6 +179,15 @@ public:
     // When set, runs on the job thread in place of the job body that `button` starts; lets
     // tests hold a job at any point or end it as they need.
     std::function<JobResult(JobButton button)> JobBodyOverride;
+
+    // The owner-supplied patch program the boot-stage jobs load (empty: none was found), and
+    // what to tell the user then. Set by the front end from its entry point's lookup.
+    std::vector<uint8_t> patchImage;
+    std::string patchImageRefusal = "the patch program (patch_image.bin) was not supplied";
+    void SetPatchImage(const images::FoundImage& found);
+    // In the boot loader, a job that loads the patch program cannot run without it: shows the
+    // refusal and returns false.
+    bool PatchImageAvailable();
 
     // --- Fields, in the order the window declares them --------------------------------------
     // The click handler writes the job fields before the job thread starts, the job thread

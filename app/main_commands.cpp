@@ -1,5 +1,6 @@
 // Main's command-set members: each hands the connection's buffer to the command set.
 #include "app/main.h"
+#include "app/window_texts.h"
 #include "protocol/patch_upload.h"
 
 int32_t Main::WaitForAck(FIFOStream* buffer, int32_t deadline, uint32_t command) {
@@ -79,6 +80,18 @@ int32_t Main::sendPatchFile() {
         TotalPacketNum,
         progressMax,
         UpdateProgressDelegate,
+        patchImage,
     };
     return ::sendPatchFile(context);
+}
+
+void Main::SetPatchImage(const images::FoundImage& found) {
+    patchImage = found.bytes;
+    if (!found.ok()) patchImageRefusal = found.refusal;
+}
+
+bool Main::PatchImageAvailable() {
+    if (!deviceExist || FwType || !patchImage.empty()) return true;
+    view_.ShowMessage(patchImageRefusal, std::string(texts::kErrorCaption), MessageIcon::Error);
+    return false;
 }

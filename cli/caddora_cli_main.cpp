@@ -1,11 +1,13 @@
 // caddora-cli: the maintenance jobs and the packing tools from a terminal.
 // Exit status: 0 success, 1 failure (one line on stderr), 2 usage error.
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 
 #include "caddora_version.h"
 #include "cli/commands.h"
 #include "platform/console.h"
+#include "platform/program_folder.h"
 
 int main(int argc, char** argv) {
     platform::UseUtf8Console();
@@ -16,6 +18,10 @@ int main(int argc, char** argv) {
         "Run 'caddora-cli COMMAND --help' for a command's options and examples.\n"
         "Exit status: 0 success, 1 failure (one line on stderr), 2 usage error.");
     cli::CommandContext ctx;
+    ctx.images = DeviceImageSetup::From(
+        std::getenv("CADDORA_PATCH_IMAGE"), std::getenv("CADDORA_BOOT_PROGRAM"),
+        std::getenv("CADDORA_ALLOW_STAND_IN"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"),
+        platform::ProgramFolder());
     cli::AddRegisteredCommands(app, ctx);
     try {
         app.parse(argc, argv);

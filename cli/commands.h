@@ -10,6 +10,8 @@
 #include <iostream>
 #include <string>
 
+#include "transfer/device_image_setup.h"
+
 namespace cli {
 
 inline constexpr int kExitOk = 0;
@@ -21,6 +23,8 @@ struct CommandContext {
     std::ostream* out = &std::cout;  // results for the user or a script
     std::ostream* err = &std::cerr;  // failures and progress
     int exitCode = kExitOk;
+    // Where device images are looked for, read by the entry point.
+    DeviceImageSetup images;
 
     // One clear line on stderr and exit status 1.
     void Fail(const std::string& command, const std::string& message) {

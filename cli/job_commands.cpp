@@ -40,6 +40,7 @@ struct JobOptions {
     std::vector<std::string> formats;
     std::string start;
     std::string length;
+    std::string patchImage;  // import-points, write-course
 };
 
 const char* CommandName(Job job) {
@@ -77,6 +78,13 @@ std::optional<platform::Settings> CommandSettings(CommandContext& ctx, const cha
     return settings;
 }
 
+void AddPatchImageOption(CLI::App* cmd, JobOptions& o) {
+    cmd->add_option("--patch-image", o.patchImage,
+                    "The navigator's patch program (patch_image.bin), loaded in boot-loader mode; "
+                    "default: CADDORA_PATCH_IMAGE, then the folders the README lists")
+        ->type_name("FILE");
+}
+
 // Ends a command: the failure or success line, or the JSON result object.
 void Finish(CommandContext& ctx, const CommonOptions& o, Job job, bool ok,
             const std::string& detail, JsonLine result = {}) {
@@ -99,6 +107,10 @@ void Finish(CommandContext& ctx, const CommonOptions& o, Job job, bool ok,
 std::string NoJobReason(Job job, const Main& main, const std::vector<std::string>& paths,
                         const platform::Settings& settings) {
     if (paths.empty()) return NoNavigatorText(settings.deviceDir);
+    if (job != Job::WriteFirmware && !main.FwType && main.patchImage.empty()) {
+        return "nothing was sent: the navigator runs its boot loader, which needs the patch "
+               "program";
+    }
     if (job == Job::WriteFirmware && main.FwType) {
         return "the navigator at " + paths.front() +
                " does not run its boot loader; firmware can be written only in boot-loader "
@@ -171,6 +183,12 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     if (!o.start.empty()) vo.settings[Setting::textUpAddr] = o.start;
     if (!o.length.empty()) vo.settings[Setting::textUpLen] = o.length;
 
+    // A patch program named on the command line must be right, whatever the device runs.
+    const images::FoundImage patch = ctx.images.PatchImage(o.patchImage);
+    if (!o.patchImage.empty() && !patch.ok()) {
+        return Finish(ctx, o.common, job, false, patch.refusal);
+    }
+
     std::optional<ImportFiles> files;
     if (job == Job::ImportPoints) files = ImportFilesOf(o);
     const std::vector<std::string> paths = AttachedDevicePaths(settings);
@@ -182,6 +200,7 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     std::optional<ScratchFolder> scratch;
     {
         Main main(view, settings);
+        main.SetPatchImage(patch);
         view.RunPosted();
         if (job == Job::ImportPoints) {
             if (!files->keepCsv) scratch.emplace();
@@ -313,6 +332,7 @@ void AddJobCommands(CLI::App& app, CommandContext& ctx) {
     importCmd->add_option("--length", import->length, "Length of the point area in bytes (786432)")
         ->type_name("N")
         ->check(CLI::Validator(CheckLength, ""));
+    AddPatchImageOption(importCmd, *import);
     AddCommonOptions(importCmd, import->common);
     importCmd->footer(
         "Examples:\n  caddora-cli import-points --out points.csv\n"
@@ -327,6 +347,7 @@ void AddJobCommands(CLI::App& app, CommandContext& ctx) {
     courseCmd->add_option("FILE", course->file, "Course-data file")
         ->required()
         ->check(CLI::ExistingFile);
+    AddPatchImageOption(courseCmd, *course);
     AddCommonOptions(courseCmd, course->common);
     courseCmd->footer("Example:\n  caddora-cli write-course data/index4.kzip");
     courseCmd->callback([course, &ctx] { RunJob(ctx, Job::WriteCourse, *course); });

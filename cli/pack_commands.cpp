@@ -36,6 +36,7 @@ struct FirmwareOptions {
     std::string referenceClock;
     std::string word16 = "0";
     std::string headerTail;
+    std::string bootProgram;
 };
 
 // The sub-header from --sub-header and --version-text (padded to the standard 8 bytes first).
@@ -232,6 +233,12 @@ void AddPackCommands(CLI::App& app, CommandContext& ctx) {
                      "stored unchanged (default zeros)")
         ->type_name("HEX")
         ->check(HexBytesExactly(32));
+    fwCmd
+        ->add_option("--boot-program", fw->bootProgram,
+                     "The navigator's boot program for this reference clock (boot_26mhz.bin or "
+                     "boot_16369khz.bin); default: CADDORA_BOOT_PROGRAM, then the folders the "
+                     "README lists")
+        ->type_name("FILE");
     fwCmd->footer(
         "Example:\n"
         "  caddora-cli pack-firmware app.bin app.ckfm --sub-header 02 --version-text \"Ver 2.10\" "
@@ -247,7 +254,12 @@ void AddPackCommands(CLI::App& app, CommandContext& ctx) {
             const auto tail = *ParseHex(fw->headerTail);
             transfer::SetBootBlockTail(header, std::span<const uint8_t, 32>(tail.data(), 32));
         }
-        RunPacker(ctx, "pack-firmware", *fwPack, [&](const transfer::GZipOperations& ops) {
+        // The boot program goes to a device inside the image: never a stand-in unless allowed.
+        const images::FoundImage boot =
+            ctx.images.BootProgram(fw->bootProgram, header.referenceClock);
+        if (!boot.ok()) return ctx.Fail("pack-firmware", boot.refusal);
+        RunPacker(ctx, "pack-firmware", *fwPack, [&](transfer::GZipOperations& ops) {
+            ops.SetBootProgram(boot.bytes);
             return ops.GZipPacketCompress(fwPack->input, fwPack->output, sub, header);
         });
     });

@@ -50,7 +50,8 @@ int32_t sendPatchFile(const PatchUploadContext& context) {
 
     // The text never changes; checking it first avoids loading an image that cannot be run.
     const std::optional<uint32_t> entry = ParsePatchEntryAddress(context.entryAddressText);
-    if (context.SendPort == nullptr || !entry) return kPatchFailed;
+    // No image (none was found, and stand-ins are not allowed): nothing may be started.
+    if (context.SendPort == nullptr || !entry || image.empty()) return kPatchFailed;
     FIFOStream& port = *context.SendPort;
 
     std::size_t offset = 0;

@@ -47,8 +47,9 @@ struct PatchUploadContext {
     int32_t& progressMax;
     // Receives i after packet i is acknowledged (0 to 14 for the real image); may be empty.
     std::function<void(int32_t)> UpdateProgressDelegate;
-    // The image to load; the embedded patch program unless a caller supplies another.
-    std::span<const uint8_t> image = PatchImageBytes();
+    // The image to load: the owner-supplied patch program (protocol/device_images.h). Empty
+    // fails the upload before anything is sent.
+    std::span<const uint8_t> image;
 };
 
 // Sends the image and starts it. Returns 1 when every packet and the run command were

@@ -31,6 +31,8 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 export CADDORA_DEVICE_DIR=$work/dev
+# The virtual navigator takes the repository's stand-in device images.
+export CADDORA_ALLOW_STAND_IN=1
 mkdir -p "$CADDORA_DEVICE_DIR"
 
 echo "=== starting the virtual navigator (boot loader, sample points) in $CADDORA_DEVICE_DIR"

@@ -86,12 +86,20 @@ boot_block CompleteBootBlock(const boot_block& caller, std::span<const uint8_t> 
 }
 
 std::vector<uint8_t> BuildImagePrefix(const boot_block& complete) {
+    return BuildImagePrefix(complete, BootProgramFor(complete.referenceClock));
+}
+
+std::vector<uint8_t> BuildImagePrefix(const boot_block& complete,
+                                      std::span<const uint8_t> bootProgram) {
     CheckBootCodeOffset(complete.bootCodeOffset);
+    if (bootProgram.size() != kBootCodeSize) {
+        throw std::invalid_argument("the boot program is not " + std::to_string(kBootCodeSize) +
+                                    " bytes long");
+    }
     std::vector<uint8_t> prefix(kFirmwareImageOffset, 0xFF);
     const auto header = BootBlockBytes(complete);
     std::memcpy(prefix.data(), header.data(), header.size());
-    const auto program = BootProgramFor(complete.referenceClock);
-    std::memcpy(prefix.data() + complete.bootCodeOffset, program.data(), program.size());
+    std::memcpy(prefix.data() + complete.bootCodeOffset, bootProgram.data(), bootProgram.size());
     return prefix;
 }
 
@@ -135,7 +143,9 @@ bool GZipOperations::GZipPacketCompress(const std::string& firmware, const std::
         std::vector<uint8_t> data;
         if (!platform::ReadWholeInput(firmware, data)) return false;
         const boot_block complete = CompleteBootBlock(bootHeader, data);
-        const std::vector<uint8_t> prefix = BuildImagePrefix(complete);
+        const std::vector<uint8_t> prefix = bootProgram_.empty()
+                                                ? BuildImagePrefix(complete)
+                                                : BuildImagePrefix(complete, bootProgram_);
         WritePacked(out->Stream(), subHeader, {prefix, data});
         out->Commit();
         return true;

@@ -46,6 +46,11 @@ public:
     bool GZipCompress(const std::string& input, const std::string& output,
                       std::span<const uint8_t> subHeader) const;
 
+    // The boot program GZipPacketCompress puts into the image: the owner-supplied one
+    // (transfer/boot_images.h) for the reference clock in use. Unset, the embedded stand-in of
+    // that clock is used, which is for tests only.
+    void SetBootProgram(std::vector<uint8_t> program) { bootProgram_ = std::move(program); }
+
     // Packs the firmware file as a firmware image. The caller fills bootCodeOffset (64 to
     // 62,740), reserved16, referenceClock and bytes 32..63 of `bootHeader`; the rest is set here.
     bool GZipPacketCompress(const std::string& firmware, const std::string& output,
@@ -69,6 +74,7 @@ private:
     void Report(const std::string& text) const;
 
     bool showMessageBox_ = true;
+    std::vector<uint8_t> bootProgram_;
     std::function<void(const std::string&)> report_;
 };
 
@@ -81,5 +87,8 @@ boot_block CompleteBootBlock(const boot_block& caller, std::span<const uint8_t> 
 // The first 65,536 bytes of the firmware image: the header at 0, the boot program chosen by
 // the reference clock at bootCodeOffset, 0xFF elsewhere. The firmware follows it unchanged.
 std::vector<uint8_t> BuildImagePrefix(const boot_block& complete);
+// The same with this boot program (2,796 bytes) in place of the embedded one.
+std::vector<uint8_t> BuildImagePrefix(const boot_block& complete,
+                                      std::span<const uint8_t> bootProgram);
 
 }  // namespace transfer

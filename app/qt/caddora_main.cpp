@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,7 +12,9 @@
 #include "caddora_version.h"
 #include "platform/device_watcher.h"
 #include "platform/settings.h"
+#include "platform/program_folder.h"
 #include "platform/single_instance.h"
+#include "transfer/device_image_setup.h"
 #include "transport/usb_bulk_link.h"
 
 namespace {
@@ -65,6 +68,12 @@ int main(int argc, char** argv) {
     if (!usbIds.error.empty()) std::fprintf(stderr, "caddora: %s\n", usbIds.error.c_str());
     settings.usbIds = usbIds.ids;
     MainWindow window(settings);
+    // Device images are looked for once; a job that needs a missing one says so when clicked.
+    const DeviceImageSetup images = DeviceImageSetup::From(
+        std::getenv("CADDORA_PATCH_IMAGE"), std::getenv("CADDORA_BOOT_PROGRAM"),
+        std::getenv("CADDORA_ALLOW_STAND_IN"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"),
+        platform::ProgramFolder());
+    window.Logic().SetPatchImage(images.PatchImage(""));
     window.show();
 
     // Every change in the device directory or from udev asks the window for a device check.

@@ -14,10 +14,18 @@
 #include <dirent.h>
 
 #include "app/main.h"
+#include "protocol/patch_image.h"
 #include "sim/pty_server.h"
 #include "support/fake_clock.h"
 #include "support/recording_view.h"
 #include "support/scoped_device_dir.h"
+
+// Gives `main` the repository's stand-in patch program, which the virtual navigator takes (the
+// entry points do this only with CADDORA_ALLOW_STAND_IN=1).
+inline void GiveStandInPatch(Main& main) {
+    const auto image = PatchImageBytes();
+    main.patchImage.assign(image.begin(), image.end());
+}
 
 // Threads of this process whose name is the USB reader's.
 inline int CountReaderThreads() {

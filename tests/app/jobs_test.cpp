@@ -108,13 +108,36 @@ TEST_F(JobsTest, ACourseFileLargerThanItsFlashAreaStopsAtTheAreasEnd) {
     EXPECT_EQ(FramesOf(0xF4, 0x05), 32);
 }
 
+TEST_F(JobsTest, BootLoaderJobsWithoutAPatchProgramSayWhereItGoesAndSendNothing) {
+    StartSim(DeviceMode::Boot);
+    Main main(view_);
+    images::FoundImage missing;
+    missing.refusal = "the patch program (patch_image.bin) was not found";
+    main.SetPatchImage(missing);
+    main.pointCsvPath = CsvPath();
+    main.buttonUpdata_Click();
+    view_.AnswerFileDialog(dir_.Path() + "-jis.bin");
+    main.buttonKroDown_Click();
+    EXPECT_FALSE(main.JobRunning());
+    const auto messages = view_.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    for (const auto& m : messages) EXPECT_EQ(m.text, missing.refusal);
+    EXPECT_EQ(FramesOf(0xF4, 0x05), 0);
+    EXPECT_FALSE(std::filesystem::exists(CsvPath()));
+}
+
 TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile) {
     testsupport::ScopedFastClock fast;
     // Frame 3 is the first patch packet: refused.
     sim::FaultConfig faults;
     faults.nakFrames = {3};
     StartSim(DeviceMode::Boot, faults);
+<<<<<<< HEAD
     Main main(view_, dir_.Settings());
+=======
+    Main main(view_);
+    GiveStandInPatch(main);
+>>>>>>> 2184ad7 (Device images come from the owner: the patch program and the boot programs are looked up (option, environment, user config, program and system data folders) at the entry points and never taken from the stand-ins unless CADDORA_ALLOW_STAND_IN=1)
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();
     const auto messages = FinishJob(main);
@@ -271,7 +294,12 @@ private:
 
 TEST_F(JobsTest, AShortAnswerToAFlashReadIsAnError) {
     ShortReplyDevice device(dir_, 100);
+<<<<<<< HEAD
     Main main(view_, dir_.Settings());
+=======
+    Main main(view_);
+    GiveStandInPatch(main);
+>>>>>>> 2184ad7 (Device images come from the owner: the patch program and the boot programs are looked up (option, environment, user config, program and system data folders) at the entry points and never taken from the stand-ins unless CADDORA_ALLOW_STAND_IN=1)
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();
     const auto messages = FinishJob(main);

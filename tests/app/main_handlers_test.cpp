@@ -167,6 +167,7 @@ TEST_F(AppTest, FirmwareClickInNormalModeOpensNoDialog) {
 TEST_F(AppTest, CourseClickSetsTheJobFieldsFromTheChosenFile) {
     Main main(view_, dir_.Settings());
     FakeJobs(main);
+    GiveStandInPatch(main);
     StartSim(DeviceMode::Patch);
     const std::pair<const char*, int32_t> cases[] = {
         {"/c/index4.kzip", 2}, {"/c/pack.ckfm", 1}, {"/c/jis.bin", 0}, {"/c/INDEX4.KZIP", 0}};
@@ -208,6 +209,7 @@ TEST_F(AppTest, CourseClickWithoutDeviceStartsNothing) {
 TEST_F(AppTest, PointClickNamesTheCsvByTheClockBesideTheProgram) {
     Main main(view_, dir_.Settings());
     FakeJobs(main);
+    GiveStandInPatch(main);
     StartSim(DeviceMode::Patch);
     view_.SetButtonEnabled(JobButton::Updata, true);
     main.buttonUpdata_Click();

@@ -71,6 +71,7 @@ protected:
         const char* bin = std::getenv("CADDORA_BIN_DIR");
         cli_ = std::string(bin ? bin : CADDORA_TEST_BIN_DIR) + "/caddora-cli";
         ASSERT_TRUE(fs::exists(cli_)) << cli_ << " not built";
+        ::setenv("CADDORA_ALLOW_STAND_IN", "1", 1);  // pack-firmware's boot program
         std::string pattern = (fs::temp_directory_path() / "caddora-cli-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;

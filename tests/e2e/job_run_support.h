@@ -139,6 +139,8 @@ protected:
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         root_ = pattern;
         fs::create_directories(DeviceDir());
+        // The programs run against a virtual navigator: the repository's stand-in images do.
+        ::setenv("CADDORA_ALLOW_STAND_IN", "1", 1);
     }
 
     void TearDown() override {

@@ -166,6 +166,7 @@ TEST(PatchUpload, UnusableSettingsSendNothing) {
     ScriptedBuffer dev(Device());
     Upload up;
     EXPECT_EQ(sendPatchFile(up.Context(&dev.buffer, PatchImageBytes(), "2622x")), kPatchFailed);
+    EXPECT_EQ(sendPatchFile(up.Context(&dev.buffer, {})), kPatchFailed);  // no image found
     EXPECT_TRUE(dev.Sent().empty());
     EXPECT_EQ(sendPatchFile(up.Context(nullptr)), kPatchFailed);
     EXPECT_TRUE(up.progress.empty());

@@ -192,7 +192,8 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     std::optional<ImportFiles> files;
     if (job == Job::ImportPoints) files = ImportFilesOf(o);
     const std::vector<std::string> paths = AttachedDevicePaths(settings);
-    if (paths.empty()) return Finish(ctx, o.common, job, false, NoNavigatorText(settings.deviceDir));
+    if (paths.empty())
+        return Finish(ctx, o.common, job, false, NoNavigatorText(settings.deviceDir));
 
     TerminalView view(vo);
     std::string csvPath;

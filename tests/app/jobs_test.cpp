@@ -94,7 +94,7 @@ TEST_F(JobsTest, CourseWriteCountsTheAcknowledgedFrames) {
 TEST_F(JobsTest, ACourseFileLargerThanItsFlashAreaStopsAtTheAreasEnd) {
     // kx10x20.bin owns 64 KiB up to the next file's address: 32 frames fit, the 33rd would not.
     StartSim(DeviceMode::Patch);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     const std::string folder = dir_.Path() + "-course";
     std::filesystem::create_directories(folder);
     const std::string file = folder + "/kx10x20.bin";
@@ -110,7 +110,7 @@ TEST_F(JobsTest, ACourseFileLargerThanItsFlashAreaStopsAtTheAreasEnd) {
 
 TEST_F(JobsTest, BootLoaderJobsWithoutAPatchProgramSayWhereItGoesAndSendNothing) {
     StartSim(DeviceMode::Boot);
-    Main main(view_);
+    Main main(view_, dir_.Settings());
     images::FoundImage missing;
     missing.refusal = "the patch program (patch_image.bin) was not found";
     main.SetPatchImage(missing);
@@ -132,12 +132,8 @@ TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile) {
     sim::FaultConfig faults;
     faults.nakFrames = {3};
     StartSim(DeviceMode::Boot, faults);
-<<<<<<< HEAD
     Main main(view_, dir_.Settings());
-=======
-    Main main(view_);
     GiveStandInPatch(main);
->>>>>>> 2184ad7 (Device images come from the owner: the patch program and the boot programs are looked up (option, environment, user config, program and system data folders) at the entry points and never taken from the stand-ins unless CADDORA_ALLOW_STAND_IN=1)
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();
     const auto messages = FinishJob(main);
@@ -294,12 +290,8 @@ private:
 
 TEST_F(JobsTest, AShortAnswerToAFlashReadIsAnError) {
     ShortReplyDevice device(dir_, 100);
-<<<<<<< HEAD
     Main main(view_, dir_.Settings());
-=======
-    Main main(view_);
     GiveStandInPatch(main);
->>>>>>> 2184ad7 (Device images come from the owner: the patch program and the boot programs are looked up (option, environment, user config, program and system data folders) at the entry points and never taken from the stand-ins unless CADDORA_ALLOW_STAND_IN=1)
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();
     const auto messages = FinishJob(main);

@@ -1,0 +1,109 @@
+#include "platform/output_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+namespace platform {
+
+namespace {
+
+std::string ErrnoText(const std::string& what, const std::string& path, int error) {
+    return what + " " + path + ": " + std::strerror(error);
+}
+
+// A name no other writer uses: "<name>.<random>.part" next to the target, created exclusively.
+std::FILE* CreateTemporary(const std::filesystem::path& target, std::string& tempPath) {
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    const std::filesystem::path folder = target.parent_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[20];
+        std::snprintf(suffix, sizeof suffix, "%012llx",
+                      static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFFFull));
+        const std::filesystem::path candidate =
+            folder / (target.filename().string() + "." + suffix + ".part");
+        // "x": fails when the name exists, so an existing file is never taken over.
+        std::FILE* file = std::fopen(candidate.string().c_str(), "wbx");
+        if (file) {
+            tempPath = candidate.string();
+            return file;
+        }
+        if (errno != EEXIST) return nullptr;
+    }
+    errno = EEXIST;
+    return nullptr;
+}
+
+}  // namespace
+
+OutputFile::OutputFile(const std::string& target) : target_(target) {
+    if (target.empty()) throw StreamError("no output file named");
+    std::error_code ec;
+    const auto status = std::filesystem::status(target, ec);
+    if (std::filesystem::is_directory(status)) {
+        throw StreamError("cannot write " + target + ": it is a directory");
+    }
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        // A device such as CON or NUL: written in place, never replaced or removed.
+        file_ = std::fopen(target.c_str(), "wb");
+        if (!file_) throw StreamError(ErrnoText("cannot write", target, errno));
+        inPlace_ = true;
+        finalPath_ = target;
+        return;
+    }
+    std::filesystem::path path = target;
+    if (path.filename().empty()) throw StreamError("cannot write " + target + ": not a file name");
+    if (path.parent_path().empty()) path = std::filesystem::path(".") / path;
+    finalPath_ = path.string();
+    file_ = CreateTemporary(path, tempPath_);
+    if (!file_) {
+        throw StreamError(ErrnoText("cannot write " + target + ": cannot create a file in",
+                                    path.parent_path().string(), errno));
+    }
+}
+
+OutputFile::~OutputFile() {
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    Discard();
+}
+
+void OutputFile::Discard() {
+    if (!tempPath_.empty()) std::remove(tempPath_.c_str());
+    tempPath_.clear();
+}
+
+void OutputFile::Commit() {
+    if (!file_) throw StreamError("cannot write " + target_ + ": already closed");
+    std::FILE* f = file_;
+    file_ = nullptr;
+    bool ok = std::fflush(f) == 0;
+    int error = errno;
+    if (std::fclose(f) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        Discard();
+        throw StreamError(ErrnoText("cannot write", target_, error));
+    }
+    if (inPlace_) return;
+    // Replaces an existing target in one step (MoveFileEx with replace).
+    std::error_code ec;
+    std::filesystem::rename(tempPath_, finalPath_, ec);
+    if (ec) {
+        Discard();
+        throw StreamError("cannot write " + target_ + ": " + ec.message());
+    }
+    tempPath_.clear();
+}
+
+bool SameExistingFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+}  // namespace platform

@@ -3,7 +3,7 @@
 # throughput runs (bench/e2e_throughput.sh). Prints the machine context first, since every
 # figure depends on it.
 #   scripts/run-benchmarks.sh [BUILD_DIR]   (default build-bench)
-# Targets: import <= 2 s, 16 MiB course write <= 4 s, cpu <= 5 % of wall with 5 ms acks,
+# Targets: import <= 2 s, 15 MiB course write <= 4 s, cpu <= 5 % of wall with 5 ms acks,
 # parsefur noise >= 1 GB/s, valid frames >= 500 MB/s, FIFOStream single thread >= 2 GB/s.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -53,6 +53,7 @@ TEST_F(PointMapsTest, ChoiceDecidesTheFilesBesideTheCsv) {
         sim_->Start();
         RecordingView view;
         Main main(view, dir_.Settings());
+        GiveStandInPatch(main);
         main.pointCsvPath = Beside(".csv");
         main.SetAlsoSavePointMaps(c.alsoSaveMaps);
         main.buttonUpdata_Click();

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <string>
 
 #include "platform/codepage.h"
 #include "transport/device_path_list.h"
@@ -70,6 +71,35 @@ std::vector<std::string> ListDevicePaths(const std::string& dir, std::size_t max
                                          std::size_t maxPathLength) {
     if (!dir.empty()) return SplitDevicePaths(dir, maxCount, maxPathLength);
     return SetupApiPaths(maxCount, maxPathLength);
+}
+
+// The driver's list has no folder to be unreadable, and paths too long for the record are
+// dropped while listing; a stand-in list is reported by its text.
+DeviceDirReport InspectDeviceDirectory(const std::string& dir, std::size_t /*maxPathLength*/) {
+    DeviceDirReport report;
+    report.directory = dir.empty() ? std::string("the navigator driver's device list") : dir;
+    return report;
+}
+
+std::string DeviceOpenProblem(const std::string& path) {
+    const std::u16string wide = platform::AnsiToUtf16(path);
+    const HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), GENERIC_READ | GENERIC_WRITE, 0,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // An exclusive handle held elsewhere is refused with one of these two.
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) {
+            return "in use by another program";
+        }
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_DEVICE_NOT_CONNECTED) {
+            return "the navigator vanished";
+        }
+        return "Windows error " + std::to_string(error);
+    }
+    CloseHandle(handle);
+    return {};
 }
 
 }  // namespace transport

@@ -5,6 +5,8 @@
 # byte to the Linux one, a course write and a firmware write as the simulator stored them, and
 # a YMODEM transfer. Needs build/bin (Linux) and build-windows/bin.
 set -euo pipefail
+# The virtual navigator takes the stand-in device images.
+export CADDORA_ALLOW_STAND_IN=1
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=scripts/wine-env.sh
 source "$root/scripts/wine-env.sh"

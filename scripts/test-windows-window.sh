@@ -4,6 +4,8 @@
 # once, and one click on the point button that must write the same CSV as the Linux import.
 # Japanese texts need the IPA fonts in place of the Windows ones (scripts/wine-fonts.reg).
 set -euo pipefail
+# The virtual navigator takes the stand-in device images.
+export CADDORA_ALLOW_STAND_IN=1
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=scripts/wine-env.sh
 source "$root/scripts/wine-env.sh"

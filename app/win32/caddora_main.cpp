@@ -1,7 +1,11 @@
 // caddora.exe: the maintenance tool's window. Command-line arguments are ignored.
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "platform/device_watcher.h"
+#include "platform/program_folder.h"
+#include "transfer/device_image_setup.h"
 #include "platform/single_instance.h"
 #include "app/win32/main_window.h"
 #include "platform/settings.h"
@@ -14,6 +18,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     const platform::Settings settings = platform::ResolveSettings();
     Win32MainWindow window(settings);
     if (!window.Create(showCommand)) return 1;
+    // Device images are looked for once; a job that needs a missing one says so when clicked.
+    // The user's configuration folder is %APPDATA%\caddora.
+    const DeviceImageSetup images = DeviceImageSetup::From(
+        std::getenv("CADDORA_PATCH_IMAGE"), std::getenv("CADDORA_BOOT_PROGRAM"),
+        std::getenv("CADDORA_ALLOW_STAND_IN"), std::getenv("APPDATA"), std::getenv("USERPROFILE"),
+        platform::ProgramFolder());
+    window.Logic().SetPatchImage(images.PatchImage(""));
 
     // Changes of the navigator driver's interface class; the broadcasts reach the window too.
     DeviceWatcher watcher(settings.deviceDir, [&window] { window.ScheduleDeviceCheck(); });

@@ -53,7 +53,8 @@ cp "$win_bin/caddora.exe" "$work/app/"
 (cd "$work/app" && exec wine caddora.exe </dev/null >/dev/null 2>&1) &
 pids+=($!)
 window=""
-for _ in $(seq 150); do
+# Up to 90 s: Wine's first start of a window program in a new prefix is slow on a busy machine.
+for _ in $(seq 450); do
     window="$(xdotool search --name 'CADDORA for MDL4100' 2>/dev/null | head -1)" || true
     [ -n "$window" ] && break
     sleep 0.2

@@ -37,8 +37,9 @@ void Clock::SleepUntil(uint32_t deadline) {
 }
 
 Clock& SystemClock() {
-    static SteadyClock clock;
-    return clock;
+    // Never destroyed: detached reader threads may still sleep on it while the process exits.
+    static SteadyClock* const clock = new SteadyClock;
+    return *clock;
 }
 
 Clock& CurrentClock() {

@@ -59,7 +59,7 @@ Bytes BootMemoryReply(std::size_t length, uint8_t first = 0x40) {
 // Nothing when it did not end within 5 s of real time (the clock is then moved past every
 // deadline to release it).
 std::optional<bool> DecidedWithoutTimePassing(const std::function<bool()>& query) {
-    testsupport::FakeClock clock;
+    testsupport::FakeClock& clock = testsupport::KeptFakeClock();
     platform::ScopedClock use(clock);
     auto run = std::async(std::launch::async, query);
     if (run.wait_for(std::chrono::seconds(5)) == std::future_status::ready) return run.get();

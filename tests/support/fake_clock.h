@@ -8,6 +8,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/tick.h"
@@ -58,17 +61,28 @@ private:
     std::atomic<uint64_t> waits_{0};
 };
 
+// A fake clock that is never destroyed. Threads of the code under test (a simulator, a reader)
+// may have fetched the current clock just before a test uninstalls it and still call it after;
+// a clock that lives on keeps that harmless. Reachable from a static, so not a leak.
+inline FakeClock& KeptFakeClock(uint32_t start = 1000, double speedup = 0) {
+    static std::mutex mutex;
+    static auto* const kept = new std::vector<std::unique_ptr<FakeClock>>;
+    std::lock_guard<std::mutex> lock(mutex);
+    kept->push_back(std::make_unique<FakeClock>(start, speedup));
+    return *kept->back();
+}
+
 // A running fake clock, installed for the process while this lives: code under test that waits
 // out a time-out does so `speedup` times faster than real time.
 class ScopedFastClock {
 public:
     // Starts at the system's tick, so code that outlives this sees no large jump back.
     explicit ScopedFastClock(double speedup = 25)
-        : clock_(platform::SystemClock().Now(), speedup), use_(clock_) {}
+        : clock_(KeptFakeClock(platform::SystemClock().Now(), speedup)), use_(clock_) {}
     FakeClock& Clock() { return clock_; }
 
 private:
-    FakeClock clock_;
+    FakeClock& clock_;
     platform::ScopedClock use_;
 };
 

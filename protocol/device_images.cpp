@@ -20,37 +20,37 @@ std::string WithThousands(std::size_t n) {
 
 // Empty when `path` holds the image, else why not. A directory, device or pipe is refused
 // before it is opened, so a pipe cannot hold the search.
-std::string Load(const ImageSpec& spec, const std::string& path, std::vector<uint8_t>& bytes) {
+std::string Load(const ImageKind& kind, const std::string& path, std::vector<uint8_t>& bytes) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(status)) return path + " does not exist";
     if (!std::filesystem::is_regular_file(status)) return path + " is not a regular file";
     const auto size = std::filesystem::file_size(path, ec);
     if (ec) return "cannot read " + path + ": " + ec.message();
-    if (size != spec.size) {
+    if (size != kind.size) {
         return path + " has " + WithThousands(static_cast<std::size_t>(size)) + " bytes, not " +
-               WithThousands(spec.size);
+               WithThousands(kind.size);
     }
     std::ifstream in(path, std::ios::binary);
     bytes.assign(std::istreambuf_iterator<char>(in), {});
     if (!in.good() && !in.eof()) return "cannot read " + path;
-    if (bytes.size() != spec.size) return "cannot read all of " + path;
-    if (spec.checkWords) {
-        if (std::string wrong = spec.checkWords(bytes); !wrong.empty()) {
-            return path + " is not " + spec.description + ": " + wrong;
+    if (bytes.size() != kind.size) return "cannot read all of " + path;
+    if (kind.checkWords) {
+        if (std::string wrong = kind.checkWords(bytes); !wrong.empty()) {
+            return path + " is not " + kind.description + ": " + wrong;
         }
     }
     return {};
 }
 
-bool IsStandIn(const ImageSpec& spec, const std::vector<uint8_t>& bytes) {
-    return !spec.standIn.empty() &&
-           std::equal(bytes.begin(), bytes.end(), spec.standIn.begin(), spec.standIn.end());
+bool IsStandIn(const ImageKind& kind, const std::vector<uint8_t>& bytes) {
+    return !kind.standIn.empty() &&
+           std::equal(bytes.begin(), bytes.end(), kind.standIn.begin(), kind.standIn.end());
 }
 
-std::string WhereToPut(const ImageSpec& spec, const ImageSearch& search) {
-    std::string text = "give it with " + spec.optionName + " FILE, set " + spec.environmentName +
-                       ", or put it as " + spec.fileName + " in ";
+std::string WhereToPut(const ImageKind& kind, const ImageSearch& search) {
+    std::string text = "give it with " + kind.optionName + " FILE, set " + kind.environmentName +
+                       ", or put it as " + kind.fileName + " in ";
     std::vector<std::string> folders;
     for (const auto& f : search.folders) {
         if (!f.empty()) folders.push_back(f);
@@ -62,11 +62,11 @@ std::string WhereToPut(const ImageSpec& spec, const ImageSearch& search) {
     return text + " (README: \"Device images\")";
 }
 
-FoundImage Refuse(const ImageSpec& spec, const ImageSearch& search, const std::string& why) {
+FoundImage Refuse(const ImageKind& kind, const ImageSearch& search, const std::string& why) {
     FoundImage found;
-    found.refusal = spec.description + " (" + spec.fileName + ", " + WithThousands(spec.size) +
+    found.refusal = kind.description + " (" + kind.fileName + ", " + WithThousands(kind.size) +
                     " bytes, from the navigator's maintenance package) " + why + "; " +
-                    WhereToPut(spec, search);
+                    WhereToPut(kind, search);
     return found;
 }
 
@@ -88,52 +88,52 @@ std::vector<std::string> ImageFolders(const std::string& configHome,
     return folders;
 }
 
-FoundImage FindDeviceImage(const ImageSpec& spec, const ImageSearch& search) {
+FoundImage FindDeviceImage(const ImageKind& kind, const ImageSearch& search) {
     FoundImage found;
     auto accept = [&](const std::string& path, std::vector<uint8_t> bytes) -> FoundImage {
-        if (IsStandIn(spec, bytes) && !search.allowStandIn) {
-            return Refuse(spec, search,
+        if (IsStandIn(kind, bytes) && !search.allowStandIn) {
+            return Refuse(kind, search,
                           "was not found: " + path +
                               " is the repository's stand-in, not device "
                               "code (allowed only with CADDORA_ALLOW_STAND_IN=1)");
         }
         FoundImage image;
-        image.standIn = IsStandIn(spec, bytes);
+        image.standIn = IsStandIn(kind, bytes);
         image.bytes = std::move(bytes);
         image.source = path;
         return image;
     };
     // A file the user named must be the right one.
-    for (const auto& [named, how] : {std::pair{search.option, spec.optionName},
-                                     std::pair{search.environment, spec.environmentName}}) {
+    for (const auto& [named, how] : {std::pair{search.option, kind.optionName},
+                                     std::pair{search.environment, kind.environmentName}}) {
         if (named.empty()) continue;
         std::vector<uint8_t> bytes;
-        if (std::string why = Load(spec, named, bytes); !why.empty()) {
-            return Refuse(spec, search, "given by " + how + " is unusable: " + why);
+        if (std::string why = Load(kind, named, bytes); !why.empty()) {
+            return Refuse(kind, search, "given by " + how + " is unusable: " + why);
         }
         return accept(named, std::move(bytes));
     }
     std::string lastProblem;
     for (const auto& folder : search.folders) {
         if (folder.empty()) continue;
-        const std::string path = folder + "/" + spec.fileName;
+        const std::string path = folder + "/" + kind.fileName;
         std::error_code ec;
         if (!std::filesystem::exists(path, ec)) continue;
         std::vector<uint8_t> bytes;
-        if (std::string why = Load(spec, path, bytes); !why.empty()) {
+        if (std::string why = Load(kind, path, bytes); !why.empty()) {
             lastProblem = why;
             continue;
         }
         return accept(path, std::move(bytes));
     }
-    if (search.allowStandIn && !spec.standIn.empty()) {
-        found.bytes.assign(spec.standIn.begin(), spec.standIn.end());
+    if (search.allowStandIn && !kind.standIn.empty()) {
+        found.bytes.assign(kind.standIn.begin(), kind.standIn.end());
         found.source = "stand-in";
         found.standIn = true;
         return found;
     }
     return Refuse(
-        spec, search,
+        kind, search,
         lastProblem.empty() ? std::string("was not found") : "was not found (" + lastProblem + ")");
 }
 
@@ -143,20 +143,20 @@ FoundImage FindDeviceImage(const ImageSpec& spec, const ImageSearch& search) {
 
 namespace images {
 
-ImageSpec PatchImageSpec() {
-    ImageSpec spec;
-    spec.description = "the patch program";
-    spec.fileName = kPatchImageFile;
-    spec.size = kPatchImageLength;
-    spec.checkWords = [](std::span<const uint8_t> bytes) -> std::string {
+ImageKind PatchImageKind() {
+    ImageKind kind;
+    kind.description = "the patch program";
+    kind.fileName = kPatchImageFile;
+    kind.size = kPatchImageLength;
+    kind.checkWords = [](std::span<const uint8_t> bytes) -> std::string {
         const bool blank =
             std::all_of(bytes.begin(), bytes.end(), [&](uint8_t b) { return b == bytes.front(); });
         return blank ? "every byte is the same (an erased or empty dump)" : "";
     };
-    spec.standIn = PatchImageBytes();
-    spec.optionName = "--patch-image";
-    spec.environmentName = "CADDORA_PATCH_IMAGE";
-    return spec;
+    kind.standIn = PatchImageBytes();
+    kind.optionName = "--patch-image";
+    kind.environmentName = "CADDORA_PATCH_IMAGE";
+    return kind;
 }
 
 }  // namespace images

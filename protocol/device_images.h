@@ -24,7 +24,7 @@ struct ImageSearch {
 };
 
 // What one image is.
-struct ImageSpec {
+struct ImageKind {
     std::string description;  // "the patch program"
     std::string fileName;     // looked for in the folders
     std::size_t size = 0;
@@ -43,7 +43,7 @@ struct FoundImage {
     bool ok() const { return refusal.empty(); }
 };
 
-FoundImage FindDeviceImage(const ImageSpec& spec, const ImageSearch& search);
+FoundImage FindDeviceImage(const ImageKind& kind, const ImageSearch& search);
 
 // The folders in their order: "<config>/caddora", the program's folder, "<data>/caddora".
 // `configHome` is $XDG_CONFIG_HOME or "$HOME/.config"; `dataDir` e.g. "/usr/share".
@@ -60,6 +60,6 @@ namespace images {
 inline constexpr const char* kPatchImageFile = "patch_image.bin";
 
 // The patch program: 14,604 bytes, not blank (all 0x00 or all 0xFF would be an erased dump).
-ImageSpec PatchImageSpec();
+ImageKind PatchImageKind();
 
 }  // namespace images

@@ -10,6 +10,6 @@ namespace transfer {
 
 // The variant the reference clock selects: 2,796 bytes, stack pointer 0x00040000 at 0, entry
 // 0x00024125 at 4, the variant's clock in Hz at 1,076.
-images::ImageSpec BootProgramSpec(uint32_t referenceClock);
+images::ImageKind BootProgramKind(uint32_t referenceClock);
 
 }  // namespace transfer

@@ -20,7 +20,7 @@ DeviceImageSetup DeviceImageSetup::From(const char* patchImage, const char* boot
 
 images::FoundImage DeviceImageSetup::PatchImage(const std::string& option) const {
     return images::FindDeviceImage(
-        images::PatchImageSpec(),
+        images::PatchImageKind(),
         {option, patchImageVariable, images::ImageFolders(configHome, programFolder, dataDir),
          allowStandIn});
 }
@@ -28,7 +28,7 @@ images::FoundImage DeviceImageSetup::PatchImage(const std::string& option) const
 images::FoundImage DeviceImageSetup::BootProgram(const std::string& option,
                                                  uint32_t referenceClock) const {
     return images::FindDeviceImage(
-        transfer::BootProgramSpec(referenceClock),
+        transfer::BootProgramKind(referenceClock),
         {option, bootProgramVariable, images::ImageFolders(configHome, programFolder, dataDir),
          allowStandIn});
 }

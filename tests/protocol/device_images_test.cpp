@@ -77,7 +77,7 @@ TEST(DeviceImages, EachPlaceInItsOrderAndTheStandInOnlyWhenAllowed) {
     };
     for (const auto& c : cases) {
         const images::FoundImage found =
-            images::FindDeviceImage(images::PatchImageSpec(), c.search);
+            images::FindDeviceImage(images::PatchImageKind(), c.search);
         EXPECT_EQ(found.ok() ? found.source : "", c.source) << c.what << ": " << found.refusal;
         if (found.ok()) {
             EXPECT_EQ(found.bytes.size(), kPatchImageLength) << c.what;
@@ -107,7 +107,7 @@ TEST(DeviceImages, ANamedFileThatIsWrongIsRefusedNotSkipped) {
         for (bool byOption : {true, false}) {
             images::ImageSearch search{
                 byOption ? c.file : "", byOption ? "" : c.file, {f / "program"}, false};
-            const auto found = images::FindDeviceImage(images::PatchImageSpec(), search);
+            const auto found = images::FindDeviceImage(images::PatchImageKind(), search);
             EXPECT_FALSE(found.ok()) << c.what;
             EXPECT_NE(found.refusal.find(c.says), std::string::npos) << found.refusal;
             EXPECT_NE(found.refusal.find(byOption ? "given by --patch-image"

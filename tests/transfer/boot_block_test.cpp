@@ -150,7 +150,7 @@ TEST(BootProgramImages, TheVariantsWordsAreCheckedAndStandInsNeedPermission) {
         {"", true, ""},                           // the built-in stand-in, allowed
     };
     for (const auto& c : cases) {
-        const auto found = images::FindDeviceImage(transfer::BootProgramSpec(26000000),
+        const auto found = images::FindDeviceImage(transfer::BootProgramKind(26000000),
                                                    {c.option, "", {dir / "none"}, c.allow});
         if (*c.says == '\0') {
             EXPECT_TRUE(found.ok()) << c.option << ": " << found.refusal;

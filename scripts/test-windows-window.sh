@@ -31,6 +31,9 @@ Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+# A fresh server for this display: Wine's desktop process, once started by a program without a
+# display (the unit tests), serves every later window of the server, and they never show.
+wine_down
 wine_up
 wine regedit /S "$root/scripts/wine-fonts.reg" </dev/null >/dev/null 2>&1
 

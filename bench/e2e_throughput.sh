@@ -5,6 +5,8 @@
 #      0xC1100000, the one course file whose flash area is that large (the virtual navigator's
 #      course area leaves 15 MiB there)
 #   3. a 1,000-frame course write to a device that acknowledges each frame 5 ms late
+#   4. whole commands as the user waits for them, from the boot loader and from normal firmware:
+#      the sample point import, the 4,096-record import, the 15 MiB course write, `devices`
 # Each run is timed with /usr/bin/time (wall, and the CPU time caddora-cli used). The course job
 # pauses 1,000 ms before writing; a baseline run of the same command with nothing to move
 # measures that fixed part, and "net" is the run minus its baseline.
@@ -97,3 +99,27 @@ base=$wall
 head -c $((1000 * 2048)) /dev/urandom >"$work/data/packed.k16"
 run --mode patch --ack-delay-ms 5 -- write-course "$work/data/packed.k16"
 report "course write 1000 frames, 5 ms acks" 1000 "$wall" "$base" "$cpu" "cpu <= 5 % of wall"
+
+
+echo "== whole commands, device answering at once (wall time as the user waits)"
+whole() {  # name, target, sim args..., --, cli args...
+    local name=$1 target=$2
+    shift 2
+    run "$@"
+    awk -v n="$name" -v w="$wall" -v c="$cpu" -v t="$target" \
+        'BEGIN { printf "%-42s wall %6.2f s  cpu %5.2f s  target %s\n", n, w, c, t }'
+}
+whole "sample points from the boot loader" "wall <= 0.5 s" --mode boot -- \
+    import-points --out "$work/sample-boot.csv"
+rows_of() { echo $(($(wc -l <"$1") - 1)); }
+[ "$(rows_of "$work/sample-boot.csv")" -gt 0 ] || { echo "no sample rows read" >&2; exit 1; }
+whole "sample points from normal firmware" "wall <= 0.3 s" --mode normal -- \
+    import-points --out "$work/sample-normal.csv"
+[ "$(rows_of "$work/sample-normal.csv")" -gt 0 ] || { echo "no sample rows read" >&2; exit 1; }
+whole "import 4096 records from the boot loader" "wall <= 0.8 s" --mode boot \
+    --synthetic-points 4096 -- import-points --out "$work/points-boot.csv"
+[ "$(rows_of "$work/points-boot.csv")" -eq 4096 ] || { echo "expected 4096 rows" >&2; exit 1; }
+head -c $((15 << 20)) /dev/urandom >"$work/data/packed.k16"
+whole "course write 15 MiB from the boot loader" "wall <= 2.2 s" --mode boot -- \
+    write-course "$work/data/packed.k16"
+whole "devices, normal firmware" "wall <= 0.2 s" --mode normal -- devices

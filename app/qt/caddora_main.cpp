@@ -68,6 +68,11 @@ int main(int argc, char** argv) {
     if (!usbIds.error.empty()) std::fprintf(stderr, "caddora: %s\n", usbIds.error.c_str());
     settings.usbIds = usbIds.ids;
     MainWindow window(settings);
+    // CADDORA_UI_BUSY_LOG=1: say on stderr each time the UI thread was busier in one go than
+    // ever before (a posted call, a click, a device check).
+    if (const char* log = std::getenv("CADDORA_UI_BUSY_LOG"); log && *log && *log != '0') {
+        window.SetUiBusyLog(true);
+    }
     // Device images are looked for once; a job that needs a missing one says so when clicked.
     const DeviceImageSetup images = DeviceImageSetup::From(
         std::getenv("CADDORA_PATCH_IMAGE"), std::getenv("CADDORA_BOOT_PROGRAM"),

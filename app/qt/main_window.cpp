@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QUrl>
 #include <algorithm>
+#include <cstdio>
 
 #include "app/point_import_maps.h"
 #include "app/window_texts.h"
@@ -157,11 +158,16 @@ MainWindow::MainWindow(const platform::Settings& settings, QWidget* parent) : QW
     deviceCheckTimer_.setSingleShot(true);
     deviceCheckTimer_.setInterval(kDeviceCheckDelayMs);
     connect(&deviceCheckTimer_, &QTimer::timeout, this, [this] {
-        if (main_) main_->CheckDeviceStatus();
+        TimeUi("device check", [this] {
+            if (main_) main_->CheckDeviceStatus();
+        });
     });
-    connect(buttonFwDown, &QPushButton::clicked, this, [this] { main_->buttonFwDown_Click(); });
-    connect(buttonKroDown, &QPushButton::clicked, this, [this] { main_->buttonKroDown_Click(); });
-    connect(buttonUpdata, &QPushButton::clicked, this, [this] { main_->buttonUpdata_Click(); });
+    connect(buttonFwDown, &QPushButton::clicked, this,
+            [this] { TimeUi("buttonFwDown click", [this] { main_->buttonFwDown_Click(); }); });
+    connect(buttonKroDown, &QPushButton::clicked, this,
+            [this] { TimeUi("buttonKroDown click", [this] { main_->buttonKroDown_Click(); }); });
+    connect(buttonUpdata, &QPushButton::clicked, this,
+            [this] { TimeUi("buttonUpdata click", [this] { main_->buttonUpdata_Click(); }); });
 
     main_ = std::make_unique<Main>(*this, settings);
     // The "also save GPX and KML" choice is kept between runs.
@@ -323,7 +329,16 @@ void MainWindow::ScheduleDeviceCheck() {
 // --- MainView ------------------------------------------------------------------------------
 
 void MainWindow::Post(std::function<void()> call) {
-    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, call = std::move(call)] { TimeUi("posted call", call); },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::TimeUi(const char* what, const std::function<void()>& work) {
+    if (busy_.Time(what, work) && logUiBusy_) {
+        std::fprintf(stderr, "caddora: the UI thread was busy %.1f ms in one go (%s)\n",
+                     busy_.LongestMs(), what);
+    }
 }
 
 void MainWindow::SetTitle(const std::string& title) {
@@ -396,7 +411,7 @@ void MainWindow::ShowMessage(const std::string& text, const std::string& caption
                              MessageIcon icon) {
     if (QThread::currentThread() == thread()) {
         std::unique_ptr<QMessageBox> box(MakeMessageBox(text, caption, icon));
-        box->exec();
+        busy_.Modal([&box] { return box->exec(); });
         return;
     }
     // From a job thread: the box lives on the UI thread, modal to nothing; only the job waits.
@@ -441,7 +456,7 @@ std::optional<std::string> MainWindow::AskOpenFile(const OpenFileRequest& reques
     if (!request.filter.empty()) dialog.setNameFilter(QtFilter(request.filter));
     if (!request.defaultExt.empty()) dialog.setDefaultSuffix(Q(request.defaultExt));
     if (!request.fileName.empty()) dialog.selectFile(Q(request.fileName));
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    if (busy_.Modal([&dialog] { return dialog.exec(); }) != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return std::nullopt;
     return files.first().toStdString();

@@ -16,6 +16,7 @@
 
 #include "app/main.h"
 #include "app/main_view.h"
+#include "app/ui_busy_meter.h"
 
 class QCheckBox;
 class QMessageBox;
@@ -63,6 +64,11 @@ public:
     // Releases job threads waiting in message boxes; later ones return at once.
     void ReleaseMessageWaits();
 
+    // Each posted call, click and device check is timed (modal dialogs left out); with `on`,
+    // each new longest time is written to stderr.
+    void SetUiBusyLog(bool on) { logUiBusy_ = on; }
+    const UiBusyMeter& UiBusy() const { return busy_; }
+
 signals:
     // A job thread has ended and everything it posted has run.
     void jobEnded();
@@ -75,6 +81,7 @@ private:
         bool done = false;
     };
 
+    void TimeUi(const char* what, const std::function<void()>& work);
     void BuildControls();
     QWidget* BuildPointsPage();
     QWidget* BuildCoursePage();
@@ -97,6 +104,8 @@ private:
     QProgressBar* progressBarData = nullptr;
     QTimer deviceCheckTimer_;
     bool closeAllowed_ = true;
+    UiBusyMeter busy_;
+    bool logUiBusy_ = false;
 
     // Copies of the hidden settings texts, readable from job threads.
     std::mutex settingsMutex_;

@@ -1,6 +1,7 @@
 #include "app/main.h"
 
 #include <cstring>
+#include <utility>
 
 #include "app/window_texts.h"
 #include "platform/clock.h"
@@ -15,6 +16,8 @@ namespace {
 
 // Upper bound for the reader thread to leave once its stream is closed.
 constexpr uint32_t kReaderExitWaitMs = 2000;
+// Shortest time between two device checks asked for by failed links.
+constexpr int64_t kLinkFailureCheckGapMs = 1000;
 
 std::string Str(std::string_view text) {
     return std::string(text);
@@ -36,6 +39,19 @@ Main::Main(MainView& view, platform::Settings settings)
     deviceExist = false;
     deviceCon = false;
     FwType = false;
+    // A held link that fails asks for a device check, which finds the device gone or connects
+    // anew.
+    // A link that fails again right after it was replaced (a device that opens but cannot be
+    // read) asks at most once a second, so the two never chase each other.
+    linkFailure_->notify = [this] {
+        const uint32_t now = platform::CurrentClock().Now();
+        if (lastLinkFailureCheck_ &&
+            platform::TickDiff(now, *lastLinkFailureCheck_) < kLinkFailureCheckGapMs) {
+            return;
+        }
+        lastLinkFailureCheck_ = now;
+        PostToUi([this] { CheckDeviceStatus(); });
+    };
     CheckDeviceStatus();
     patchStatus = false;
     // Each delegate carries the value the job meant at the time it posted.
@@ -51,8 +67,14 @@ Main::Main(MainView& view, platform::Settings settings)
 }
 
 Main::~Main() {
+    {
+        std::lock_guard<std::mutex> lock(linkFailure_->mutex);
+        linkFailure_->notify = nullptr;
+    }
     // A job that waits in a message box is released by the view before Main goes.
     if (jobThread_.joinable()) jobThread_.join();
+    // A query's outcome posted now is dropped with Main.
+    if (queryThread_.joinable()) queryThread_.join();
     std::shared_ptr<RefDevRunTimePara> record;
     {
         std::lock_guard<std::mutex> lock(connMutex_);
@@ -73,9 +95,22 @@ Main::~Main() {
 // --- Device detection and the connection ---------------------------------------------------
 
 void Main::CheckDeviceStatus() {
+    CheckDevice(false);
+}
+
+void Main::CheckDevice(bool closeAfter) {
     usb_info info{};
     UsbInterface->Get_USBInfo(info);
     const bool attached = info.count > 0;
+    if (QueryRunning()) {
+        // The query owns the connection; a vanished device still loses it at once. The check
+        // runs again, whole, once the query's outcome is applied.
+        if (!attached && deviceCon) DisconnectRevDev();
+        deferredCheckCloses_ = deferredCheckCloses_ || closeAfter;
+        DeferWhileQuerying([this] { CheckDevice(std::exchange(deferredCheckCloses_, false)); },
+                           true);
+        return;
+    }
     deviceExistOld = deviceExist;
     if (attached) {
         deviceExist = true;
@@ -83,14 +118,19 @@ void Main::CheckDeviceStatus() {
         if (JobRunning()) return;
         view_.SetButtonEnabled(JobButton::KroDown, true);
         view_.SetButtonEnabled(JobButton::Updata, true);
-        if (ConnectRefDev()) {
-            FwType = !CheckUsbVersion();
-        } else {
+        const bool wasConnected = deviceCon;
+        const bool connected = ConnectRefDev();
+        if (!connected) {
             TellMissingPermission(
                 std::string(info.path[0], strnlen(info.path[0], kUsbInfoPathSize)));
         }
-        view_.SetButtonEnabled(JobButton::FwDown, !FwType);
-        if (!deviceExistOld && deviceCon) DisconnectRevDev();
+        const bool close = (closeAfter && !wasConnected) || !deviceExistOld;
+        QueryModeThen(connected, [this, close](std::optional<bool> boot) {
+            // No connection: FwType keeps its value.
+            if (boot) FwType = !*boot;
+            view_.SetButtonEnabled(JobButton::FwDown, !FwType);
+            if (close && deviceCon) DisconnectRevDev();
+        });
     } else {
         deviceExist = false;
         view_.SetButtonEnabled(JobButton::FwDown, false);
@@ -115,7 +155,11 @@ bool Main::ConnectRefDev() {
 }
 
 bool Main::ConnectLocked() {
-    if (deviceCon) return true;
+    if (deviceCon) {
+        if (refDevData && !refDevData->LinkDead()) return true;
+        // The held link has failed: it never delivers again, so open a new one.
+        DisconnectLocked();
+    }
     auto record = std::make_shared<RefDevRunTimePara>();
     usb_info info{};
     UsbInterface->Get_USBInfo(info);
@@ -127,6 +171,7 @@ bool Main::ConnectLocked() {
         return false;
     }
     record->stream = record->readStream->GetReadBuffer();
+    record->linkFailure = linkFailure_;
     record->usbDevThread.run_ = true;
     record->usbDevThread.alive_ = true;
     try {
@@ -170,9 +215,13 @@ void Main::usbReadThread(std::shared_ptr<RefDevRunTimePara> record) {
         ReaderThread& thread;
         ~LeaveMark() { thread.alive_ = false; }
     } leave{record->usbDevThread};
-    // A failed link ends the loop; the next device check closes the connection.
+    // A failed link ends the loop; the device check it asks for closes the connection or
+    // replaces it.
     transport::RunReaderLoop(*record->readStream, *record->stream,
                              [&record] { return static_cast<bool>(record->usbDevThread); });
+    if (!record->usbDevThread || !record->linkFailure) return;  // told to stop
+    std::lock_guard<std::mutex> lock(record->linkFailure->mutex);
+    if (record->linkFailure->notify) record->linkFailure->notify();
 }
 
 std::shared_ptr<FIFOStream> Main::CurrentStream() {
@@ -208,10 +257,17 @@ void Main::ErrorShow() {
 
 void Main::buttonFwDown_Click() {
     if (JobRunning()) return;
-    if (ConnectRefDev()) {
-        FwType = !CheckUsbVersion();
+    if (DeferWhileQuerying([this] { buttonFwDown_Click(); })) return;
+    // Disabled at once; the mode query decides whether it comes back and the dialog opens.
+    view_.SetButtonEnabled(JobButton::FwDown, false);
+    QueryModeThen(ConnectRefDev(), [this](std::optional<bool> boot) {
+        if (boot) FwType = !*boot;
         view_.SetButtonEnabled(JobButton::FwDown, !FwType);
-    }
+        ContinueFirmwareClick();
+    });
+}
+
+void Main::ContinueFirmwareClick() {
     if (FwType) return;
     auto path = view_.AskOpenFile({Str(texts::kFirmwareExt), Str(texts::kFirmwareFilter), {}});
     // A cancelled dialog starts nothing; the connection opened above stays open.
@@ -227,6 +283,7 @@ void Main::buttonFwDown_Click() {
 
 void Main::buttonKroDown_Click() {
     if (JobRunning()) return;
+    if (DeferWhileQuerying([this] { buttonKroDown_Click(); })) return;
     auto path = view_.AskOpenFile({{}, Str(texts::kCourseFilter), Str(texts::kCourseFileName)});
     if (!path || JobRunning() || !PatchImageAvailable() || !ConnectRefDev()) return;
     auto stream = CurrentStream();
@@ -242,6 +299,7 @@ void Main::buttonKroDown_Click() {
 
 void Main::buttonUpdata_Click() {
     if (JobRunning()) return;
+    if (DeferWhileQuerying([this] { buttonUpdata_Click(); })) return;
     // Disabled at once; a failed connection leaves it so until the next device check.
     view_.SetButtonEnabled(JobButton::Updata, false);
     if (!PatchImageAvailable()) {
@@ -318,7 +376,62 @@ void Main::RunJob(JobBody body, JobButton button, bool checkPatchFirst) {
         jobRunning_ = false;
     }
     jobEndCv_.notify_all();
-    PostToUi([this, result = std::move(result)] { view_.JobEnded(result); });
+    PostToUi([this, result = std::move(result)] {
+        view_.JobEnded(result);
+        // Probed and closed again, as the job left it: another program may want the device.
+        if (recheckAfterJob) CheckDevice(true);
+    });
+}
+
+// --- Mode queries off the UI thread --------------------------------------------------------
+
+void Main::QueryModeThen(bool connected, std::function<void(std::optional<bool>)> apply) {
+    queryRunning_ = true;
+    if (!connected) {
+        apply(std::nullopt);
+        EndQuery();
+        return;
+    }
+    // The previous query ended when its outcome was applied, so this join does not wait.
+    if (queryThread_.joinable()) queryThread_.join();
+    try {
+        queryThread_ = std::thread([this, apply = std::move(apply)]() mutable {
+            platform::SetCurrentThreadName("caddora query");
+            const bool boot = CheckUsbVersion();
+            PostToUi([this, boot, apply = std::move(apply)] {
+                apply(boot);
+                EndQuery();
+            });
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: ask here rather than not at all.
+        apply(CheckUsbVersion());
+        EndQuery();
+    }
+}
+
+void Main::EndQuery() {
+    queryRunning_ = false;
+    while (!QueryRunning() && !deferred_.empty()) {
+        auto call = std::move(deferred_.front());
+        deferred_.pop_front();
+        call();
+    }
+}
+
+bool Main::DeferWhileQuerying(std::function<void()> call, bool isDeviceCheck) {
+    if (!QueryRunning()) return false;
+    if (isDeviceCheck) {
+        if (checkDeferred_) return true;
+        checkDeferred_ = true;
+        deferred_.push_back([this, call = std::move(call)] {
+            checkDeferred_ = false;
+            call();
+        });
+        return true;
+    }
+    deferred_.push_back(std::move(call));
+    return true;
 }
 
 bool Main::WaitForJobEnd(uint32_t timeoutMs) {

@@ -4,21 +4,31 @@
 // thread, and reaches the screen only through a MainView (app/main_view.h).
 //
 // Threads. The UI thread (the one that runs the view's posted calls) constructs Main and runs
-// CheckDeviceStatus, the click handlers and the three window callbacks. A job thread runs one of
-// FirmwareThread, KrodownThread, UpdataThread (each in its own file) and reports through the
-// delegates, which post to the UI thread without waiting. ConnectRefDev and DisconnectRevDev
-// may be called from either thread.
+// CheckDeviceStatus, the click handlers and the three window callbacks; it never waits on the
+// device. The mode query of a device check and of the firmware click runs on a query thread,
+// and its outcome is applied on the UI thread, in the order the check or click would have
+// applied it; until then the query counts as running (QueryRunning): the window may not close,
+// a device check is coalesced into one that runs afterwards, and a click waits for it too. A
+// job thread runs one of FirmwareThread, KrodownThread, UpdataThread (each in its own file) and
+// reports through the delegates, which post to the UI thread without waiting. ConnectRefDev and
+// DisconnectRevDev may be called from any thread.
 //
 // While a job runs, a device check only enumerates (so it never reads replies the job waits
 // for); if the device is gone it still disconnects, which ends the job's waits. A click while a
 // job runs does nothing, and starting a job disables its button at once.
+//
+// The window's idea of the device follows the device: a device check runs when a job ends
+// (the job may have reset the navigator into another mode) and when the held link fails (the
+// reader thread posts it), and a connection whose link has failed is replaced by a new one.
 #include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -60,6 +70,13 @@ public:
         std::atomic<bool> alive_{false};
     };
 
+    // Where a reader thread reports that its link failed. Shared with the reader threads, which
+    // may outlive Main: Main's destructor clears `notify` first.
+    struct LinkFailureSink {
+        std::mutex mutex;
+        std::function<void()> notify;
+    };
+
     // One connection. Held through shared_ptr by Main and by its reader thread, so the stream
     // stays valid until both are done with it.
     class RefDevRunTimePara {
@@ -70,6 +87,13 @@ public:
         std::thread::id DevThread;
         ReaderThread usbDevThread;
         std::shared_ptr<FIFOStream> stream;
+        // Told when the reader loop ends without having been told to stop.
+        std::shared_ptr<LinkFailureSink> linkFailure;
+        // The link failed (or the stream closed) while the connection is held: the reader has
+        // left although nobody cleared it.
+        bool LinkDead() const {
+            return (usbDevThread && !usbDevThread.IsAlive()) || !readStream->IsOpen();
+        }
     };
 
     // Name of every USB reader thread (as the process's task list shows it).
@@ -78,17 +102,20 @@ public:
     static constexpr int32_t kJobReadTimeoutMs = 25000;
     static constexpr int32_t kPointReadTimeoutMs = 21000;
 
-    // Builds the window state and runs one device check; `view` must outlive Main. The
-    // device interfaces are looked for where `settings` says.
+    // Builds the window state and starts one device check (its mode query ends later, see
+    // QueryRunning); `view` must outlive Main. The device interfaces are looked for where
+    // `settings` says.
     Main(MainView& view, platform::Settings settings);
-    // Waits for a running job to end, closes the connection and waits (bounded) for the reader
-    // thread to leave.
+    // Waits for a running job and a running mode query to end, closes the connection and waits
+    // (bounded) for the reader thread to leave.
     ~Main();
     Main(const Main&) = delete;
     Main& operator=(const Main&) = delete;
 
     // --- Device detection and the connection ------------------------------------------------
     void CheckDeviceStatus();
+    // Opens a connection unless a live one is held; a held one whose link has failed is closed
+    // and replaced.
     bool ConnectRefDev();
     bool DisconnectRevDev();
     // Body of the reader thread of `record`.
@@ -157,8 +184,10 @@ public:
 
     // --- State for the view and the tests ---------------------------------------------------
     bool JobRunning() const { return jobRunning_.load(); }
-    // The window may close: no job thread is alive.
-    bool CanClose() const { return !JobRunning(); }
+    // A mode query is out, or its outcome not yet applied (UI thread).
+    bool QueryRunning() const { return queryRunning_.load(); }
+    // The window may close: no job thread is alive and no mode query is out.
+    bool CanClose() const { return !JobRunning() && !QueryRunning(); }
     // Waits until no job runs; false when `timeoutMs` passed first. Does not pump the view.
     bool WaitForJobEnd(uint32_t timeoutMs);
     // The current receive buffer, or null (any thread).
@@ -175,6 +204,10 @@ public:
     std::vector<mapexport::MapFormat> pointMapFormats;
     // The window's "also save GPX and KML" choice.
     void SetAlsoSavePointMaps(bool on);
+
+    // Whether a job's end is followed by a device check (the job may have reset the navigator
+    // into another mode). Front ends that end with the job (the command line) turn it off.
+    bool recheckAfterJob = true;
 
     // When set, runs on the job thread in place of the job body that `button` starts; lets
     // tests hold a job at any point or end it as they need.
@@ -223,6 +256,19 @@ private:
     bool StartJob(JobBody body, JobButton button, bool checkPatchFirst = false);
     void RunJob(JobBody body, JobButton button, bool checkPatchFirst);
     void ApplyProgress(int32_t maximum, int32_t value);
+    // The device check; with `closeAfter` a connection it opened for the mode query is closed
+    // again, as for a device that has just appeared (one it found open stays open).
+    void CheckDevice(bool closeAfter);
+    // Asks the device's mode on the query thread and hands the answer (true: boot loader) to
+    // `apply` on the UI thread; without a connection `apply` gets nothing, at once. The query
+    // counts as running until `apply` has returned; then the calls deferred meanwhile run.
+    void QueryModeThen(bool connected, std::function<void(std::optional<bool>)> apply);
+    void EndQuery();
+    // While a query runs: keeps `call` for after it (a device check only once) and returns
+    // true; otherwise false.
+    bool DeferWhileQuerying(std::function<void()> call, bool isDeviceCheck = false);
+    // The firmware click once the device's mode is known.
+    void ContinueFirmwareClick();
     // Posts `call` to the UI thread; dropped if Main is gone by then.
     void PostToUi(std::function<void()> call);
     bool ConnectLocked();
@@ -243,6 +289,16 @@ private:
     std::atomic<bool> jobRunning_{false};
     std::mutex jobEndMutex_;
     std::condition_variable jobEndCv_;
+    // The mode query of a device check or of the firmware click (UI thread starts and joins).
+    std::thread queryThread_;
+    std::atomic<bool> queryRunning_{false};
+    // Calls that arrived while a query ran, in order; a device check appears once.
+    std::deque<std::function<void()>> deferred_;
+    bool checkDeferred_ = false;
+    bool deferredCheckCloses_ = false;
+    std::shared_ptr<LinkFailureSink> linkFailure_ = std::make_shared<LinkFailureSink>();
+    // When a failed link last asked for a device check (under linkFailure_->mutex).
+    std::optional<uint32_t> lastLinkFailureCheck_;
     // Expires with Main; posted calls check it before touching Main.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -50,7 +50,7 @@ void AwaitFirstC(FIFOStream& port) {
 }  // namespace
 
 bool Main::StartYmodemTransfer(const std::string& path) {
-    if (JobRunning() || !ConnectRefDev()) return false;
+    if (JobRunning() || QueryRunning() || !ConnectRefDev()) return false;
     auto stream = CurrentStream();
     if (!stream) return false;
     stream->ReadTimeout(kJobReadTimeoutMs);

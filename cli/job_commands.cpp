@@ -201,8 +201,9 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     std::optional<ScratchFolder> scratch;
     {
         Main main(view, settings);
+        main.recheckAfterJob = false;
         main.SetPatchImage(patch);
-        view.RunPosted();
+        view.RunWhile([&main] { return main.QueryRunning(); });
         if (job == Job::ImportPoints) {
             if (!files->keepCsv) scratch.emplace();
             csvPath = files->keepCsv ? files->csvPath : scratch->File("points.csv");
@@ -212,6 +213,7 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
             main.buttonKroDown_Click();
         } else {
             main.buttonFwDown_Click();
+            view.RunWhile([&main] { return main.QueryRunning(); });
         }
         // Every handler hands the job its buffer just before the thread starts.
         started = main.SendPort != nullptr;

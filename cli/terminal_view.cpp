@@ -160,6 +160,17 @@ void TerminalView::RunUntilJobEnd(const std::function<bool()>& jobAlive) {
     }
 }
 
+void TerminalView::RunWhile(const std::function<bool()>& busy) {
+    for (;;) {
+        RunPosted();
+        if (!busy()) break;
+        std::unique_lock<std::mutex> lock(mutex_);
+        // The outcome arrives as a posted call; the slice bounds the look at `busy`.
+        posted_.wait_for(lock, std::chrono::milliseconds(100), [this] { return !calls_.empty(); });
+    }
+    RunPosted();
+}
+
 std::vector<TerminalView::Message> TerminalView::Messages() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return messages_;

@@ -67,6 +67,9 @@ public:
     void RunUntilJobEnd(const std::function<bool()>& jobAlive);
     // Runs the calls posted so far.
     void RunPosted();
+    // Runs posted calls until `busy` turns false (a device query's outcome has been applied),
+    // then the calls posted so far.
+    void RunWhile(const std::function<bool()>& busy);
 
     std::vector<Message> Messages() const;
     // The result of the job that ended, if one did.

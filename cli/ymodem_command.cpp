@@ -65,7 +65,8 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
     bool started = false;
     {
         Main main(view, settings);
-        view.RunPosted();
+        main.recheckAfterJob = false;
+        view.RunWhile([&main] { return main.QueryRunning(); });
         started = main.StartYmodemTransfer(o.file);
         if (started) {
             view.RunUntilJobEnd([&main] { return main.JobRunning(); });

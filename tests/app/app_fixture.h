@@ -97,6 +97,17 @@ protected:
 
     bool Enabled(JobButton button) const { return view_.Button(button).value_or(false); }
 
+    // Plays the UI thread until the mode query that a device check or click started has had its
+    // outcome applied.
+    void Settle(Main& main) {
+        EXPECT_TRUE(view_.Pump([&main] { return !main.QueryRunning(); }, 10000));
+    }
+    // A device check with its outcome applied.
+    void Check(Main& main) {
+        main.CheckDeviceStatus();
+        Settle(main);
+    }
+
     // Jobs end as a failed run ends, whatever their real bodies do; each start is recorded.
     void FakeJobs(Main& main) {
         main.JobBodyOverride = [this, &main](JobButton button) {

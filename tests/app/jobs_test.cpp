@@ -35,6 +35,8 @@ protected:
     std::vector<RecordingView::Message> FinishJob(Main& main) {
         EXPECT_TRUE(main.WaitForJobEnd(30000));
         EXPECT_TRUE(view_.Pump([&] { return view_.JobsEnded() >= 1; }));
+        // The device check that follows the job.
+        Settle(main);
         return view_.Messages();
     }
 
@@ -56,6 +58,7 @@ protected:
 TEST_F(JobsTest, UnknownCourseFileNameKeepsTheConnection) {
     StartSim(DeviceMode::Patch);
     Main main(view_, dir_.Settings());
+    Settle(main);
     const std::string file = dir_.Path() + "-JIS.BIN";
     std::ofstream(file) << "data";
     view_.AnswerFileDialog(file);
@@ -77,6 +80,7 @@ TEST_F(JobsTest, UnknownCourseFileNameKeepsTheConnection) {
 TEST_F(JobsTest, CourseWriteCountsTheAcknowledgedFrames) {
     StartSim(DeviceMode::Patch);
     Main main(view_, dir_.Settings());
+    Settle(main);
     const std::string folder = dir_.Path() + "-course";
     std::filesystem::create_directories(folder);
     std::ofstream(folder + "/jis.bin", std::ios::binary) << std::string(5000, 'j');
@@ -95,6 +99,7 @@ TEST_F(JobsTest, ACourseFileLargerThanItsFlashAreaStopsAtTheAreasEnd) {
     // kx10x20.bin owns 64 KiB up to the next file's address: 32 frames fit, the 33rd would not.
     StartSim(DeviceMode::Patch);
     Main main(view_, dir_.Settings());
+    Settle(main);
     const std::string folder = dir_.Path() + "-course";
     std::filesystem::create_directories(folder);
     const std::string file = folder + "/kx10x20.bin";
@@ -111,6 +116,7 @@ TEST_F(JobsTest, ACourseFileLargerThanItsFlashAreaStopsAtTheAreasEnd) {
 TEST_F(JobsTest, BootLoaderJobsWithoutAPatchProgramSayWhereItGoesAndSendNothing) {
     StartSim(DeviceMode::Boot);
     Main main(view_, dir_.Settings());
+    Settle(main);
     images::FoundImage missing;
     missing.refusal = "the patch program (patch_image.bin) was not found";
     main.SetPatchImage(missing);
@@ -133,6 +139,7 @@ TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile) {
     faults.nakFrames = {3};
     StartSim(DeviceMode::Boot, faults);
     Main main(view_, dir_.Settings());
+    Settle(main);
     GiveStandInPatch(main);
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();
@@ -161,6 +168,7 @@ TEST_F(JobsTest, PointImportFromUnidentifiedFlashIsAnError) {
     device.spinorId = {0xFF, 0xFF, 0x00, 0x00};
     StartSimWith(device);
     Main main(view_, dir_.Settings());
+    Settle(main);
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();
     const auto messages = FinishJob(main);
@@ -175,6 +183,7 @@ TEST_F(JobsTest, PointImportOfAnEmptyAreaCompletesWithAnEmptyFile) {
     StartSim(DeviceMode::Patch);
     view_.SetSetting(Setting::textUpLen, "0");
     Main main(view_, dir_.Settings());
+    Settle(main);
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();
     const auto messages = FinishJob(main);
@@ -196,6 +205,7 @@ TEST_F(JobsTest, PointImportHandsOverTheRecordsInFlashOrder) {
     device.points = sim::EncodePointRecords(points);
     StartSimWith(device);
     Main main(view_, dir_.Settings());
+    Settle(main);
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();
     FinishJob(main);
@@ -216,6 +226,7 @@ TEST_F(JobsTest, PointImportHandsOverTheRecordsInFlashOrder) {
 TEST_F(JobsTest, ARefusedFirmwareFileLeavesTheWindowAsItWas) {
     StartSim(DeviceMode::Boot);
     Main main(view_, dir_.Settings());
+    Settle(main);
     const std::string file = dir_.Path() + "-bad.ckfm";
     std::ofstream(file) << "not a packed file";
     view_.AnswerFileDialog(file);
@@ -291,6 +302,7 @@ private:
 TEST_F(JobsTest, AShortAnswerToAFlashReadIsAnError) {
     ShortReplyDevice device(dir_, 100);
     Main main(view_, dir_.Settings());
+    Settle(main);
     GiveStandInPatch(main);
     main.pointCsvPath = CsvPath();
     main.buttonUpdata_Click();

@@ -7,6 +7,7 @@ using sim::DeviceMode;
 
 TEST_F(AppTest, StartWithoutDeviceDisablesAllJobButtons) {
     Main main(view_, dir_.Settings());
+    Settle(main);
     EXPECT_FALSE(main.deviceExist);
     EXPECT_FALSE(main.deviceCon);
     EXPECT_FALSE(main.FwType);
@@ -20,6 +21,7 @@ TEST_F(AppTest, StartWithoutDeviceDisablesAllJobButtons) {
 TEST_F(AppTest, StartInBootModeEnablesAllButtonsAndLeavesNoConnection) {
     StartSim(DeviceMode::Boot);
     Main main(view_, dir_.Settings());
+    Settle(main);
     EXPECT_TRUE(main.deviceExist);
     EXPECT_FALSE(main.FwType);
     EXPECT_TRUE(Enabled(JobButton::FwDown));
@@ -38,6 +40,7 @@ TEST_F(AppTest, StartInNormalModeDisablesOnlyTheFirmwareButton) {
     testsupport::ScopedFastClock fast;
     StartSim(DeviceMode::Normal);
     Main main(view_, dir_.Settings());
+    Settle(main);
     EXPECT_TRUE(main.FwType);
     EXPECT_FALSE(Enabled(JobButton::FwDown));
     EXPECT_TRUE(Enabled(JobButton::KroDown));
@@ -53,6 +56,7 @@ TEST_F(AppTest, DeviceThatCannotBeOpenedStillEnablesCourseAndPointButtons) {
     ASSERT_TRUE(held);
 
     Main main(view_, dir_.Settings());
+    Settle(main);
     EXPECT_TRUE(main.deviceExist);
     EXPECT_FALSE(main.deviceCon);
     EXPECT_EQ(main.refDevData, nullptr);
@@ -69,11 +73,12 @@ TEST_F(AppTest, FailedConnectionKeepsTheModeOfTheLastQuery) {
     testsupport::ScopedFastClock fast;
     const std::string path = StartSim(DeviceMode::Normal);
     Main main(view_, dir_.Settings());
+    Settle(main);
     ASSERT_TRUE(main.FwType);
     Usb_Port other;
     UsbHandle held = other.Init_USB(path);
     ASSERT_TRUE(held);
-    main.CheckDeviceStatus();
+    Check(main);
     EXPECT_TRUE(main.FwType);
     EXPECT_FALSE(Enabled(JobButton::FwDown));
     other.Close_Usb(held);
@@ -82,9 +87,10 @@ TEST_F(AppTest, FailedConnectionKeepsTheModeOfTheLastQuery) {
 TEST_F(AppTest, ChangeWhileAttachedKeepsTheConnectionAndQueriesAgain) {
     StartSim(DeviceMode::Boot);
     Main main(view_, dir_.Settings());
+    Settle(main);
     ASSERT_EQ(VersionPolls(), 1);
 
-    main.CheckDeviceStatus();
+    Check(main);
     EXPECT_EQ(VersionPolls(), 2);
     EXPECT_TRUE(main.deviceCon);
     ASSERT_NE(main.refDevData, nullptr);
@@ -93,7 +99,7 @@ TEST_F(AppTest, ChangeWhileAttachedKeepsTheConnectionAndQueriesAgain) {
     EXPECT_TRUE(ReaderThreadsBecome(1));
 
     // The open connection is reused, not rebuilt.
-    main.CheckDeviceStatus();
+    Check(main);
     EXPECT_EQ(VersionPolls(), 3);
     EXPECT_EQ(main.refDevData, record);
     EXPECT_TRUE(record->readStream->IsOpen());
@@ -103,12 +109,15 @@ TEST_F(AppTest, ChangeWhileAttachedKeepsTheConnectionAndQueriesAgain) {
 TEST_F(AppTest, UnplugDisablesButtonsAndClosesTheConnection) {
     StartSim(DeviceMode::Boot);
     Main main(view_, dir_.Settings());
-    main.CheckDeviceStatus();
+    Settle(main);
+    Check(main);
     ASSERT_TRUE(main.deviceCon);
     auto record = main.refDevData;
 
     Unplug();
+    // No query when the device is gone: the check is done when it returns.
     main.CheckDeviceStatus();
+    EXPECT_FALSE(main.QueryRunning());
     EXPECT_FALSE(main.deviceExist);
     EXPECT_TRUE(main.deviceExistOld);
     EXPECT_FALSE(main.deviceCon);
@@ -124,11 +133,12 @@ TEST_F(AppTest, ReplugAfterUnplugProbesTheNewDevice) {
     testsupport::ScopedFastClock fast;
     StartSim(DeviceMode::Normal);
     Main main(view_, dir_.Settings());
+    Settle(main);
     Unplug();
-    main.CheckDeviceStatus();
+    Check(main);
     ASSERT_FALSE(Enabled(JobButton::KroDown));
     StartSim(DeviceMode::Boot);
-    main.CheckDeviceStatus();
+    Check(main);
     EXPECT_FALSE(main.FwType);
     EXPECT_TRUE(Enabled(JobButton::FwDown));
     EXPECT_TRUE(Enabled(JobButton::KroDown));
@@ -140,6 +150,7 @@ TEST_F(AppTest, ReplugAfterUnplugProbesTheNewDevice) {
 TEST_F(AppTest, ConnectReusesAnOpenConnectionAndDisconnectKeepsTheRecord) {
     StartSim(DeviceMode::Boot);
     Main main(view_, dir_.Settings());
+    Settle(main);
     ASSERT_TRUE(main.ConnectRefDev());
     auto first = main.refDevData;
     ASSERT_TRUE(main.ConnectRefDev());
@@ -157,6 +168,7 @@ TEST_F(AppTest, ConnectReusesAnOpenConnectionAndDisconnectKeepsTheRecord) {
 
 TEST_F(AppTest, ConnectWithoutDeviceFails) {
     Main main(view_, dir_.Settings());
+    Settle(main);
     EXPECT_FALSE(main.ConnectRefDev());
     EXPECT_FALSE(main.deviceCon);
     EXPECT_TRUE(main.DisconnectRevDev());
@@ -169,6 +181,7 @@ TEST_F(AppTest, ConnectWithoutDeviceFails) {
 TEST_F(AppTest, ReaderThreadIsNamedAndEndsWithTheConnection) {
     StartSim(DeviceMode::Boot);
     Main main(view_, dir_.Settings());
+    Settle(main);
     ASSERT_EQ(WaitForReaderThreads(0), 0);
     ASSERT_TRUE(main.ConnectRefDev());
     EXPECT_EQ(CountReaderThreads(), 1);
@@ -183,6 +196,7 @@ TEST_F(AppTest, DestroyingMainWithAnOpenConnectionLeavesNoReader) {
     StartSim(DeviceMode::Boot);
     {
         Main main(view_, dir_.Settings());
+    Settle(main);
         ASSERT_TRUE(main.ConnectRefDev());
         ASSERT_TRUE(ReaderThreadsBecome(1));
         ASSERT_TRUE(main.refDevData->usbDevThread.IsAlive());
@@ -193,6 +207,7 @@ TEST_F(AppTest, DestroyingMainWithAnOpenConnectionLeavesNoReader) {
 TEST_F(AppTest, QueriesAnswerPromptlyOverTheReaderThread) {
     StartSim(DeviceMode::Boot);
     Main main(view_, dir_.Settings());
+    Settle(main);
     ASSERT_TRUE(main.ConnectRefDev());
     // Twenty round trips: the reader passes each reply on as it arrives.
     const auto start = std::chrono::steady_clock::now();

@@ -9,6 +9,7 @@ using sim::DeviceMode;
 
 TEST_F(AppTest, UpdateProgressWithoutMaximumKeepsTheBarsMaximum) {
     Main main(view_, dir_.Settings());
+    Settle(main);
     main.progressMax = 10;
     main.UpdateProgress(3);
     EXPECT_EQ(view_.ProgressMax(), 10);
@@ -26,6 +27,7 @@ TEST_F(AppTest, UpdateProgressWithoutMaximumKeepsTheBarsMaximum) {
 
 TEST_F(AppTest, UpdateButtonFollowsTheDeviceModeForTheFirmwareButton) {
     Main main(view_, dir_.Settings());
+    Settle(main);
     main.FwType = false;
     main.UpdateButton(false);
     EXPECT_EQ(view_.Tabs(), false);
@@ -48,6 +50,7 @@ TEST_F(AppTest, UpdateButtonFollowsTheDeviceModeForTheFirmwareButton) {
 
 TEST_F(AppTest, ErrorShowIsTheGenericErrorBox) {
     Main main(view_, dir_.Settings());
+    Settle(main);
     main.ErrorShow();
     auto messages = view_.Messages();
     ASSERT_EQ(messages.size(), 1u);
@@ -58,6 +61,7 @@ TEST_F(AppTest, ErrorShowIsTheGenericErrorBox) {
 
 TEST_F(AppTest, DelegatesPostInOrderWithoutTouchingTheView) {
     Main main(view_, dir_.Settings());
+    Settle(main);
     view_.ClearLog();
     std::thread job([&] {
         main.progressMax = 10;
@@ -87,6 +91,7 @@ TEST_F(AppTest, DelegatesPostInOrderWithoutTouchingTheView) {
 
 TEST_F(AppTest, CallsPostedAfterMainIsGoneAreDropped) {
     auto main = std::make_unique<Main>(view_, dir_.Settings());
+    Settle(*main);
     main->UpdateButtonDelegate(false);
     main->ErrorShowDelegate();
     main.reset();
@@ -97,6 +102,7 @@ TEST_F(AppTest, CallsPostedAfterMainIsGoneAreDropped) {
 
 TEST_F(AppTest, LinksOpenTheirAddresses) {
     Main main(view_, dir_.Settings());
+    Settle(main);
     main.linkLabel1_LinkClicked();
     main.linkLabel2_LinkClicked();
     EXPECT_EQ(view_.Urls(), (std::vector<std::string>{std::string(texts::kMakerUrl),
@@ -108,9 +114,11 @@ TEST_F(AppTest, LinksOpenTheirAddresses) {
 TEST_F(AppTest, FirmwareClickInBootModeAsksForAPackedFileAndStartsTheJob) {
     StartSim(DeviceMode::Boot);
     Main main(view_, dir_.Settings());
+    Settle(main);
     FakeJobs(main);
     view_.AnswerFileDialog("/data/update.ckfm");
     main.buttonFwDown_Click();
+    Settle(main);
     auto requests = view_.FileRequests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].defaultExt, "ckfm");
@@ -123,6 +131,7 @@ TEST_F(AppTest, FirmwareClickInBootModeAsksForAPackedFileAndStartsTheJob) {
     EXPECT_EQ(StartedJobs(), std::vector<JobButton>{JobButton::FwDown});
     // The window is enabled again and the job's failure is reported.
     ASSERT_TRUE(view_.Pump([&] { return view_.JobsEnded() == 1; }));
+    Settle(main);
     auto messages = view_.Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "Error!");
@@ -137,9 +146,11 @@ TEST_F(AppTest, FirmwareClickInBootModeAsksForAPackedFileAndStartsTheJob) {
 TEST_F(AppTest, FirmwareClickCancelledStartsNothingAndKeepsTheConnection) {
     StartSim(DeviceMode::Boot);
     Main main(view_, dir_.Settings());
+    Settle(main);
     FakeJobs(main);
     view_.AnswerFileDialog(std::nullopt);
     main.buttonFwDown_Click();
+    Settle(main);
     EXPECT_EQ(view_.FileRequests().size(), 1u);
     EXPECT_FALSE(main.JobRunning());
     EXPECT_TRUE(StartedJobs().empty());
@@ -151,10 +162,12 @@ TEST_F(AppTest, FirmwareClickCancelledStartsNothingAndKeepsTheConnection) {
 TEST_F(AppTest, FirmwareClickInNormalModeOpensNoDialog) {
     testsupport::ScopedFastClock fast;
     Main main(view_, dir_.Settings());  // no device yet: FwType stays false
+    Settle(main);
     FakeJobs(main);
     StartSim(DeviceMode::Normal);
     view_.AnswerFileDialog("/data/update.ckfm");
     main.buttonFwDown_Click();
+    Settle(main);
     EXPECT_TRUE(view_.FileRequests().empty());
     EXPECT_TRUE(main.FwType);
     EXPECT_FALSE(Enabled(JobButton::FwDown));
@@ -166,6 +179,7 @@ TEST_F(AppTest, FirmwareClickInNormalModeOpensNoDialog) {
 
 TEST_F(AppTest, CourseClickSetsTheJobFieldsFromTheChosenFile) {
     Main main(view_, dir_.Settings());
+    Settle(main);
     FakeJobs(main);
     GiveStandInPatch(main);
     StartSim(DeviceMode::Patch);
@@ -184,6 +198,7 @@ TEST_F(AppTest, CourseClickSetsTheJobFieldsFromTheChosenFile) {
         // The patch program answered the job thread's query: no upload will be needed.
         EXPECT_TRUE(main.patchStatus);
         view_.RunPosted();
+        Settle(main);  // the device check that follows the job
     }
     EXPECT_EQ(StartedJobs(), std::vector<JobButton>(4, JobButton::KroDown));
     auto requests = view_.FileRequests();
@@ -195,6 +210,7 @@ TEST_F(AppTest, CourseClickSetsTheJobFieldsFromTheChosenFile) {
 
 TEST_F(AppTest, CourseClickWithoutDeviceStartsNothing) {
     Main main(view_, dir_.Settings());
+    Settle(main);
     FakeJobs(main);
     view_.AnswerFileDialog("/c/index4.kzip");
     main.buttonKroDown_Click();
@@ -208,6 +224,7 @@ TEST_F(AppTest, CourseClickWithoutDeviceStartsNothing) {
 
 TEST_F(AppTest, PointClickNamesTheCsvByTheClockBesideTheProgram) {
     Main main(view_, dir_.Settings());
+    Settle(main);
     FakeJobs(main);
     GiveStandInPatch(main);
     StartSim(DeviceMode::Patch);
@@ -233,6 +250,7 @@ TEST_F(AppTest, PointClickNamesTheCsvByTheClockBesideTheProgram) {
 TEST_F(AppTest, PointAndCourseClicksNeverWaitOnTheDevice) {
     testsupport::ScopedFastClock fast(5);
     Main main(view_, dir_.Settings());
+    Settle(main);
     FakeJobs(main);
     sim::FaultConfig silent;
     silent.silentAfter = 0;
@@ -253,12 +271,14 @@ TEST_F(AppTest, PointAndCourseClicksNeverWaitOnTheDevice) {
         ASSERT_FALSE(StartedJobs().empty());
         EXPECT_EQ(StartedJobs().back(), button);
         view_.RunPosted();
+        Settle(main);  // the device check that follows the job
     }
     Unplug();
 }
 
 TEST_F(AppTest, PointClickWithoutDeviceLeavesTheButtonDisabled) {
     Main main(view_, dir_.Settings());
+    Settle(main);
     FakeJobs(main);
     view_.SetButtonEnabled(JobButton::Updata, true);
     main.buttonUpdata_Click();
@@ -272,10 +292,12 @@ TEST_F(AppTest, PointClickWithoutDeviceLeavesTheButtonDisabled) {
 TEST_F(AppTest, ClickDisablesItsButtonAtOnceAndOtherClicksWaitForTheJob) {
     StartSim(DeviceMode::Boot);
     Main main(view_, dir_.Settings());
+    Settle(main);
     FakeJobs(main);
-    view_.CloseGate();  // the job's first post holds it
+    view_.CloseGateAtNextDialog();  // the job's first post holds it
     view_.AnswerFileDialog("/data/update.ckfm");
     main.buttonFwDown_Click();
+    Settle(main);
     EXPECT_FALSE(Enabled(JobButton::FwDown));
     ASSERT_TRUE(view_.WaitForForeignPosts(1));
     ASSERT_TRUE(main.JobRunning());
@@ -295,6 +317,7 @@ TEST_F(AppTest, ClickDisablesItsButtonAtOnceAndOtherClicksWaitForTheJob) {
     view_.OpenGate();
     ASSERT_TRUE(main.WaitForJobEnd(5000));
     ASSERT_TRUE(view_.Pump([&] { return view_.JobsEnded() == 1; }));
+    Settle(main);
     EXPECT_TRUE(main.CanClose());
     EXPECT_EQ(view_.Messages().size(), 1u);
     EXPECT_EQ(StartedJobs(), std::vector<JobButton>{JobButton::FwDown});
@@ -303,10 +326,12 @@ TEST_F(AppTest, ClickDisablesItsButtonAtOnceAndOtherClicksWaitForTheJob) {
 TEST_F(AppTest, DeviceCheckDuringAJobExchangesNoFramesButClosesOnUnplug) {
     StartSim(DeviceMode::Boot);
     Main main(view_, dir_.Settings());
+    Settle(main);
     FakeJobs(main);
-    view_.CloseGate();
+    view_.CloseGateAtNextDialog();
     view_.AnswerFileDialog("/data/update.ckfm");
     main.buttonFwDown_Click();
+    Settle(main);
     ASSERT_TRUE(view_.WaitForForeignPosts(1));
     auto record = main.refDevData;
     const auto frames = sim_->FramesReceived();
@@ -333,10 +358,12 @@ TEST_F(AppTest, DeviceCheckDuringAJobExchangesNoFramesButClosesOnUnplug) {
 TEST_F(AppTest, MainWaitsForARunningJobBeforeItGoes) {
     StartSim(DeviceMode::Boot);
     auto main = std::make_unique<Main>(view_, dir_.Settings());
+    Settle(*main);
     FakeJobs(*main);
-    view_.CloseGate();
+    view_.CloseGateAtNextDialog();
     view_.AnswerFileDialog("/data/update.ckfm");
     main->buttonFwDown_Click();
+    Settle(*main);
     ASSERT_TRUE(view_.WaitForForeignPosts(1));
     std::thread release([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));

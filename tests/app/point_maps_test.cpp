@@ -53,6 +53,7 @@ TEST_F(PointMapsTest, ChoiceDecidesTheFilesBesideTheCsv) {
         sim_->Start();
         RecordingView view;
         Main main(view, dir_.Settings());
+        ASSERT_TRUE(view.Pump([&] { return !main.QueryRunning(); }));
         GiveStandInPatch(main);
         main.pointCsvPath = Beside(".csv");
         main.SetAlsoSavePointMaps(c.alsoSaveMaps);

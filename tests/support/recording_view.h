@@ -16,6 +16,7 @@
 
 #include "app/job_result.h"
 #include "app/main_view.h"
+#include "app/ui_busy_meter.h"
 
 class RecordingView : public MainView {
 public:
@@ -87,6 +88,8 @@ public:
     }
     std::optional<std::string> AskOpenFile(const OpenFileRequest& request) override {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (gateAtDialog_) gateClosed_ = true;
+        gateAtDialog_ = false;
         fileRequests_.push_back(request);
         log_.push_back("dialog:" + request.filter);
         if (fileAnswers_.empty()) return std::nullopt;
@@ -127,7 +130,7 @@ public:
                 call = std::move(posted_.front());
                 posted_.pop_front();
             }
-            call();
+            busy_.Time("posted call", call);
             ++ran;
         }
     }
@@ -147,6 +150,12 @@ public:
     void CloseGate() {
         std::lock_guard<std::mutex> lock(mutex_);
         gateClosed_ = true;
+    }
+    // Closes the gate when the next file dialog is answered: a click whose job starts only
+    // after a mode query has its job held from its first post.
+    void CloseGateAtNextDialog() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        gateAtDialog_ = true;
     }
     void OpenGate() {
         {
@@ -190,6 +199,9 @@ public:
     // The results the ended jobs handed over, in order.
     std::vector<JobResult> Results() const { return Locked(results_); }
     size_t PendingPosts() const { return Locked(posted_).size(); }
+    // Times every posted call RunPosted runs; a test times its handlers with Busy().Time too
+    // (UI thread only).
+    UiBusyMeter& Busy() { return busy_; }
     void ClearLog() {
         std::lock_guard<std::mutex> lock(mutex_);
         log_.clear();
@@ -223,6 +235,7 @@ private:
     std::condition_variable changed_;
     std::condition_variable gateCv_;
     bool gateClosed_ = false;
+    bool gateAtDialog_ = false;
     int postsFromOtherThreads_ = 0;
     std::deque<std::function<void()>> posted_;
     std::map<JobButton, bool> buttons_;
@@ -238,4 +251,5 @@ private:
     std::vector<std::string> log_;
     int jobsEnded_ = 0;
     std::vector<JobResult> results_;
+    UiBusyMeter busy_;
 };

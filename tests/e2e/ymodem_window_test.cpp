@@ -49,10 +49,11 @@ TEST_F(YmodemWindow, TransferShowsProgressAndLeavesTheWindowEnabled) {
     const Bytes payload = RandomBytes(200 * 1024 + 5, 51);
     WriteFile(files / "fw.ckfm", PackedFile(payload));
     Main main(view, devices.Settings());
-    view.RunPosted();
+    // The first device check's mode query.
+    ASSERT_TRUE(view.Pump([&] { return !main.QueryRunning(); }));
     view.ClearLog();
     ASSERT_TRUE(main.StartYmodemTransfer(files / "fw.ckfm"));
-    ASSERT_TRUE(view.Pump([&] { return view.JobsEnded() == 1; }, 60000));
+    ASSERT_TRUE(view.Pump([&] { return view.JobsEnded() == 1 && !main.QueryRunning(); }, 60000));
 
     ASSERT_EQ(store->Files().size(), 1u);
     EXPECT_EQ(store->Files()[0].content, payload);
@@ -78,10 +79,11 @@ TEST_F(YmodemWindow, DeviceThatNeverAsksForTheFileShowsTheError_Slow) {
     StartDevice(false);
     WriteFile(files / "fw.ckfm", PackedFile(RandomBytes(3000, 52)));
     Main main(view, devices.Settings());
-    view.RunPosted();
+    // The first device check's mode query.
+    ASSERT_TRUE(view.Pump([&] { return !main.QueryRunning(); }));
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(main.StartYmodemTransfer(files / "fw.ckfm"));
-    ASSERT_TRUE(view.Pump([&] { return view.JobsEnded() == 1; }, 30000));
+    ASSERT_TRUE(view.Pump([&] { return view.JobsEnded() == 1 && !main.QueryRunning(); }, 30000));
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::steady_clock::now() - start)
                         .count();
@@ -96,7 +98,8 @@ TEST_F(YmodemWindow, DeviceThatNeverAsksForTheFileShowsTheError_Slow) {
 
 TEST_F(YmodemWindow, NoDeviceStartsNothing) {
     Main main(view, devices.Settings());
-    view.RunPosted();
+    // The first device check's mode query.
+    ASSERT_TRUE(view.Pump([&] { return !main.QueryRunning(); }));
     WriteFile(files / "fw.ckfm", PackedFile(RandomBytes(10, 53)));
     EXPECT_FALSE(main.StartYmodemTransfer(files / "fw.ckfm"));
     EXPECT_FALSE(main.JobRunning());
@@ -104,7 +107,8 @@ TEST_F(YmodemWindow, NoDeviceStartsNothing) {
 
 TEST_F(YmodemWindow, PollerPostsNothingForAFinishedRecord) {
     Main main(view, devices.Settings());
-    view.RunPosted();
+    // The first device check's mode query.
+    ASSERT_TRUE(view.Pump([&] { return !main.QueryRunning(); }));
     main.sendModem = std::make_shared<transfer::Ymodem>();
     main.sendModem->finished = true;
     main.readSendModem();
@@ -113,7 +117,8 @@ TEST_F(YmodemWindow, PollerPostsNothingForAFinishedRecord) {
 
 TEST_F(YmodemWindow, PollerPostsZeroOutsideTheRangeAndTheSentBytesInside) {
     Main main(view, devices.Settings());
-    view.RunPosted();
+    // The first device check's mode query.
+    ASSERT_TRUE(view.Pump([&] { return !main.QueryRunning(); }));
     view.ClearLog();
     auto record = std::make_shared<transfer::Ymodem>();
     main.sendModem = record;

@@ -40,9 +40,8 @@ Main::Main(MainView& view, platform::Settings settings)
     deviceCon = false;
     FwType = false;
     // A held link that fails asks for a device check, which finds the device gone or connects
-    // anew.
-    // A link that fails again right after it was replaced (a device that opens but cannot be
-    // read) asks at most once a second, so the two never chase each other.
+    // anew. A link that fails again right after it was replaced (a device that opens but cannot
+    // be read) asks at most once a second, so the two never chase each other.
     linkFailure_->notify = [this] {
         const uint32_t now = platform::CurrentClock().Now();
         if (lastLinkFailureCheck_ &&
@@ -394,18 +393,19 @@ void Main::QueryModeThen(bool connected, std::function<void(std::optional<bool>)
     }
     // The previous query ended when its outcome was applied, so this join does not wait.
     if (queryThread_.joinable()) queryThread_.join();
+    auto then = std::make_shared<std::function<void(std::optional<bool>)>>(std::move(apply));
     try {
-        queryThread_ = std::thread([this, apply = std::move(apply)]() mutable {
+        queryThread_ = std::thread([this, then] {
             platform::SetCurrentThreadName("caddora query");
             const bool boot = CheckUsbVersion();
-            PostToUi([this, boot, apply = std::move(apply)] {
-                apply(boot);
+            PostToUi([this, boot, then] {
+                (*then)(boot);
                 EndQuery();
             });
         });
     } catch (const std::system_error&) {
         // No thread to be had: ask here rather than not at all.
-        apply(CheckUsbVersion());
+        (*then)(CheckUsbVersion());
         EndQuery();
     }
 }

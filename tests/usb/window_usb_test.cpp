@@ -33,6 +33,8 @@ TEST_F(WindowWithUsbNavigator, TheDeviceCheckConnectsAndAsksWhatItRuns) {
     VirtualUsbNavigator nav(bed, normal);
     Main main(view, Settings());
     EXPECT_TRUE(main.deviceExist);
+    // The mode query's outcome arrives as a posted call.
+    ASSERT_TRUE(view.Pump([&] { return !main.QueryRunning(); }));
     EXPECT_TRUE(main.FwType) << "the normal firmware's version text was read over libusb";
     EXPECT_TRUE(nav.WaitForFrames(1, 1000));
     EXPECT_TRUE(view.Messages().empty());

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "support/fake_clock.h"
 #include "support/scripted_buffer.h"
 #include "transfer/ymodem.h"
 #include "ymodem_test_support.h"
@@ -298,9 +299,11 @@ TEST_F(SenderFixture, BatchEndResendsAreBounded) {
     EXPECT_EQ(rx.Count(Kind::EndOfBatch), 1u + transfer::kYmodemMaxBatchEndResends);
 }
 
-TEST_F(SenderFixture, SilenceAfterTheBatchEndEndsWithinItsWindow_Slow) {
+TEST_F(SenderFixture, SilenceAfterTheBatchEndEndsWithinItsWindow) {
     rx.onEndOfBatch = [](int) { return Bytes{}; };
-    const int64_t ms = testsupport::ElapsedMs([&] { EXPECT_TRUE(SendBytes(RandomBytes(10, 1))); });
+    testsupport::ScopedFastClock fast;
+    const int64_t ms = testsupport::ElapsedTicks(
+        fast.Clock(), [&] { EXPECT_TRUE(SendBytes(RandomBytes(10, 1))); });
     EXPECT_EQ(rx.Count(Kind::EndOfBatch), 1u);
     EXPECT_GE(ms, 2500);
     EXPECT_LT(ms, 10000);

@@ -1,5 +1,6 @@
 // Files written beside their target and put in place only when complete.
 #include "platform/output_file.h"
+#include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -12,22 +13,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Folder {
-    Folder() {
-        std::string pattern = (fs::temp_directory_path() / "caddora-out-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~Folder() { fs::remove_all(path); }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-    size_t Entries() const {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(path), {}));
-    }
-    fs::path path;
-};
-
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+// Entries in `dir`: a failed or finished write leaves nothing of its own behind.
+size_t Entries(const testsupport::ScratchDir& dir) {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(dir.path()), {}));
 }
 
 void Write(const std::string& path, const std::string& text) {
@@ -39,7 +27,7 @@ void Put(platform::OutputFile& out, const std::string& text) {
 }
 
 TEST(OutputFile, TheTargetChangesOnlyOnCommit) {
-    Folder dir;
+    testsupport::ScratchDir dir;
     const struct {
         const char* what;
         bool existed;
@@ -58,31 +46,32 @@ TEST(OutputFile, TheTargetChangesOnlyOnCommit) {
         {
             platform::OutputFile out(target);
             Put(out, "new");
-            const std::string during = fs::exists(target) ? Read(target) : "-";
+            const std::string during = fs::exists(target) ? testsupport::Slurp(target) : "-";
             EXPECT_EQ(during, c.existed ? "old" : "-") << c.what << ": untouched while writing";
             if (c.commit) out.Commit();
         }
-        EXPECT_EQ(fs::exists(target) ? Read(target) : std::string("-"), c.expected) << c.what;
-        EXPECT_EQ(dir.Entries(), c.expected == "-" ? 0u : 1u) << c.what << ": no leftovers";
+        EXPECT_EQ(fs::exists(target) ? testsupport::Slurp(target) : std::string("-"), c.expected)
+            << c.what;
+        EXPECT_EQ(Entries(dir), c.expected == "-" ? 0u : 1u) << c.what << ": no leftovers";
     }
 }
 
 TEST(OutputFile, ALinkKeepsPointingAtTheReplacedFile) {
-    Folder dir;
+    testsupport::ScratchDir dir;
     Write(dir / "real.bin", "old");
     fs::create_symlink(dir / "real.bin", dir / "link.bin");
     platform::OutputFile out(dir / "link.bin");
     Put(out, "new");
     out.Commit();
     EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
-    EXPECT_EQ(Read(dir / "real.bin"), "new");
+    EXPECT_EQ(testsupport::Slurp(dir / "real.bin"), "new");
 }
 
 TEST(OutputFile, DirectoriesAndMissingFoldersAreRefused) {
-    Folder dir;
-    EXPECT_THROW(platform::OutputFile(dir.path.string()), platform::StreamError);
+    testsupport::ScratchDir dir;
+    EXPECT_THROW(platform::OutputFile(dir.path().string()), platform::StreamError);
     EXPECT_THROW(platform::OutputFile(dir / "no/such.bin"), platform::StreamError);
-    EXPECT_EQ(dir.Entries(), 0u);
+    EXPECT_EQ(Entries(dir), 0u);
 }
 
 TEST(OutputFile, ADeviceIsWrittenInPlace) {

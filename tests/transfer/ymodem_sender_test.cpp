@@ -56,16 +56,6 @@ std::vector<Kind> Expected(std::initializer_list<Kind> kinds) {
 
 }  // namespace
 
-TEST(YmodemRecord, StartsWithItsConstructionValues) {
-    Ymodem m;
-    EXPECT_EQ(m.fileSize, -1);
-    EXPECT_EQ(m.errorCount, 0);
-    EXPECT_EQ(m.bytesLeft, -1);
-    EXPECT_EQ(m.packetNum, 0);
-    EXPECT_FALSE(m.finished);
-    static_assert(sizeof(m.packetNum) == 2 && sizeof(m.fileSize) == 4 && sizeof(m.finished) == 1);
-}
-
 TEST(YmodemCrc, MatchesTheXmodemCheckValueAndAReferenceOnRandomData) {
     const std::string check = "123456789";
     EXPECT_EQ(Ymodem::calcrc(reinterpret_cast<const uint8_t*>(check.data()), 9), 0x31C3);

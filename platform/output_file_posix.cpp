@@ -43,6 +43,19 @@ int CreateTemporary(const std::filesystem::path& target, std::string& tempPath) 
 
 OutputFile::OutputFile(const std::string& target) : target_(target) {
     if (target.empty()) throw StreamError("no output file named");
+    if (NamesStandardOutput(target)) {
+        // Its own descriptor, so closing the file leaves the program's output open.
+        const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        file_ = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+        if (!file_) {
+            const int error = errno;
+            if (fd >= 0) ::close(fd);
+            throw StreamError(ErrnoText("cannot write", target, error));
+        }
+        inPlace_ = true;
+        finalPath_ = target;
+        return;
+    }
     std::filesystem::path path = target;
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
@@ -130,6 +143,14 @@ void OutputFile::Commit() {
         throw StreamError(ErrnoText("cannot write", target_, error));
     }
     tempPath_.clear();
+}
+
+bool NamesStandardOutput(const std::string& path) {
+    if (path == "-") return true;
+    struct stat named {};
+    struct stat output {};
+    return ::stat(path.c_str(), &named) == 0 && ::fstat(STDOUT_FILENO, &output) == 0 &&
+           named.st_dev == output.st_dev && named.st_ino == output.st_ino;
 }
 
 bool SameExistingFile(const std::string& a, const std::string& b) {

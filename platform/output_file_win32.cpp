@@ -1,5 +1,8 @@
 #include "platform/output_file.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -39,6 +42,20 @@ std::FILE* CreateTemporary(const std::filesystem::path& target, std::string& tem
 
 OutputFile::OutputFile(const std::string& target) : target_(target) {
     if (target.empty()) throw StreamError("no output file named");
+    if (NamesStandardOutput(target)) {
+        // Its own descriptor in binary mode, so the rows keep their CR LF as they are.
+        const int fd = _dup(_fileno(stdout));
+        file_ = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+        if (!file_) {
+            const int error = errno;
+            if (fd >= 0) _close(fd);
+            throw StreamError(ErrnoText("cannot write", target, error));
+        }
+        _setmode(fd, _O_BINARY);
+        inPlace_ = true;
+        finalPath_ = target;
+        return;
+    }
     std::error_code ec;
     const auto status = std::filesystem::status(target, ec);
     if (std::filesystem::is_directory(status)) {
@@ -99,6 +116,10 @@ void OutputFile::Commit() {
         throw StreamError("cannot write " + target_ + ": " + ec.message());
     }
     tempPath_.clear();
+}
+
+bool NamesStandardOutput(const std::string& path) {
+    return path == "-";
 }
 
 bool SameExistingFile(const std::string& a, const std::string& b) {

@@ -1,7 +1,9 @@
 // The point-data import: reads the saved points out of the navigator's SPI-NOR flash, one
 // 192-byte record per request, into a CSV file beside the program (when its folder is
 // writable, else in the user's documents folder) or where the front end says.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "app/main.h"
@@ -57,7 +59,7 @@ ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file,
             std::span<const uint8_t, kPointRecordLength>(payload->data(), kPointRecordLength)));
         if (!WriteAll(file, FormatPointRowUtf8(result.points.back()))) {
             result.failure = JobFailure::CsvNotWritable;
-            result.detail = "cannot write " + file.Target();
+            result.detail = "cannot write " + file.Target() + ": " + std::strerror(errno);
             return ReadEnd::Failed;
         }
         ++result.rowsWritten;
@@ -109,7 +111,7 @@ JobResult Main::UpdataThread() {
             complete = true;
         } else if (!WriteAll(*file, PointCsvHeader())) {
             result.failure = JobFailure::CsvNotWritable;
-            result.detail = "cannot write " + filePath;
+            result.detail = "cannot write " + filePath + ": " + std::strerror(errno);
         } else {
             const PointArea from{ParseAreaStart(SettingText(Setting::textUpAddr)), area.length};
             const ReadEnd end = ReadRecords(*this, *SendPort, *file, from, result);

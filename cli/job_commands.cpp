@@ -385,7 +385,9 @@ void AddJobCommands(CLI::App& app, CommandContext& ctx) {
         "import-points",
         "Read the saved points into a CSV file (default: yyyyMMdd_HHmmss.csv in the current "
         "folder).");
-    importCmd->add_option("--out", import->out, "CSV file to write (without csv: the one map)")
+    importCmd
+        ->add_option("--out", import->out,
+                     "CSV file to write, '-' for stdout (without csv: the one map)")
         ->type_name("FILE");
     importCmd
         ->add_option("--format", import->formats,

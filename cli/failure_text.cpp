@@ -86,7 +86,7 @@ std::string FailureText(const JobResult& r) {
         case JobFailure::BadSettings:
             return "the point area's length is not a number";
         case JobFailure::Interrupted:
-            if (WritesFrames(r)) {
+            if (InFrames(r)) {
                 return "interrupted after " + std::to_string(r.framesAcknowledged) + " of " +
                        std::to_string(r.framesTotal) + " frames";
             }

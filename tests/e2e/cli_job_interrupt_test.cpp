@@ -96,10 +96,12 @@ TEST_F(CliJobInterrupt, SecondSignalEndsAtOnceAndLeavesTheOldFile) {
     StartSim(With(kQuickPatch, {"--synthetic-points", "50", "--silent-after", "13"}));
     const std::string csv = Path("points.csv");
     WriteBytes(csv, Bytes{'o', 'l', 'd'});
+    // Two different signals: a second one of the same kind may merge with a first one that is
+    // still pending.
     const CliRun run = CliSignalled({"import-points", "--out", csv},
-                                    [&] { return Frames(kSpinorRead) >= 11; }, {SIGINT, SIGINT});
+                                    [&] { return Frames(kSpinorRead) >= 11; }, {SIGINT, SIGTERM});
     StopSim();
-    EXPECT_EQ(run.status, 130);
+    EXPECT_TRUE(run.status == 130 || run.status == 128 + SIGTERM) << run.status;
     EXPECT_LT(run.ms, 1500) << "the second signal did not end the program at once";
     EXPECT_EQ(Slurp(csv), "old");
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "platform/console.h"
+#include "platform/output_file.h"
 
 namespace platform {
 
@@ -17,6 +18,7 @@ extern "C" void OnInterrupt(int signal) {
     int none = 0;
     if (!gInterrupt.compare_exchange_strong(none, 128 + signal)) {
         // The second request: the user does not want to wait for the clean-up.
+        RemovePendingOutput();
         _exit(128 + signal);
     }
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/console.h"
+#include "platform/output_file.h"
 
 namespace platform {
 
@@ -32,6 +33,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     }
     int none = 0;
     if (!gInterrupt.compare_exchange_strong(none, kInterruptStatus)) {
+        RemovePendingOutput();
         ExitProcess(kInterruptStatus);
     }
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {

@@ -39,6 +39,10 @@ private:
     bool inPlace_ = false;
 };
 
+// Removes the temporary file of the output being written (the one opened last), so a program
+// that ends at once on a second interrupt leaves nothing behind. Async-signal-safe.
+void RemovePendingOutput() noexcept;
+
 // "-", or a path that opens the very file the standard output is (POSIX: /dev/stdout,
 // /dev/fd/1, or the file the output was redirected into).
 bool NamesStandardOutput(const std::string& path);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,22 @@
 namespace platform {
 
 namespace {
+
+// The temporary file being written, for RemovePendingOutput: a fixed buffer, since a signal
+// handler may read it.
+char gPending[4096];
+std::atomic<bool> gHasPending{false};
+
+void NotePending(const std::string& path) {
+    gHasPending = false;
+    if (path.size() >= sizeof gPending) return;
+    std::memcpy(gPending, path.c_str(), path.size() + 1);
+    gHasPending = true;
+}
+
+void ClearPending(const std::string& path) {
+    if (gHasPending && path == gPending) gHasPending = false;
+}
 
 std::string ErrnoText(const std::string& what, const std::string& path, int error) {
     return what + " " + path + ": " + std::strerror(error);
@@ -86,6 +103,7 @@ OutputFile::OutputFile(const std::string& target) : target_(target) {
     if (path.parent_path().empty()) path = std::filesystem::path(".") / path;
     finalPath_ = path.string();
     const int fd = CreateTemporary(path, tempPath_);
+    if (fd >= 0) NotePending(tempPath_);
     if (fd < 0) {
         const int error = errno;
         const std::string folder = path.parent_path().string();
@@ -113,6 +131,7 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::Discard() {
+    ClearPending(tempPath_);
     if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
     tempPath_.clear();
 }
@@ -142,7 +161,12 @@ void OutputFile::Commit() {
         Discard();
         throw StreamError(ErrnoText("cannot write", target_, error));
     }
+    ClearPending(tempPath_);
     tempPath_.clear();
+}
+
+void RemovePendingOutput() noexcept {
+    if (gHasPending.exchange(false)) ::unlink(gPending);
 }
 
 bool NamesStandardOutput(const std::string& path) {

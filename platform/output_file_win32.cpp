@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <windows.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +14,22 @@
 namespace platform {
 
 namespace {
+
+// The temporary file being written, for RemovePendingOutput: a fixed buffer, since a signal
+// handler may read it.
+char gPending[4096];
+std::atomic<bool> gHasPending{false};
+
+void NotePending(const std::string& path) {
+    gHasPending = false;
+    if (path.size() >= sizeof gPending) return;
+    std::memcpy(gPending, path.c_str(), path.size() + 1);
+    gHasPending = true;
+}
+
+void ClearPending(const std::string& path) {
+    if (gHasPending && path == gPending) gHasPending = false;
+}
 
 std::string ErrnoText(const std::string& what, const std::string& path, int error) {
     return what + " " + path + ": " + std::strerror(error);
@@ -74,6 +93,7 @@ OutputFile::OutputFile(const std::string& target) : target_(target) {
     if (path.parent_path().empty()) path = std::filesystem::path(".") / path;
     finalPath_ = path.string();
     file_ = CreateTemporary(path, tempPath_);
+    if (file_) NotePending(tempPath_);
     if (!file_) {
         throw StreamError(ErrnoText("cannot write " + target + ": cannot create a file in",
                                     path.parent_path().string(), errno));
@@ -89,6 +109,7 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::Discard() {
+    ClearPending(tempPath_);
     if (!tempPath_.empty()) std::remove(tempPath_.c_str());
     tempPath_.clear();
 }
@@ -115,7 +136,12 @@ void OutputFile::Commit() {
         Discard();
         throw StreamError("cannot write " + target_ + ": " + ec.message());
     }
+    ClearPending(tempPath_);
     tempPath_.clear();
+}
+
+void RemovePendingOutput() noexcept {
+    if (gHasPending.exchange(false)) DeleteFileA(gPending);
 }
 
 bool NamesStandardOutput(const std::string& path) {

@@ -104,6 +104,7 @@ TEST_F(CliJobInterrupt, SecondSignalEndsAtOnceAndLeavesTheOldFile) {
     EXPECT_TRUE(run.status == 130 || run.status == 128 + SIGTERM) << run.status;
     EXPECT_LT(run.ms, 1500) << "the second signal did not end the program at once";
     EXPECT_EQ(Slurp(csv), "old");
+    EXPECT_EQ(LeftoverParts(root_), 0u);
 }
 
 TEST_F(CliJobInterrupt, CourseWriteAndYmodemStopBeforeTheirNextBlock) {

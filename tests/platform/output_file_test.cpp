@@ -2,7 +2,10 @@
 #include "platform/output_file.h"
 #include "support/scratch_dir.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -80,6 +83,39 @@ TEST(OutputFile, ADeviceIsWrittenInPlace) {
     Put(out, "gone");
     out.Commit();
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+TEST(OutputFile, TheStandardOutputRedirectedIntoAFileIsWrittenThroughItNotReplaced) {
+    Folder folder;
+    const std::string redirected = folder / "out.csv";
+    const std::string other = folder / "other.csv";
+    Write(other, "x");
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    const int fd = ::open(redirected.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
+    for (const std::string name : {"-", "/dev/stdout", "out.csv"}) {
+        const std::string target = name == "out.csv" ? redirected : name;
+        SCOPED_TRACE(target);
+        EXPECT_TRUE(platform::NamesStandardOutput(target));
+        platform::OutputFile out(target);
+        EXPECT_TRUE(out.InPlace());
+        Put(out, name + ";");
+        out.Commit();
+    }
+    EXPECT_FALSE(platform::NamesStandardOutput(other));
+    struct stat written {};
+    ::fstat(STDOUT_FILENO, &written);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    struct stat named {};
+    ASSERT_EQ(::stat(redirected.c_str(), &named), 0);
+    // The file the shell opened is still the one the name points at, and holds every write.
+    EXPECT_EQ(named.st_ino, written.st_ino);
+    EXPECT_EQ(Read(redirected), "-;/dev/stdout;out.csv;");
+    EXPECT_EQ(folder.Entries(), 2u) << "a temporary file was left";
 }
 
 }  // namespace

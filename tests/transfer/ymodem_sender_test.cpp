@@ -241,6 +241,7 @@ TEST_F(SenderFixture, BudgetExhaustedDuringDataCancels) {
     EXPECT_EQ(rx.Count(Kind::Eot), 0u);
     EXPECT_EQ(TrailingCans(rx.Log()), 5u);
     EXPECT_TRUE(modem.finished);
+    EXPECT_FALSE(modem.receiverCancelled) << "stray bytes are no refusal";
 }
 
 TEST_F(SenderFixture, CanFromTheReceiverCancels) {
@@ -249,6 +250,7 @@ TEST_F(SenderFixture, CanFromTheReceiverCancels) {
     EXPECT_EQ(rx.Count(Kind::Data), 2u);
     EXPECT_EQ(TrailingCans(rx.Log()), 5u);
     EXPECT_EQ(rx.Log().size(), 1u + 2u + 5u);
+    EXPECT_TRUE(modem.receiverCancelled);
 }
 
 TEST_F(SenderFixture, CanWhileWaitingForCAfterTheHeaderCancels) {
@@ -256,6 +258,7 @@ TEST_F(SenderFixture, CanWhileWaitingForCAfterTheHeaderCancels) {
     EXPECT_FALSE(SendBytes(RandomBytes(10, 8)));
     EXPECT_EQ(rx.Count(Kind::Data), 0u);
     EXPECT_EQ(TrailingCans(rx.Log()), 5u);
+    EXPECT_TRUE(modem.receiverCancelled);
 }
 
 TEST_F(SenderFixture, FinishedFromOutsideStopsBeforeTheNextBlock) {

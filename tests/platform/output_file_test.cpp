@@ -86,7 +86,7 @@ TEST(OutputFile, ADeviceIsWrittenInPlace) {
 }
 
 TEST(OutputFile, TheStandardOutputRedirectedIntoAFileIsWrittenThroughItNotReplaced) {
-    Folder folder;
+    testsupport::ScratchDir folder;
     const std::string redirected = folder / "out.csv";
     const std::string other = folder / "other.csv";
     Write(other, "x");
@@ -114,8 +114,8 @@ TEST(OutputFile, TheStandardOutputRedirectedIntoAFileIsWrittenThroughItNotReplac
     ASSERT_EQ(::stat(redirected.c_str(), &named), 0);
     // The file the shell opened is still the one the name points at, and holds every write.
     EXPECT_EQ(named.st_ino, written.st_ino);
-    EXPECT_EQ(Read(redirected), "-;/dev/stdout;out.csv;");
-    EXPECT_EQ(folder.Entries(), 2u) << "a temporary file was left";
+    EXPECT_EQ(testsupport::Slurp(redirected), "-;/dev/stdout;out.csv;");
+    EXPECT_EQ(Entries(folder), 2u) << "a temporary file was left";
 }
 
 }  // namespace

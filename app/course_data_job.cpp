@@ -50,6 +50,29 @@ std::optional<CourseInput> OpenCourseInput(const std::string& path, int32_t kind
 
 }  // namespace
 
+std::optional<int64_t> CourseFrameCount(const std::string& path, int32_t kind) {
+    if (kind != kKroTypeRaw && kind != kKroTypeGzip) return std::nullopt;
+    int64_t length = 0;
+    try {
+        platform::FileStream file(path);
+        if (kind == kKroTypeRaw) {
+            length = file.Length();
+        } else {
+            // ISIZE: the unpacked length modulo 2^32, little-endian, in the last four bytes.
+            if (file.Length() < 18) return std::nullopt;
+            file.Seek(file.Length() - 4);
+            uint8_t size[4] = {};
+            if (file.Read(size, 0, 4) != 4) return std::nullopt;
+            length = int64_t{size[0]} | int64_t{size[1]} << 8 | int64_t{size[2]} << 16 |
+                     int64_t{size[3]} << 24;
+        }
+    } catch (const platform::StreamError&) {
+        return std::nullopt;
+    }
+    return (length + static_cast<int64_t>(kCourseFrameData) - 1) /
+           static_cast<int64_t>(kCourseFrameData);
+}
+
 JobResult Main::KrodownThread() {
     JobResult result;
     result.job = JobKind::CourseData;
@@ -87,6 +110,9 @@ JobResult Main::KrodownThread() {
     uint64_t written = 0;
     uint16_t index = 0;  // counts over the whole run and wraps after 65,535
     bool success = true;
+    // The frames of the whole file when known now; else they add up chunk by chunk.
+    const int64_t planned = CourseFrameCount(filePath, kroType).value_or(0);
+    int64_t counted = 0;
     std::vector<uint8_t> chunk(static_cast<std::size_t>(kStreamChunkLimit));
     try {
         for (;;) {
@@ -94,12 +120,18 @@ JobResult Main::KrodownThread() {
             const std::size_t c = static_cast<std::size_t>(std::max(length, 0));
             const auto frames = static_cast<int32_t>((c + kCourseFrameData - 1) / kCourseFrameData);
             TotalPacketNum = frames;
-            result.framesTotal += frames;
+            counted += frames;
+            result.framesTotal = std::max(planned, counted);
             if (frames > 0) {
                 progressMax = frames;
                 PostProgressRange(frames, 1);
             }
             for (std::size_t at = 0; at < c; at += kCourseFrameData) {
+                if (StopRequested()) {
+                    result.failure = JobFailure::Interrupted;
+                    success = false;
+                    break;
+                }
                 const auto data =
                     std::span<const uint8_t>(chunk).subspan(at, std::min(kCourseFrameData, c - at));
                 written += FwpgDataLength(data.size());
@@ -144,7 +176,8 @@ JobResult Main::KrodownThread() {
         result.failure = JobFailure::None;
         result.message = ShowJobMessage(WriteDoneMessage());
     } else {
-        result.message = PostError();
+        // A stop asked for by the front end is reported by the front end.
+        if (result.failure != JobFailure::Interrupted) result.message = PostError();
         DisconnectRevDev();
     }
     return result;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 struct CourseFileEntry {
@@ -36,3 +37,8 @@ inline constexpr int32_t kKroTypeRaw = 0;
 inline constexpr int32_t kKroTypePacked = 1;  // ".ckfm"
 inline constexpr int32_t kKroTypeGzip = 2;    // ".kzip"
 int32_t CourseFileKind(std::string_view path);
+
+// Frames (2,048 data bytes each) the course-data job sends for the file at `path` of `kind`:
+// from the file's length (raw), or from the length the gzip trailer states (".kzip", exact for
+// a single-member stream under 4 GiB). Nothing when it cannot be told before sending.
+std::optional<int64_t> CourseFrameCount(const std::string& path, int32_t kind);

@@ -100,7 +100,16 @@ JobResult Main::FirmwareThread() {
     // carries block 0: the image's first block (its boot header) is written last, so an
     // interrupted run never leaves a device with a valid header over a partial image.
     bool acknowledged = true;
+    bool stopped = false;
     for (std::size_t i = 0; i <= blocks && acknowledged; ++i) {
+        if (StopRequested()) {
+            // Block 0 goes last, so a stopped run never leaves a valid header over a partial
+            // image.
+            result.failure = JobFailure::Interrupted;
+            acknowledged = false;
+            stopped = true;
+            break;
+        }
         std::vector<uint8_t> frame;
         if (i == 0) {
             frame = MakeFwpgFrame(kFirmwareBaseAddress, 0, {});
@@ -124,7 +133,7 @@ JobResult Main::FirmwareThread() {
         }
     }
 
-    if (!acknowledged) result.message = PostError();
+    if (!acknowledged && !stopped) result.message = PostError();
     UpdateButtonDelegate(true);
     DisconnectRevDev();
     if (acknowledged) {

@@ -34,6 +34,8 @@ const char* JobFailureName(JobFailure failure) {
             return "CSV not writable";
         case JobFailure::Interrupted:
             return "interrupted";
+        case JobFailure::Unexpected:
+            return "unexpected error";
     }
     return "?";
 }

@@ -28,7 +28,8 @@ enum class JobFailure {
     BadSettings,    // a settings text is not a number
     FlashNotFound,  // the SPI-NOR flash did not identify itself
     CsvNotWritable,
-    Interrupted,  // an error escaped the job body
+    Interrupted,  // the front end asked the job to stop (Main::RequestStop)
+    Unexpected,   // an error escaped the job body; its text is in `detail`
 };
 
 // A message box as shown: text, caption, icon.
@@ -42,13 +43,16 @@ struct JobMessage {
 struct JobResult {
     JobKind job = JobKind::Firmware;
     JobOutcome outcome = JobOutcome::Failed;
-    JobFailure failure = JobFailure::Interrupted;
-    // Why a refused file was refused, in words (empty otherwise).
+    JobFailure failure = JobFailure::Unexpected;
+    // Why a refused file was refused, why the CSV could not be written, or the text of an
+    // error that ended the job, in words (empty otherwise).
     std::string detail;
     // The message box the job showed, if any.
     std::optional<JobMessage> message;
 
-    // Frame writers (firmware, course data): frames the device acknowledged of those planned.
+    // Frame writers (firmware, course data): frames the device acknowledged of those planned;
+    // a failed run failed at frame framesAcknowledged + 1. The course data's plan covers the
+    // whole file when its length is known at the start, else the chunks read so far.
     int64_t framesAcknowledged = 0;
     int64_t framesTotal = 0;
     // YMODEM: payload bytes sent and the payload's size (-1 before it was known).
@@ -59,6 +63,9 @@ struct JobResult {
     std::string csvPath;
     std::vector<PointRecord> points;
     int64_t rowsWritten = 0;
+    // Whether the CSV file was put in place (a failure before the first record leaves the
+    // path as it was).
+    bool csvKept = false;
 
     bool Done() const { return outcome == JobOutcome::Done; }
     int64_t RecordsRead() const { return static_cast<int64_t>(points.size()); }

@@ -332,6 +332,7 @@ void Main::linkLabel2_LinkClicked() {
 
 bool Main::StartJob(JobBody body, JobButton button, bool checkPatchFirst) {
     if (jobRunning_.exchange(true)) return false;
+    stopRequested_ = false;
     view_.SetButtonEnabled(button, false);
     // The previous job has cleared the flag, so it is at its very end.
     if (jobThread_.joinable()) jobThread_.join();
@@ -360,12 +361,20 @@ void Main::RunJob(JobBody body, JobButton button, bool checkPatchFirst) {
         if (checkPatchFirst) CheckPatchVersion();
         result = JobBodyOverride ? JobBodyOverride(button) : (this->*body)();
     } catch (...) {
-        // A job that lets an error escape still ends as a failed job does.
+        // A job that lets an error escape still ends as a failed job does, and keeps its text.
+        std::string text = "unknown error";
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            text = e.what();
+        } catch (...) {
+        }
         result = JobResult{};
         result.job = button == JobButton::Updata    ? JobKind::PointImport
                      : button == JobButton::KroDown ? JobKind::CourseData
                                                     : JobKind::Firmware;
-        result.failure = JobFailure::Interrupted;
+        result.failure = JobFailure::Unexpected;
+        result.detail = std::move(text);
         result.message = PostError();
         UpdateButtonDelegate(true);
         DisconnectRevDev();
@@ -449,10 +458,7 @@ void Main::PostToUi(std::function<void()> call) {
 }
 
 void Main::PostProgressRange(int32_t maximum, int32_t value) {
-    PostToUi([this, maximum, value] {
-        view_.SetProgressMaximum(maximum);
-        view_.SetProgressValue(value);
-    });
+    PostToUi([this, maximum, value] { view_.SetProgressRange(maximum, value); });
 }
 
 void Main::PostProgressStep() {

@@ -182,6 +182,14 @@ public:
     // A hidden settings text (any thread).
     std::string SettingText(Setting setting);
 
+    // --- Stopping a job (any thread) ---------------------------------------------------------
+    // Asks the running job to stop. It looks between records, frames and YMODEM blocks (the one
+    // in flight is still awaited) and then ends the way a failure ends it, with the failure
+    // Interrupted: the device reset and the link closed as that job does on any failure, the
+    // point import's rows read so far kept. Cleared when the next job starts.
+    void RequestStop() { stopRequested_.store(true); }
+    bool StopRequested() const { return stopRequested_.load(); }
+
     // --- State for the view and the tests ---------------------------------------------------
     bool JobRunning() const { return jobRunning_.load(); }
     // A mode query is out, or its outcome not yet applied (UI thread).
@@ -287,6 +295,7 @@ private:
     std::string permissionToldFor_;
     std::thread jobThread_;
     std::atomic<bool> jobRunning_{false};
+    std::atomic<bool> stopRequested_{false};
     std::mutex jobEndMutex_;
     std::condition_variable jobEndCv_;
     // The mode query of a device check or of the firmware click (UI thread starts and joins).

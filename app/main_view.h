@@ -48,6 +48,11 @@ public:
     // Advances the value by one; a value that would pass the maximum stays at the maximum.
     virtual void StepProgress() = 0;
     virtual void SetProgressVisible(bool visible) = 0;
+    // A frame writer starts a new run of frames (the course data: one per chunk of its file).
+    virtual void SetProgressRange(int32_t maximum, int32_t value) {
+        SetProgressMaximum(maximum);
+        SetProgressValue(value);
+    }
 
     // A message box with an OK button. On the UI thread it returns when dismissed; from a job
     // thread it blocks only that thread until dismissed (or until the view shuts down).

@@ -1,37 +1,47 @@
 // The point-data import: reads the saved points out of the navigator's SPI-NOR flash, one
 // 192-byte record per request, into a CSV file beside the program (when its folder is
 // writable, else in the user's documents folder) or where the front end says.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "app/main.h"
 #include "app/point_area.h"
 #include "app/point_import_maps.h"
 #include "app/point_record.h"
+#include "platform/output_file.h"
 #include "platform/tick.h"
 #include "protocol/patch_upload.h"
 #include "protocol/spinor_read.h"
 
 namespace {
 
-using CsvFile = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-bool WriteAll(std::FILE* file, std::string_view bytes) {
-    return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+// A row is handed over whole; a pipe or a device gets it at once, so a reader at the other
+// end sees each row as it is read.
+bool WriteAll(platform::OutputFile& file, std::string_view bytes) {
+    std::FILE* f = file.Stream();
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) return false;
+    return !file.InPlace() || std::fflush(f) == 0;
 }
 
 enum class ReadEnd {
     AreaDone,  // every request of the area was answered
     Erased,    // an erased record marks the end of the saved points
-    Failed,    // no valid answer in time, a short answer, or the file could not be written
+    Failed,    // no valid answer in time, a short answer, the file could not be written, or
+               // the job was asked to stop
 };
 
 // The record loop: one request in flight at a time, one row per record; the records and rows
 // go into `result`, and a failure's kind too.
-ReadEnd ReadRecords(Main& main, FIFOStream& port, std::FILE* file, const PointArea& area,
-                    JobResult& result) {
+ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file,
+                    const PointArea& area, JobResult& result) {
     const uint32_t records = area.RecordCount();
     for (uint32_t i = 0; i < records; ++i) {
+        if (main.StopRequested()) {
+            result.failure = JobFailure::Interrupted;
+            return ReadEnd::Failed;
+        }
         const uint16_t length = area.RequestLength(i);
         const auto request = MakeSpinorReadFrame(area.RequestAddress(i), length);
         port.SendCmd(request.data(), 0, static_cast<int32_t>(request.size()));
@@ -49,6 +59,7 @@ ReadEnd ReadRecords(Main& main, FIFOStream& port, std::FILE* file, const PointAr
             std::span<const uint8_t, kPointRecordLength>(payload->data(), kPointRecordLength)));
         if (!WriteAll(file, FormatPointRowUtf8(result.points.back()))) {
             result.failure = JobFailure::CsvNotWritable;
+            result.detail = "cannot write " + file.Target() + ": " + std::strerror(errno);
             return ReadEnd::Failed;
         }
         ++result.rowsWritten;
@@ -63,7 +74,14 @@ JobResult Main::UpdataThread() {
     JobResult result;
     result.job = JobKind::PointImport;
     result.csvPath = filePath;
-    CsvFile file(std::fopen(filePath.c_str(), "wb"), &std::fclose);
+    // Rows go into a temporary file beside the target, which is put in place at the end only
+    // when there is something to keep: an existing file is never emptied by a failed run.
+    std::unique_ptr<platform::OutputFile> file;
+    try {
+        file = std::make_unique<platform::OutputFile>(filePath);
+    } catch (const platform::StreamError& e) {
+        result.detail = e.what();
+    }
     const auto length = ParseAreaLength(SettingText(Setting::textUpLen));
     const PointArea area{0, length.value_or(0)};
     const uint32_t records = area.RecordCount();
@@ -84,16 +102,19 @@ JobResult Main::UpdataThread() {
         progressMax = static_cast<int32_t>(records);
         if (!patchReady) {
             result.failure = SendPort->IsOpen() ? JobFailure::PatchFailed : JobFailure::DeviceGone;
+        } else if (StopRequested()) {
+            result.failure = JobFailure::Interrupted;
         } else if (!CheckSpinorId()) {
             result.failure =
                 SendPort->IsOpen() ? JobFailure::FlashNotFound : JobFailure::DeviceGone;
         } else if (records == 0) {
             complete = true;
-        } else if (!WriteAll(file.get(), PointCsvHeader())) {
+        } else if (!WriteAll(*file, PointCsvHeader())) {
             result.failure = JobFailure::CsvNotWritable;
+            result.detail = "cannot write " + filePath + ": " + std::strerror(errno);
         } else {
             const PointArea from{ParseAreaStart(SettingText(Setting::textUpAddr)), area.length};
-            const ReadEnd end = ReadRecords(*this, *SendPort, file.get(), from, result);
+            const ReadEnd end = ReadRecords(*this, *SendPort, *file, from, result);
             complete = end != ReadEnd::Failed;
             if (end == ReadEnd::AreaDone) {
                 UpdateProgressDelegate(static_cast<int32_t>(records));
@@ -103,11 +124,19 @@ JobResult Main::UpdataThread() {
     }
 
     UpdateButtonDelegate(true);
-    // Closing reports a failed final write, which loses rows: that fails the import too.
-    if (file && std::fclose(file.release()) != 0 && complete) {
-        complete = false;
-        result.failure = JobFailure::CsvNotWritable;
+    // A complete run is kept even without a record (its header alone); a failed one only when
+    // it read something. A failed final write loses rows: that fails the import too.
+    if (file && (complete || result.RecordsRead() > 0)) {
+        try {
+            file->Commit();
+            result.csvKept = true;
+        } catch (const platform::StreamError& e) {
+            complete = false;
+            result.failure = JobFailure::CsvNotWritable;
+            result.detail = e.what();
+        }
     }
+    file.reset();
     SendResetCmd();
     UpdateButtonDelegate(true);
     DisconnectRevDev();
@@ -119,7 +148,8 @@ JobResult Main::UpdataThread() {
         result.message = ShowJobMessage(pointCsvPath.empty() ? PointsWrittenMessage(filePath)
                                                              : WriteDoneMessage());
         if (!mapProblem.empty()) ShowJobMessage(MapsNotSavedMessage(mapProblem));
-    } else {
+    } else if (result.failure != JobFailure::Interrupted) {
+        // A stop asked for by the front end is its own doing: it reports that itself.
         result.message = PostError();
     }
     return result;

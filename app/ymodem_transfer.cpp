@@ -94,6 +94,8 @@ JobResult Main::YmodemThread() {
             result.detail = "the payload is larger than 65,535 YMODEM blocks";
         } else if (!port) {
             result.failure = JobFailure::NoDevice;
+        } else if (StopRequested()) {
+            result.failure = JobFailure::Interrupted;
         } else if (!SendAcknowledged(*this, *port, MakeFrame(CFG_CFG, RecordBytes(config)), CFG_CFG,
                                      result) ||
                    !SendAcknowledged(*this, *port, MakeFrame(CFG_FWUP, RecordBytes(update)),
@@ -106,15 +108,18 @@ JobResult Main::YmodemThread() {
             AwaitFirstC(*port);
             file->Seek(header.gzipOffset);
             ok = sendModem->sendPackets(*file, *port, true);
-            if (!ok)
-                result.failure = port->IsOpen() ? JobFailure::NotAnswering : JobFailure::DeviceGone;
+            if (!ok) {
+                result.failure = sendModem->receiverCancelled ? JobFailure::RefusedFile
+                                 : port->IsOpen()             ? JobFailure::NotAnswering
+                                                              : JobFailure::DeviceGone;
+            }
         }
     } catch (const std::exception&) {
         // Time-out, unreadable file, a failing link: the transfer failed.
         ok = false;
         if (!result.detail.empty()) {
             result.failure = JobFailure::FileUnreadable;
-        } else if (result.failure == JobFailure::Interrupted) {
+        } else if (result.failure == JobFailure::Unexpected) {
             result.failure =
                 SendPort && !SendPort->IsOpen() ? JobFailure::DeviceGone : JobFailure::NotAnswering;
         }
@@ -128,7 +133,8 @@ JobResult Main::YmodemThread() {
     UpdateButtonDelegate(true);
     DisconnectRevDev();
     if (!ok) {
-        result.message = PostError();
+        // A stop asked for by the front end is reported by the front end.
+        if (result.failure != JobFailure::Interrupted) result.message = PostError();
     } else if (sendModem->fileSize >= 0 && sendModem->bytesLeft == 0) {
         // The sender has handed over every byte only when nothing is left.
         result.outcome = JobOutcome::Done;
@@ -149,6 +155,8 @@ void Main::readSendModem() {
     };
     bool posted = false;
     while (!modem->finished) {
+        // The sender stops before its next block, with the cancel sequence.
+        if (StopRequested()) modem->finished = true;
         platform::SleepMs(10);
         post();
         posted = true;

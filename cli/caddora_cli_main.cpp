@@ -1,5 +1,6 @@
 // caddora-cli: the maintenance jobs and the packing tools from a terminal.
-// Exit status: 0 success, 1 failure (one line on stderr), 2 usage error.
+// Exit status: 0 success, 1 failure (one line on stderr), 2 usage error, 128 + the signal's number
+// for a device job stopped by Ctrl-C (130) or SIGTERM (143).
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -16,7 +17,8 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("caddora-cli ") + kCaddoraVersion);
     app.footer(
         "Run 'caddora-cli COMMAND --help' for a command's options and examples.\n"
-        "Exit status: 0 success, 1 failure (one line on stderr), 2 usage error.");
+        "Exit status: 0 success, 1 failure (one line on stderr), 2 usage error, 130 when Ctrl-C\n"
+        "stopped a device job (143 for SIGTERM).");
     cli::CommandContext ctx;
     ctx.images = DeviceImageSetup::From(
         std::getenv("CADDORA_PATCH_IMAGE"), std::getenv("CADDORA_BOOT_PROGRAM"),

@@ -6,11 +6,13 @@
 #include <memory>
 #include <optional>
 
+#include "app/course_file_table.h"
 #include "app/main.h"
 #include "app/point_area.h"
 #include "cli/commands.h"
 #include "cli/device_diagnosis.h"
 #include "cli/device_probe.h"
+#include "cli/failure_text.h"
 #include "cli/import_files.h"
 #include "cli/json_line.h"
 #include "cli/preflight.h"
@@ -18,6 +20,7 @@
 #include "cli/usb_ids_option.h"
 #include "platform/console.h"
 #include "platform/local_time.h"
+#include "platform/output_file.h"
 #include "protocol/patch_upload.h"
 #include "transport/usb_link.h"
 
@@ -135,23 +138,32 @@ ImportFiles ImportFilesOf(const JobOptions& o) {
 // The end of an import that wrote maps too: one line (or JSON object) naming every file.
 void FinishImportWithMaps(CommandContext& ctx, const CommonOptions& o, const ImportFiles& files,
                           const std::optional<JobResult>& result) {
-    const ImportSummary summary = SaveImportMaps(files, result);
+    ImportSummary summary = SaveImportMaps(files, result);
     JsonLine json;
     for (const auto& [key, path] : summary.files) json.Add(key, path);
     if (summary.rows) json.Add("rows", *summary.rows);
     json.Add("points", summary.points);
+    if (result && !result->Done()) {
+        json.Add("failure", JobFailureName(result->failure));
+        summary.detail = FailureText(*result) + "; " + summary.detail;
+    }
     Finish(ctx, o, Job::ImportPoints, summary.ok, summary.detail, std::move(json));
 }
 
 // Why a job failed, as the summary line says it.
 std::string FailureDetail(const std::optional<JobResult>& result) {
-    // The firmware job ends without a message on a file that is not a packed firmware file.
-    if (result && !result->message) {
-        if (!result->detail.empty()) return result->detail + "; nothing was written";
-        return "the job ended without a result; nothing was written";
-    }
     if (!result) return "the job ended without a result; nothing was written";
-    return "the write did not complete";
+    return FailureText(*result);
+}
+
+// The import's summary: where the rows are, or why there are none.
+std::string ImportDetail(const JobResult& result, const std::string& shownPath) {
+    const int64_t rows = result.rowsWritten;
+    const std::string count = std::to_string(rows) + (rows == 1 ? " row" : " rows");
+    if (result.Done()) return "points written to " + shownPath + " (" + count + ")";
+    const std::string kept = result.csvKept ? "the " + count + " read before are in " + shownPath
+                                            : shownPath + " was not written";
+    return FailureText(result) + "; " + kept;
 }
 
 std::string Preflight(Job job, const JobOptions& o) {
@@ -166,8 +178,49 @@ std::string Preflight(Job job, const JobOptions& o) {
     return {};
 }
 
+// import-points --out - (or /dev/stdout): the CSV file is the program's output, so all else
+// goes to stderr; JSON objects and maps beside the file have no place then.
+bool CsvToStandardOutput(Job job, const JobOptions& o) {
+    if (job != Job::ImportPoints || o.out.empty() || !platform::NamesStandardOutput(o.out)) {
+        return false;
+    }
+    if (o.common.json) {
+        throw CLI::ValidationError("--out", "--out " + o.out +
+                                                " writes the CSV rows to standard output, where "
+                                                "--json writes its objects; use one of them");
+    }
+    for (const std::string& format : o.formats) {
+        if (format != "csv") {
+            throw CLI::ValidationError(
+                "--out", "--out " + o.out + " writes the CSV rows alone; maps need a file name");
+        }
+    }
+    return true;
+}
+
+// A job stopped by Ctrl-C or a termination request ends with the status that says so, set
+// when the command's summary has been written.
+class InterruptStatus {
+public:
+    InterruptStatus(CommandContext& ctx, bool ok) : ctx_(ctx), ok_(ok) {}
+    ~InterruptStatus() {
+        const int signal = platform::InterruptSignal();
+        if (signal != 0 && !ok_) ctx_.exitCode = signal;
+        platform::InterruptHandled();
+    }
+    InterruptStatus(const InterruptStatus&) = delete;
+    InterruptStatus& operator=(const InterruptStatus&) = delete;
+
+private:
+    CommandContext& ctx_;
+    bool ok_;
+};
+
 void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
-    if (const std::string refusal = Preflight(job, o); !refusal.empty()) {
+    const bool csvToStdout = CsvToStandardOutput(job, o);
+    if (csvToStdout) ctx.out = ctx.err;
+    if (const std::string refusal = csvToStdout ? std::string() : Preflight(job, o);
+        !refusal.empty()) {
         return Finish(ctx, o.common, job, false, refusal);
     }
     const auto resolved = CommandSettings(ctx, CommandName(job), o.common);
@@ -180,6 +233,9 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     vo.errIsTerminal = platform::StderrIsTerminal() && ctx.err == &std::cerr;
     vo.unit = job == Job::ImportPoints ? "records" : "frames";
     if (job != Job::ImportPoints) vo.fileAnswer = o.file;
+    if (job == Job::WriteCourse) {
+        vo.wholeFileFrames = CourseFrameCount(o.file, CourseFileKind(o.file)).value_or(0);
+    }
     if (!o.start.empty()) vo.settings[Setting::textUpAddr] = o.start;
     if (!o.length.empty()) vo.settings[Setting::textUpLen] = o.length;
 
@@ -195,6 +251,9 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     if (paths.empty())
         return Finish(ctx, o.common, job, false, NoNavigatorText(settings.deviceDir));
 
+    // From here on the first Ctrl-C (or termination request) stops the job the way a failure
+    // does; a second one ends the program at once.
+    platform::InstallInterruptHandler();
     TerminalView view(vo);
     std::string csvPath;
     bool started = false;
@@ -217,25 +276,33 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
         }
         // Every handler hands the job its buffer just before the thread starts.
         started = main.SendPort != nullptr;
-        if (started) view.RunUntilJobEnd([&main] { return main.JobRunning(); });
+        if (started) {
+            view.RunUntilJobEnd([&main] { return main.JobRunning(); },
+                                [&main] {
+                                    if (platform::InterruptSignal() != 0) main.RequestStop();
+                                });
+        }
         if (!started) {
             view.RunPosted();
+            const InterruptStatus status(ctx, false);
             return Finish(ctx, o.common, job, false, NoJobReason(job, main, paths, settings));
         }
     }
 
     const std::optional<JobResult> result = view.Result();
     const bool ok = result && result->Done();
+    const InterruptStatus status(ctx, ok);
     JsonLine json;
     std::string detail;
+    if (result && !ok) json.Add("failure", JobFailureName(result->failure));
     if (job == Job::ImportPoints && !files->maps.empty()) {
         return FinishImportWithMaps(ctx, o.common, *files, result);
     }
     if (job == Job::ImportPoints) {
         const int64_t rows = result ? result->rowsWritten : 0;
         json.Add("file", csvPath).Add("rows", rows);
-        detail = (ok ? "points written to " : "rows read before the failure are in ") + csvPath +
-                 " (" + std::to_string(rows) + (rows == 1 ? " row)" : " rows)");
+        const std::string shown = csvToStdout ? std::string("standard output") : csvPath;
+        detail = result ? ImportDetail(*result, shown) : FailureDetail(result);
     } else if (!ok) {
         detail = FailureDetail(result);
     }
@@ -320,7 +387,9 @@ void AddJobCommands(CLI::App& app, CommandContext& ctx) {
         "import-points",
         "Read the saved points into a CSV file (default: yyyyMMdd_HHmmss.csv in the current "
         "folder).");
-    importCmd->add_option("--out", import->out, "CSV file to write (without csv: the one map)")
+    importCmd
+        ->add_option("--out", import->out,
+                     "CSV file to write, '-' for stdout (without csv: the one map)")
         ->type_name("FILE");
     importCmd
         ->add_option("--format", import->formats,

@@ -80,6 +80,19 @@ void ProgressDisplay::Interrupt() {
     lastEmitMs_.reset();
 }
 
+void ProgressDisplay::Conclude(int32_t value, int32_t maximum, uint64_t nowMs) {
+    if (!shown_ || maximum <= 0) return;  // nothing was shown
+    if (value == lastEmitValue_ && maximum == lastEmitMaximum_) return;
+    maximum_ = maximum;
+    value_ = std::clamp(value, 0, maximum);
+    Emit(nowMs);
+    if (barOnLine_) {
+        out_ << '\n';
+        barOnLine_ = false;
+    }
+    out_.flush();
+}
+
 int ProgressDisplay::Percent() const {
     if (maximum_ <= 0) return 0;
     return static_cast<int>(static_cast<int64_t>(value_) * 100 / maximum_);
@@ -103,6 +116,7 @@ void ProgressDisplay::Changed(uint64_t nowMs) {
 }
 
 void ProgressDisplay::Emit(uint64_t nowMs) {
+    shown_ = true;
     lastEmitMs_ = nowMs;
     lastEmitValue_ = value_;
     lastEmitMaximum_ = maximum_;

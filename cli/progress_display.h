@@ -23,6 +23,9 @@ public:
     void SetVisible(bool visible, uint64_t nowMs);
     // Takes the bar off its line before other output is written (Bar style).
     void Interrupt();
+    // Shows where a job that has ended really ended, once, when that differs from the last
+    // state shown (the point import stops at the erased record before its area's end).
+    void Conclude(int32_t value, int32_t maximum, uint64_t nowMs);
 
     // Minimum time between two plain lines, bar redraws and JSON objects.
     static constexpr uint64_t kLineIntervalMs = 1000;
@@ -52,6 +55,7 @@ private:
     int32_t lastEmitValue_ = -1;
     int32_t lastEmitMaximum_ = -1;
     bool barOnLine_ = false;
+    bool shown_ = false;
 };
 
 }  // namespace cli

@@ -1,5 +1,8 @@
 #include "cli/terminal_view.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "cli/json_line.h"
 
 namespace cli {
@@ -51,17 +54,47 @@ void TerminalView::Post(std::function<void()> call) {
 
 void TerminalView::SetProgressMaximum(int32_t maximum) {
     std::lock_guard<std::mutex> lock(mutex_);
-    progress_.SetMaximum(maximum, NowMs());
+    // Within whole-file runs the maximum is the file's, not the run's.
+    if (!inRuns_) progress_.SetMaximum(maximum, NowMs());
 }
 
 void TerminalView::SetProgressValue(int32_t value) {
     std::lock_guard<std::mutex> lock(mutex_);
-    progress_.SetValue(value, NowMs());
+    if (!inRuns_) return progress_.SetValue(value, NowMs());
+    runDone_ = std::clamp(value, runDone_, runMaximum_);
+    ShowWholeFile(NowMs());
 }
 
 void TerminalView::StepProgress() {
     std::lock_guard<std::mutex> lock(mutex_);
-    progress_.Step(NowMs());
+    if (!inRuns_) return progress_.Step(NowMs());
+    runDone_ = std::min(runDone_ + 1, runMaximum_);
+    ShowWholeFile(NowMs());
+}
+
+void TerminalView::SetProgressRange(int32_t maximum, int32_t value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!options_.wholeFileFrames) {
+        progress_.SetMaximum(maximum, NowMs());
+        progress_.SetValue(value, NowMs());
+        return;
+    }
+    // A new run: the previous one is done with; this one counts its acknowledged frames.
+    if (inRuns_) runsBefore_ += runMaximum_;
+    inRuns_ = true;
+    runMaximum_ = std::max(maximum, 0);
+    runDone_ = 0;
+    ShowWholeFile(NowMs());
+}
+
+void TerminalView::ShowWholeFile(uint64_t nowMs) {
+    const int64_t known = *options_.wholeFileFrames;
+    const int64_t total = std::max(known, runsBefore_ + runMaximum_);
+    const auto clip = [](int64_t v) {
+        return static_cast<int32_t>(std::min<int64_t>(v, std::numeric_limits<int32_t>::max()));
+    };
+    progress_.SetMaximum(clip(total), nowMs);
+    progress_.SetValue(clip(runsBefore_ + runDone_), nowMs);
 }
 
 void TerminalView::SetProgressVisible(bool visible) {
@@ -120,6 +153,11 @@ void TerminalView::JobEnded(const JobResult& result) {
     std::lock_guard<std::mutex> lock(mutex_);
     jobEnded_ = true;
     result_ = result;
+    // An import that met the erased record before its area's end ends at the records read.
+    if (result.job == JobKind::PointImport && result.Done()) {
+        const auto read = static_cast<int32_t>(result.RecordsRead());
+        progress_.Conclude(read, read, NowMs());
+    }
 }
 
 std::optional<JobResult> TerminalView::Result() const {
@@ -140,11 +178,13 @@ void TerminalView::RunPosted() {
     }
 }
 
-void TerminalView::RunUntilJobEnd(const std::function<bool()>& jobAlive) {
+void TerminalView::RunUntilJobEnd(const std::function<bool()>& jobAlive,
+                                  const std::function<void()>& onWake) {
     // The end is posted right after the job thread clears its flag.
     constexpr auto kGrace = std::chrono::milliseconds(1000);
     std::optional<std::chrono::steady_clock::time_point> goneSince;
     for (;;) {
+        if (onWake) onWake();
         RunPosted();
         const bool alive = jobAlive();
         std::unique_lock<std::mutex> lock(mutex_);

@@ -31,6 +31,9 @@ public:
         // What the file dialog answers; nothing means "cancelled".
         std::optional<std::string> fileAnswer;
         std::map<Setting, std::string> settings;
+        // One bar for the whole file when a job sends it in several runs of frames (the
+        // course data's chunks): the frames of the file, or 0 when only the runs tell.
+        std::optional<int64_t> wholeFileFrames;
     };
 
     struct Message {
@@ -52,6 +55,7 @@ public:
     void SetProgressValue(int32_t value) override;
     void StepProgress() override;
     void SetProgressVisible(bool visible) override;
+    void SetProgressRange(int32_t maximum, int32_t value) override;
     void ShowMessage(const std::string& text, const std::string& caption,
                      MessageIcon icon) override;
     std::optional<std::string> AskOpenFile(const OpenFileRequest& request) override;
@@ -64,7 +68,10 @@ public:
     // Runs posted calls on this thread until the job has ended and every call it posted ran.
     // `jobAlive` tells whether the job thread still runs: a job that is gone without its end
     // being posted (it never started) ends the loop after a short grace.
-    void RunUntilJobEnd(const std::function<bool()>& jobAlive);
+    // `onWake` runs on this thread at every wake-up (at least every 100 ms), for example to
+    // pass an interrupt on to the job.
+    void RunUntilJobEnd(const std::function<bool()>& jobAlive,
+                        const std::function<void()>& onWake = {});
     // Runs the calls posted so far.
     void RunPosted();
     // Runs posted calls until `busy` turns false (a device query's outcome has been applied),
@@ -78,6 +85,12 @@ public:
 
 private:
     uint64_t NowMs() const;
+    // Whole-file progress: the runs before the current one, and the current run.
+    void ShowWholeFile(uint64_t nowMs);
+    bool inRuns_ = false;
+    int64_t runsBefore_ = 0;
+    int32_t runMaximum_ = 0;
+    int32_t runDone_ = 0;
 
     Options options_;
     ProgressDisplay progress_;

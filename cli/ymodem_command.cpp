@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/device_diagnosis.h"
 #include "cli/device_probe.h"
+#include "cli/failure_text.h"
 #include "cli/json_line.h"
 #include "cli/preflight.h"
 #include "cli/terminal_view.h"
@@ -40,10 +41,14 @@ void Finish(CommandContext& ctx, const YmodemOptions& o, bool ok, const std::str
     }
 }
 
-// Why the transfer failed, as far as the file tells; the device's side shows in "Error!".
+// Why the transfer failed: the file's fault or what the navigator did.
 std::string FailureDetail(const std::optional<JobResult>& result) {
-    if (result && !result->detail.empty()) return result->detail + "; nothing was sent";
-    return "the transfer did not complete";
+    if (!result) return "the transfer did not complete";
+    if (!result->detail.empty() && result->failure != JobFailure::Unexpected &&
+        result->failure != JobFailure::RefusedFile) {
+        return result->detail + "; nothing was sent";
+    }
+    return FailureText(*result);
 }
 
 void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
@@ -60,6 +65,8 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
     vo.errIsTerminal = platform::StderrIsTerminal() && ctx.err == &std::cerr;
     vo.unit = "bytes";
     vo.fileAnswer = o.file;
+    // The first Ctrl-C stops the transfer with the cancel sequence; a second one ends at once.
+    platform::InstallInterruptHandler();
     TerminalView view(vo);
 
     bool started = false;
@@ -69,7 +76,10 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
         view.RunWhile([&main] { return main.QueryRunning(); });
         started = main.StartYmodemTransfer(o.file);
         if (started) {
-            view.RunUntilJobEnd([&main] { return main.JobRunning(); });
+            view.RunUntilJobEnd([&main] { return main.JobRunning(); },
+                                [&main] {
+                                    if (platform::InterruptSignal() != 0) main.RequestStop();
+                                });
         } else {
             view.RunPosted();
         }
@@ -83,6 +93,8 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
     Finish(ctx, o, ok,
            ok ? "sent " + std::to_string(size) + " bytes of " + o.file : FailureDetail(result),
            size);
+    if (!ok && platform::InterruptSignal() != 0) ctx.exitCode = platform::InterruptSignal();
+    platform::InterruptHandled();
 }
 
 void AddYmodemCommand(CLI::App& app, CommandContext& ctx) {

@@ -4,7 +4,8 @@
 // without a Commit the temporary file is removed and the target stays as it was. A link is
 // followed, so the file it names is replaced and the link stays. A device or a pipe (for
 // example /dev/stdout) is written in place, since it cannot be replaced; nothing is removed
-// then either. A directory is refused.
+// then either. A directory is refused. "-" and any name of the standard output itself (for
+// example /dev/stdout) write to the standard output in place.
 #include <cstdio>
 #include <string>
 
@@ -37,6 +38,14 @@ private:
     std::FILE* file_ = nullptr;
     bool inPlace_ = false;
 };
+
+// Removes the temporary file of the output being written (the one opened last), so a program
+// that ends at once on a second interrupt leaves nothing behind. Async-signal-safe.
+void RemovePendingOutput() noexcept;
+
+// "-", or a path that opens the very file the standard output is (POSIX: /dev/stdout,
+// /dev/fd/1, or the file the output was redirected into).
+bool NamesStandardOutput(const std::string& path);
 
 // True when both paths name the same existing file, also through links or hard links.
 bool SameExistingFile(const std::string& a, const std::string& b);

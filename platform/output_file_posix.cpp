@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,22 @@
 namespace platform {
 
 namespace {
+
+// The temporary file being written, for RemovePendingOutput: a fixed buffer, since a signal
+// handler may read it.
+char gPending[4096];
+std::atomic<bool> gHasPending{false};
+
+void NotePending(const std::string& path) {
+    gHasPending = false;
+    if (path.size() >= sizeof gPending) return;
+    std::memcpy(gPending, path.c_str(), path.size() + 1);
+    gHasPending = true;
+}
+
+void ClearPending(const std::string& path) {
+    if (gHasPending && path == gPending) gHasPending = false;
+}
 
 std::string ErrnoText(const std::string& what, const std::string& path, int error) {
     return what + " " + path + ": " + std::strerror(error);
@@ -43,6 +60,19 @@ int CreateTemporary(const std::filesystem::path& target, std::string& tempPath) 
 
 OutputFile::OutputFile(const std::string& target) : target_(target) {
     if (target.empty()) throw StreamError("no output file named");
+    if (NamesStandardOutput(target)) {
+        // Its own descriptor, so closing the file leaves the program's output open.
+        const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        file_ = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+        if (!file_) {
+            const int error = errno;
+            if (fd >= 0) ::close(fd);
+            throw StreamError(ErrnoText("cannot write", target, error));
+        }
+        inPlace_ = true;
+        finalPath_ = target;
+        return;
+    }
     std::filesystem::path path = target;
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
@@ -73,6 +103,7 @@ OutputFile::OutputFile(const std::string& target) : target_(target) {
     if (path.parent_path().empty()) path = std::filesystem::path(".") / path;
     finalPath_ = path.string();
     const int fd = CreateTemporary(path, tempPath_);
+    if (fd >= 0) NotePending(tempPath_);
     if (fd < 0) {
         const int error = errno;
         const std::string folder = path.parent_path().string();
@@ -100,6 +131,7 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::Discard() {
+    ClearPending(tempPath_);
     if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
     tempPath_.clear();
 }
@@ -129,7 +161,20 @@ void OutputFile::Commit() {
         Discard();
         throw StreamError(ErrnoText("cannot write", target_, error));
     }
+    ClearPending(tempPath_);
     tempPath_.clear();
+}
+
+void RemovePendingOutput() noexcept {
+    if (gHasPending.exchange(false)) ::unlink(gPending);
+}
+
+bool NamesStandardOutput(const std::string& path) {
+    if (path == "-") return true;
+    struct stat named {};
+    struct stat output {};
+    return ::stat(path.c_str(), &named) == 0 && ::fstat(STDOUT_FILENO, &output) == 0 &&
+           named.st_dev == output.st_dev && named.st_ino == output.st_ino;
 }
 
 bool SameExistingFile(const std::string& a, const std::string& b) {

@@ -1,5 +1,11 @@
 #include "platform/output_file.h"
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <windows.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -8,6 +14,22 @@
 namespace platform {
 
 namespace {
+
+// The temporary file being written, for RemovePendingOutput: a fixed buffer, since a signal
+// handler may read it.
+char gPending[4096];
+std::atomic<bool> gHasPending{false};
+
+void NotePending(const std::string& path) {
+    gHasPending = false;
+    if (path.size() >= sizeof gPending) return;
+    std::memcpy(gPending, path.c_str(), path.size() + 1);
+    gHasPending = true;
+}
+
+void ClearPending(const std::string& path) {
+    if (gHasPending && path == gPending) gHasPending = false;
+}
 
 std::string ErrnoText(const std::string& what, const std::string& path, int error) {
     return what + " " + path + ": " + std::strerror(error);
@@ -39,6 +61,20 @@ std::FILE* CreateTemporary(const std::filesystem::path& target, std::string& tem
 
 OutputFile::OutputFile(const std::string& target) : target_(target) {
     if (target.empty()) throw StreamError("no output file named");
+    if (NamesStandardOutput(target)) {
+        // Its own descriptor in binary mode, so the rows keep their CR LF as they are.
+        const int fd = _dup(_fileno(stdout));
+        file_ = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+        if (!file_) {
+            const int error = errno;
+            if (fd >= 0) _close(fd);
+            throw StreamError(ErrnoText("cannot write", target, error));
+        }
+        _setmode(fd, _O_BINARY);
+        inPlace_ = true;
+        finalPath_ = target;
+        return;
+    }
     std::error_code ec;
     const auto status = std::filesystem::status(target, ec);
     if (std::filesystem::is_directory(status)) {
@@ -57,6 +93,7 @@ OutputFile::OutputFile(const std::string& target) : target_(target) {
     if (path.parent_path().empty()) path = std::filesystem::path(".") / path;
     finalPath_ = path.string();
     file_ = CreateTemporary(path, tempPath_);
+    if (file_) NotePending(tempPath_);
     if (!file_) {
         throw StreamError(ErrnoText("cannot write " + target + ": cannot create a file in",
                                     path.parent_path().string(), errno));
@@ -72,6 +109,7 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::Discard() {
+    ClearPending(tempPath_);
     if (!tempPath_.empty()) std::remove(tempPath_.c_str());
     tempPath_.clear();
 }
@@ -98,7 +136,16 @@ void OutputFile::Commit() {
         Discard();
         throw StreamError("cannot write " + target_ + ": " + ec.message());
     }
+    ClearPending(tempPath_);
     tempPath_.clear();
+}
+
+void RemovePendingOutput() noexcept {
+    if (gHasPending.exchange(false)) DeleteFileA(gPending);
+}
+
+bool NamesStandardOutput(const std::string& path) {
+    return path == "-";
 }
 
 bool SameExistingFile(const std::string& a, const std::string& b) {

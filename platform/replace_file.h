@@ -1,7 +1,7 @@
 #pragma once
-// Writes a whole file so that it is never left half written: the bytes go to a new temporary
-// file in the target's folder, which is renamed over the target once it is complete. On any
-// failure the target is untouched and the temporary file is removed.
+// Writes a whole file so that it is never left half written (an OutputFile: a temporary file in
+// the target's folder renamed over it once complete; a device or pipe written in place). On
+// any failure the target is untouched and the temporary file is removed.
 #include <string>
 #include <string_view>
 

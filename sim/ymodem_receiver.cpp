@@ -114,9 +114,18 @@ void YmodemStore::BatchEnded() {
 }
 
 void YmodemStore::Cancel() {
+    int cancelled = 0;
     {
         std::lock_guard<std::mutex> lock(mut_);
-        ++cancelled_;
+        cancelled = ++cancelled_;
+    }
+    // The count of cancelled transfers, for a test that stopped its sender.
+    if (!dumpDir_.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(dumpDir_, ec);
+        std::ofstream(std::filesystem::path(dumpDir_) / "ymodem_cancelled.txt",
+                      std::ios::binary | std::ios::trunc)
+            << cancelled << '\n';
     }
     changed_.notify_all();
 }

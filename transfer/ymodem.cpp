@@ -5,6 +5,7 @@
 #include "platform/codepage.h"
 #include "platform/program_folder.h"
 #include "platform/tick.h"
+#include "protocol/byte_wait.h"
 #include "transfer/gzip_stream.h"
 #include "transfer/packed_file.h"
 #include "transfer/ymodem_session.h"
@@ -15,8 +16,6 @@ namespace transfer {
 namespace {
 
 constexpr uint8_t kCan = Byte(ControlCharacters::CAN);
-// Longest sleep of a bounded wait on the receive buffer; each pass also asks for a refill.
-constexpr uint32_t kWaitSliceMs = 20;
 
 class BufferLink final : public detail::YmodemLink {
 public:
@@ -29,9 +28,8 @@ public:
             uint8_t b = 0;
             if (link_.Read(&b, 0, 1) == 1) return b;
             if (!link_.IsOpen()) return -1;
-            const uint32_t left = platform::TickRemaining(platform::TickCount(), deadline);
-            if (left == 0) return detail::kNoByte;
-            link_.WaitForData(std::min(left, kWaitSliceMs));
+            if (platform::TickReached(platform::TickCount(), deadline)) return detail::kNoByte;
+            AwaitBytes(link_, deadline);
         }
     }
     void DiscardInBuffer() override { link_.DiscardInBuffer(); }

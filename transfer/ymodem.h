@@ -78,6 +78,8 @@ public:
     std::atomic<int32_t> bytesLeft{-1};
     // Number of the next block; 0 is the header block.
     std::atomic<int16_t> packetNum{0};
+    // The receiver answered with CAN: it refused the file (the result is false then).
+    std::atomic<bool> receiverCancelled{false};
     // The transfer is over. Set on every return; setting it from outside stops the transfer
     // before its next block. Never goes back to false.
     std::atomic<bool> finished{false};

@@ -169,7 +169,10 @@ bool YmodemSession::AwaitReply(const uint8_t* block, int32_t size, bool header, 
             Resend(block, size);
             continue;
         }
-        if (c == ToInt(ControlCharacters::CAN)) return false;
+        if (c == ToInt(ControlCharacters::CAN)) {
+            m_.receiverCancelled = true;
+            return false;
+        }
         ++budget_;
     }
     return false;
@@ -179,7 +182,10 @@ bool YmodemSession::AwaitCAfterHeader() {
     for (int32_t skipped = 0; skipped < kYmodemMaxSkippedBeforeC; ++skipped) {
         const int32_t c = link_.ReadByte();
         if (c == ToInt(ControlCharacters::C)) return true;
-        if (c == ToInt(ControlCharacters::CAN)) return false;
+        if (c == ToInt(ControlCharacters::CAN)) {
+            m_.receiverCancelled = true;
+            return false;
+        }
         ++m_.errorCount;
     }
     return false;

@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -21,6 +22,8 @@ using transport::LinkFd;
 namespace {
 
 constexpr uint32_t kWriteLimitMs = 2000;
+// Longest single wait of a write for room in the device's queue.
+constexpr uint32_t kWriteSliceMs = 50;
 // A blocked read re-checks its state this often; it is woken at once anyway.
 constexpr int kReadPollSliceMs = 1000;
 
@@ -215,7 +218,9 @@ bool CUsb_Interface::WriteToDriver(UsbHandle handle, const uint8_t* buffer, int3
             if (handle.link_->IsTerminal()) ::tcflush(use.fd(), TCOFLUSH);
             break;
         }
-        LinkFd::Ready r = handle.link_->Wait(POLLOUT, static_cast<int>(left), -1);
+        // In slices, so the deadline is the clock's (which tests may run fast), not poll's.
+        LinkFd::Ready r =
+            handle.link_->Wait(POLLOUT, static_cast<int>(std::min(left, kWriteSliceMs)), -1);
         if (r != LinkFd::Ready::Ready && r != LinkFd::Ready::Timeout) break;
     }
     // As on the platform this stands for: the caller learns nothing about the outcome.

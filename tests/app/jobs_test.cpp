@@ -132,7 +132,7 @@ TEST_F(JobsTest, BootLoaderJobsWithoutAPatchProgramSayWhereItGoesAndSendNothing)
     EXPECT_FALSE(std::filesystem::exists(CsvPath()));
 }
 
-TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile) {
+TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorAndWritesNoFile) {
     testsupport::ScopedFastClock fast;
     // Frame 3 is the first patch packet: refused.
     sim::FaultConfig faults;
@@ -147,8 +147,8 @@ TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "Error!");
     EXPECT_EQ(messages[0].caption, "Error");
-    EXPECT_TRUE(std::filesystem::exists(CsvPath()));
-    EXPECT_EQ(std::filesystem::file_size(CsvPath()), 0u);
+    // Nothing was read: no file appears.
+    EXPECT_FALSE(std::filesystem::exists(CsvPath()));
     // The end is the same on every path: reset, window enabled, connection closed. The reset
     // is not answered, so it may reach the journal a moment after the job ended.
     EXPECT_TRUE(sim_->WaitForFrames(4, 2000));
@@ -159,6 +159,7 @@ TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorWithAnEmptyFile) {
     EXPECT_EQ(result.failure, JobFailure::PatchFailed);
     EXPECT_EQ(result.csvPath, CsvPath());
     EXPECT_EQ(result.rowsWritten, 0);
+    EXPECT_FALSE(result.csvKept);
 }
 
 TEST_F(JobsTest, PointImportFromUnidentifiedFlashIsAnError) {
@@ -167,6 +168,7 @@ TEST_F(JobsTest, PointImportFromUnidentifiedFlashIsAnError) {
     device.mode = DeviceMode::Patch;
     device.spinorId = {0xFF, 0xFF, 0x00, 0x00};
     StartSimWith(device);
+    std::ofstream(CsvPath(), std::ios::binary) << "earlier import";
     Main main(view_, dir_.Settings());
     Settle(main);
     main.pointCsvPath = CsvPath();
@@ -174,9 +176,27 @@ TEST_F(JobsTest, PointImportFromUnidentifiedFlashIsAnError) {
     const auto messages = FinishJob(main);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "Error!");
-    EXPECT_EQ(std::filesystem::file_size(CsvPath()), 0u);
+    // An existing file stays as it was.
+    EXPECT_EQ(Slurp(CsvPath()), "earlier import");
     EXPECT_EQ(FramesOf(0xF4, 0x31), 0);
     EXPECT_EQ(Result().failure, JobFailure::FlashNotFound);
+}
+
+TEST_F(JobsTest, AnErrorThatEndsAJobKeepsItsText) {
+    StartSim(DeviceMode::Patch);
+    Main main(view_, dir_.Settings());
+    main.JobBodyOverride = [](JobButton) -> JobResult {
+        throw std::runtime_error("frame table exhausted");
+    };
+    main.pointCsvPath = CsvPath();
+    main.buttonUpdata_Click();
+    const auto messages = FinishJob(main);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Error!");
+    const JobResult result = Result();
+    EXPECT_EQ(result.job, JobKind::PointImport);
+    EXPECT_EQ(result.failure, JobFailure::Unexpected);
+    EXPECT_EQ(result.detail, "frame table exhausted");
 }
 
 TEST_F(JobsTest, PointImportOfAnEmptyAreaCompletesWithAnEmptyFile) {
@@ -309,8 +329,8 @@ TEST_F(JobsTest, AShortAnswerToAFlashReadIsAnError) {
     const auto messages = FinishJob(main);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "Error!");
-    // The header was written before the first request; no row from a partial record.
-    EXPECT_EQ(Slurp(CsvPath()).size(), 136u);
+    // No record was read, so the file with its header alone is not put in place.
+    EXPECT_FALSE(std::filesystem::exists(CsvPath()));
     const JobResult result = Result();
     EXPECT_EQ(result.failure, JobFailure::NotAnswering);
     EXPECT_EQ(result.rowsWritten, 0);

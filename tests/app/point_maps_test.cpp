@@ -8,15 +8,13 @@
 #include "app/point_import_maps.h"
 #include "app_fixture.h"
 #include "export/map_format.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::Slurp;
 
 class PointMapsTest : public AppTest {
 protected:

@@ -114,7 +114,8 @@ TEST(ImportFiles, SummaryNamesWhatWasWrittenAndWhy) {
          true,
          "blocked.gpx",
          false,
-         "points written to " + csv + " (1 row); cannot rename",
+         "points written to " + csv + " (1 row); cannot write " + (dir / "blocked.gpx").string() +
+             ": it is a directory",
          false},
     };
     for (const Case& c : cases) {

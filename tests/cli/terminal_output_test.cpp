@@ -52,6 +52,39 @@ TEST(ProgressLines, AGoingBackValueStartsANewRangeAndHidingShowsTheLastState) {
     EXPECT_EQ(lines[2], "progress: 40% (4/10 records), 6.0 records/s, 0:01 left");
 }
 
+TEST(ProgressLines, ConcludeShowsWhereAJobEndedOnceWhenThatDiffers) {
+    struct Case {
+        const char* name;
+        bool shownBefore;
+        int32_t lastValue, lastMaximum;  // the last state shown before the end
+        int32_t value, maximum;          // where the job ended
+        std::vector<std::string> added;  // lines Conclude adds
+    };
+    const std::vector<Case> cases = {
+        {"stopped at an erased record", true, 298, 4096, 299, 299,
+         {"progress: 100% (299/299 records), 299.0 records/s, 0:00 left"}},
+        {"already shown", true, 299, 299, 299, 299, {}},
+        {"never shown", false, 0, 0, 5, 5, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ostringstream out;
+        ProgressDisplay p(out, ProgressStyle::Lines, "records");
+        if (c.shownBefore) {
+            p.SetVisible(true, 0);
+            p.SetMaximum(c.lastMaximum, 0);
+            p.SetValue(c.lastValue, 0);
+            p.SetVisible(false, 1000);
+        }
+        const size_t before = Lines(out.str()).size();
+        p.Conclude(c.value, c.maximum, 1000);
+        const auto lines = Lines(out.str());
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(before),
+                                           lines.end()),
+                  c.added);
+    }
+}
+
 TEST(ProgressBar, RedrawsInPlaceAndEndsItsLineWhenHidden) {
     std::ostringstream out;
     ProgressDisplay p(out, ProgressStyle::Bar, "frames");
@@ -130,6 +163,31 @@ TEST_F(TerminalViewTest, MessagesBecomeLinesErrorsOnStderr) {
     EXPECT_EQ(err_.str(), "Error: Error!\n");
     EXPECT_EQ(out_.str(), "データの書込みが完了しました。\n");
     EXPECT_EQ(view.Messages().size(), 2u);
+}
+
+TEST_F(TerminalViewTest, ChunkedFramesShowOneBarForTheWholeFile) {
+    // Known length: the file's frames from the start; unknown: the runs add up.
+    for (const int64_t known : {int64_t{700}, int64_t{0}}) {
+        SCOPED_TRACE(known);
+        err_.str("");
+        TerminalView::Options o = Opts();
+        o.wholeFileFrames = known;
+        TerminalView view(o);
+        view.SetProgressVisible(true);
+        view.SetProgressMaximum(15);  // the patch program's frames come first, as they are
+        view.SetProgressValue(14);
+        view.SetProgressRange(512, 1);
+        for (int i = 0; i < 512; ++i) view.StepProgress();
+        view.SetProgressRange(188, 1);
+        for (int i = 0; i < 100; ++i) view.StepProgress();
+        view.SetProgressVisible(false);
+        const auto lines = Lines(err_.str());
+        ASSERT_GE(lines.size(), 2u) << err_.str();
+        EXPECT_TRUE(lines.back().starts_with("progress: 87% (612/700 frames)")) << err_.str();
+        for (const std::string& line : lines) {
+            EXPECT_EQ(line.find("/188 "), std::string::npos) << "a bar per chunk: " << line;
+        }
+    }
 }
 
 TEST_F(TerminalViewTest, JsonMessagesAndSettingsAndTheFileAnswer) {

@@ -106,10 +106,18 @@ void ExpectDone(const CliRun& run) {
     EXPECT_NE(run.out.find(kDone), std::string::npos) << run.out << run.err;
 }
 
-void ExpectError(const CliRun& run) {
+// `says`: what the summary line must tell about the fault, when given.
+void ExpectError(const CliRun& run, const std::string& says = {}) {
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_NE((run.out + run.err).find("Error!"), std::string::npos) << run.out << run.err;
     EXPECT_EQ(run.out.find(kDone), std::string::npos) << "success claimed after a failure";
+    if (!says.empty()) {
+        EXPECT_NE(run.err.find(": " + says), std::string::npos) << run.err;
+    }
+}
+
+std::string Nth(uint32_t n, const char* unit) {
+    return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
 }
 
 class FaultSuite : public JobRun {
@@ -172,7 +180,8 @@ TEST_F(FaultSuite, CourseWriteDeviceVanishes) {
         if (k - 2 == kCourseFrames) {
             ExpectDone(run);
         } else {
-            ExpectError(run);
+            ExpectError(run, "the navigator vanished at frame " + std::to_string(k - 1) + " of " +
+                                 std::to_string(kCourseFrames));
         }
         EXPECT_EQ(c.rig.ProgramFrames(), k - 2);
         c.ExpectStoredFrames(k - 2);
@@ -184,7 +193,9 @@ TEST_F(FaultSuite, CourseWriteRefusedFrame) {
         const uint32_t k = Pick(seed, 2, 3, 2 + kCourseFrames);
         SCOPED_TRACE("NAK at frame " + std::to_string(k));
         CourseCase c;
-        ExpectError(c.Write({"--nak-frame", std::to_string(k)}, 10000));
+        ExpectError(c.Write({"--nak-frame", std::to_string(k)}, 10000),
+                    "the navigator refused frame " + std::to_string(k - 2) + " of " +
+                        std::to_string(kCourseFrames) + " (NAK)");
         EXPECT_EQ(c.rig.ProgramFrames(), k - 2) << "nothing sent after the refusal";
         c.ExpectStoredFrames(k - 3);
     });
@@ -248,7 +259,9 @@ TEST_F(FaultSuite, FirmwareWriteDeviceVanishes) {
         const uint32_t k = Pick(seed, 4, 3, 1 + kFirmwareFrames);
         SCOPED_TRACE("vanish after frame " + std::to_string(k));
         FirmwareCase c;
-        ExpectError(c.Write({"--vanish-after", std::to_string(k)}, 20000));
+        ExpectError(c.Write({"--vanish-after", std::to_string(k)}, 20000),
+                    "the navigator vanished at frame " + std::to_string(k - 1) + " of " +
+                        std::to_string(kFirmwareFrames));
         EXPECT_EQ(c.rig.ProgramFrames(), k - 2);
         c.ExpectNoFirstBlock();
     });
@@ -259,7 +272,9 @@ TEST_F(FaultSuite, FirmwareWriteRefusedFrame) {
         const uint32_t k = Pick(seed, 5, 3, 2 + kFirmwareFrames);
         SCOPED_TRACE("NAK at frame " + std::to_string(k));
         FirmwareCase c;
-        ExpectError(c.Write({"--nak-frame", std::to_string(k)}, 10000));
+        ExpectError(c.Write({"--nak-frame", std::to_string(k)}, 10000),
+                    "the navigator refused frame " + std::to_string(k - 2) + " of " +
+                        std::to_string(kFirmwareFrames) + " (NAK)");
         EXPECT_EQ(c.rig.ProgramFrames(), k - 2) << "nothing sent after the refusal";
         // The refused closing frame is not carried out either.
         c.ExpectNoFirstBlock();
@@ -315,8 +330,13 @@ struct ImportCase {
         return run;
     }
 
-    // The file holds the header and exactly the first `rows` reference rows.
+    // The file holds the header and exactly the first `rows` reference rows; a run that read
+    // nothing leaves no file.
     void ExpectRows(size_t rows) const {
+        if (rows == 0) {
+            EXPECT_FALSE(fs::exists(rig.Path("points.csv")));
+            return;
+        }
         std::string expected(PointCsvHeader());
         for (size_t i = 0; i < rows; ++i) expected += reference.at(i);
         EXPECT_EQ(Slurp(rig.Path("points.csv")), expected);
@@ -330,7 +350,8 @@ TEST_F(FaultSuite, PointImportDeviceVanishes) {
         const uint32_t k = Pick(seed, 7, 4, 3 + records);
         SCOPED_TRACE("vanish after frame " + std::to_string(k));
         // The next request goes unanswered for its 2,000 ms.
-        ExpectError(c.Import({"--vanish-after", std::to_string(k)}, 12000));
+        ExpectError(c.Import({"--vanish-after", std::to_string(k)}, 12000),
+                    "the navigator vanished after " + Nth(k - 3, "record"));
         c.ExpectRows(k - 3);
     });
 }
@@ -341,7 +362,8 @@ TEST_F(FaultSuite, PointImportRefusedRequest) {
         const auto records = static_cast<uint32_t>(c.reference.size());
         const uint32_t k = Pick(seed, 8, 4, 4 + records);
         SCOPED_TRACE("NAK at frame " + std::to_string(k));
-        ExpectError(c.Import({"--nak-frame", std::to_string(k)}, 12000));
+        ExpectError(c.Import({"--nak-frame", std::to_string(k)}, 12000),
+                    "the navigator stopped answering at record " + std::to_string(k - 3));
         c.ExpectRows(k - 4);
     });
 }
@@ -420,10 +442,19 @@ TEST_F(FaultSuite, YmodemDeviceVanishesOrRefuses) {
         const uint32_t nak = Pick(seed, 11, 2, 3);
         SCOPED_TRACE("vanish after " + std::to_string(vanish) + ", NAK at " + std::to_string(nak));
         YmodemCase gone;
-        ExpectError(gone.Send({"--vanish-after", std::to_string(vanish)}, 20000));
+        const CliRun vanished = gone.Send({"--vanish-after", std::to_string(vanish)}, 20000);
+        ExpectError(vanished);
+        // Before the first block the link may not have noticed the loss yet: either is true.
+        EXPECT_TRUE(vanished.err.find(": the navigator vanished") != std::string::npos ||
+                    vanished.err.find(": the navigator stopped answering before the transfer") !=
+                        std::string::npos)
+            << vanished.err;
         EXPECT_FALSE(gone.Received());
         YmodemCase refused;
-        ExpectError(refused.Send({"--nak-frame", std::to_string(nak)}, 20000));
+        // The acknowledgement wait takes only a refused program frame for a refusal; a refused
+        // mode switch is an acknowledgement that never came.
+        ExpectError(refused.Send({"--nak-frame", std::to_string(nak)}, 20000),
+                    "the navigator stopped answering before the transfer began");
         EXPECT_FALSE(refused.Received());
     });
 }

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <regex>
@@ -150,6 +151,7 @@ protected:
     }
 
     std::string Path(const std::string& name) const { return (root_ / name).string(); }
+    const std::string& CliPath() const { return cli_; }
     std::string DeviceDir() const { return Path("dev"); }
     std::string JournalPath() const { return Path("journal.txt"); }
     std::string DumpDir() const { return Path("dump"); }
@@ -217,43 +219,24 @@ protected:
 
     // Runs caddora-cli COMMAND ARGS --device-dir <this test's>; killed after 90 s.
     CliRun Cli(const std::vector<std::string>& args, bool withDeviceDir = true) {
-        std::vector<std::string> all = args;
-        if (withDeviceDir) {
-            all.push_back("--device-dir");
-            all.push_back(DeviceDir());
-        }
-        const std::string outPath = Path("cli.stdout");
-        const std::string errPath = Path("cli.stderr");
         const auto start = Clock::now();
-        const pid_t pid = fork();
-        if (pid == 0) {
-            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(out, 1);
-            dup2(err, 2);
-            int null = open("/dev/null", O_RDONLY);
-            dup2(null, 0);
-            if (chdir(root_.c_str()) != 0) _exit(126);
-            Exec(cli_, all);
+        return WaitCli(SpawnCli(args, withDeviceDir), start);
+    }
+
+    // Runs caddora-cli like Cli and, once `ready()` holds (looked at every 2 ms), sends it
+    // `signals` one right after the other; `ms` is then the time from the first signal to the
+    // exit.
+    CliRun CliSignalled(const std::vector<std::string>& args, const std::function<bool()>& ready,
+                        const std::vector<int>& signals) {
+        const pid_t pid = SpawnCli(args, true);
+        const auto deadline = Clock::now() + std::chrono::seconds(60);
+        while (!ready() && Clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        CliRun run;
-        int status = 0;
-        const auto deadline = start + std::chrono::seconds(90);
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (Clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                ADD_FAILURE() << "caddora-cli did not finish within 90 s";
-                return run;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        run.ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.out = Slurp(outPath);
-        run.err = Slurp(errPath);
-        return run;
+        EXPECT_TRUE(ready()) << "the job never reached the point of the signal";
+        const auto start = Clock::now();
+        for (const int signal : signals) kill(pid, signal);
+        return WaitCli(pid, start);
     }
 
     // Runs caddora-cli with its stderr on a terminal (a pty); `err` is what the terminal got.
@@ -372,6 +355,49 @@ protected:
     fs::path root_;
 
 private:
+    pid_t SpawnCli(const std::vector<std::string>& args, bool withDeviceDir) {
+        std::vector<std::string> all = args;
+        if (withDeviceDir) {
+            all.push_back("--device-dir");
+            all.push_back(DeviceDir());
+        }
+        const std::string outPath = Path("cli.stdout");
+        const std::string errPath = Path("cli.stderr");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, 1);
+            dup2(err, 2);
+            int null = open("/dev/null", O_RDONLY);
+            dup2(null, 0);
+            if (chdir(root_.c_str()) != 0) _exit(126);
+            Exec(cli_, all);
+        }
+        return pid;
+    }
+
+    CliRun WaitCli(pid_t pid, Clock::time_point start) {
+        CliRun run;
+        int status = 0;
+        const auto deadline = start + std::chrono::seconds(90);
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (Clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                ADD_FAILURE() << "caddora-cli did not finish within 90 s";
+                return run;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        run.ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.out = Slurp(Path("cli.stdout"));
+        run.err = Slurp(Path("cli.stderr"));
+        return run;
+    }
+
     [[noreturn]] static void Exec(const std::string& program,
                                   const std::vector<std::string>& args) {
         std::vector<char*> argv;

@@ -8,6 +8,7 @@
 
 #include "app/point_record.h"
 #include "export/export_point.h"
+#include "support/scratch_dir.h"
 
 namespace export_test {
 
@@ -43,30 +44,6 @@ inline mapexport::ExportPoint Point(int hole, mapexport::LocalDateTime local, in
     return p;
 }
 
-// A fresh folder, removed with the object.
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "caddora-export-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    // Writes `bytes` to NAME in the folder; returns its path.
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        const std::string path = path_ + "/" + name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
-
-private:
-    std::string path_;
-};
+using ScratchDir = testsupport::ScratchDir;
 
 }  // namespace export_test

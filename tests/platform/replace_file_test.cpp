@@ -8,20 +8,17 @@
 #include <iterator>
 
 #include "platform/replace_file.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::Slurp;
 
 TEST(ReplaceFile, TargetIsWholeOrUntouchedAndNoTemporaryStays) {
-    std::string pattern = (fs::temp_directory_path() / "caddora-replace-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path dir = pattern;
+    const testsupport::ScratchDir scratch("replace");
+    const fs::path& dir = scratch.path();
     std::ofstream(dir / "old.gpx") << "earlier";
     fs::create_directory(dir / "folder.gpx");
     struct Case {
@@ -50,7 +47,6 @@ TEST(ReplaceFile, TargetIsWholeOrUntouchedAndNoTemporaryStays) {
     size_t entries = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++entries;
     EXPECT_EQ(entries, 3u);  // new.gpx, old.gpx, folder.gpx
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "platform/usb_ids.h"
+#include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -52,18 +53,10 @@ TEST(UsbIds, ParsesListsFromOptionsVariablesAndFiles) {
 
 class UsbIdSources : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "caddora-ids-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
     std::string File(const std::string& name, const std::string& text) {
-        const std::string path = dir_ + "/" + name;
-        std::ofstream(path) << text;
-        return path;
+        return dir_.Write(name, text);
     }
-    std::string dir_;
+    testsupport::ScratchDir dir_{"ids"};
 };
 
 TEST_F(UsbIdSources, TheFirstPresentSourceDecides) {
@@ -71,7 +64,7 @@ TEST_F(UsbIdSources, TheFirstPresentSourceDecides) {
     const std::string system = File("system", "2222:2222\n");
     const std::string emptyUser = File("empty", "# switched off\n");
     const std::string broken = File("broken", "3333\n");
-    const std::string missing = dir_ + "/missing";
+    const std::string missing = dir_ / "missing";
     const struct {
         platform::UsbIdSources sources;
         std::vector<UsbId> ids;

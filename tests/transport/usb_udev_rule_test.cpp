@@ -13,16 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_dir.h"
+
 namespace {
 
 using platform::UsbId;
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testsupport::Slurp;
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos;
@@ -79,9 +76,8 @@ TEST(ShippedUdevRule, GrantsExactlyTheIdsTheToolReadsFromTheSystemFile) {
     const std::string rule =
         Slurp(std::string(CADDORA_TEST_SOURCE_DIR) + "/packaging/udev/70-caddora-navigator.rules");
     ASSERT_NE(rule.find("TAG+=\"uaccess\""), std::string::npos);
-    std::string tmpl = (std::filesystem::temp_directory_path() / "caddora-rule-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    const std::string file = tmpl + "/usb-ids";
+    const testsupport::ScratchDir dir("rule");
+    const std::string file = dir / "usb-ids";
 
     const char* files[] = {
         "c0de:4200\n",
@@ -109,7 +105,6 @@ TEST(ShippedUdevRule, GrantsExactlyTheIdsTheToolReadsFromTheSystemFile) {
     // No file, no access.
     std::filesystem::remove(file);
     EXPECT_FALSE(Matches(ProgramFor(rule, {0xC0DE, 0x4200}, file)));
-    std::filesystem::remove_all(tmpl);
 }
 
 TEST(UserUdevRule, OneUaccessLinePerId) {

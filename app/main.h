@@ -196,6 +196,12 @@ public:
     bool QueryRunning() const { return queryRunning_.load(); }
     // The window may close: no job thread is alive and no mode query is out.
     bool CanClose() const { return !JobRunning() && !QueryRunning(); }
+    // What the last mode query found (UI thread): normal firmware rather than the boot loader.
+    bool RunsNormalFirmware() const { return FwType; }
+    // Whether an owner-supplied patch program is at hand for the boot-stage jobs.
+    bool HasPatchImage() const { return !patchImage.empty(); }
+    // The last click handed a job its receive buffer, so its job thread started (UI thread).
+    bool JobHandedOver() const { return SendPort != nullptr; }
     // Waits until no job runs; false when `timeoutMs` passed first. Does not pump the view.
     bool WaitForJobEnd(uint32_t timeoutMs);
     // The current receive buffer, or null (any thread).

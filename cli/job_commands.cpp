@@ -110,11 +110,11 @@ void Finish(CommandContext& ctx, const CommonOptions& o, Job job, bool ok,
 std::string NoJobReason(Job job, const Main& main, const std::vector<std::string>& paths,
                         const platform::Settings& settings) {
     if (paths.empty()) return NoNavigatorText(settings.deviceDir);
-    if (job != Job::WriteFirmware && !main.FwType && main.patchImage.empty()) {
+    if (job != Job::WriteFirmware && !main.RunsNormalFirmware() && !main.HasPatchImage()) {
         return "nothing was sent: the navigator runs its boot loader, which needs the patch "
                "program";
     }
-    if (job == Job::WriteFirmware && main.FwType) {
+    if (job == Job::WriteFirmware && main.RunsNormalFirmware()) {
         return "the navigator at " + paths.front() +
                " does not run its boot loader; firmware can be written only in boot-loader "
                "mode (see 'caddora-cli devices')";
@@ -275,7 +275,7 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
             view.RunWhile([&main] { return main.QueryRunning(); });
         }
         // Every handler hands the job its buffer just before the thread starts.
-        started = main.SendPort != nullptr;
+        started = main.JobHandedOver();
         if (started) {
             view.RunUntilJobEnd([&main] { return main.JobRunning(); },
                                 [&main] {

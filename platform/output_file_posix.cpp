@@ -4,35 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <random>
 
+#include "platform/output_file_shared.h"
+
 namespace platform {
 
 namespace {
 
-// The temporary file being written, for RemovePendingOutput: a fixed buffer, since a signal
-// handler may read it.
-char gPending[4096];
-std::atomic<bool> gHasPending{false};
-
-void NotePending(const std::string& path) {
-    gHasPending = false;
-    if (path.size() >= sizeof gPending) return;
-    std::memcpy(gPending, path.c_str(), path.size() + 1);
-    gHasPending = true;
-}
-
-void ClearPending(const std::string& path) {
-    if (gHasPending && path == gPending) gHasPending = false;
-}
-
-std::string ErrnoText(const std::string& what, const std::string& path, int error) {
-    return what + " " + path + ": " + std::strerror(error);
-}
+using output_detail::ClearPending;
+using output_detail::ErrnoText;
+using output_detail::NotePending;
 
 // A name no other writer uses: ".<name>.<random>.part" next to the target.
 int CreateTemporary(const std::filesystem::path& target, std::string& tempPath) {
@@ -166,7 +151,7 @@ void OutputFile::Commit() {
 }
 
 void RemovePendingOutput() noexcept {
-    if (gHasPending.exchange(false)) ::unlink(gPending);
+    if (const char* p = output_detail::TakePending()) ::unlink(p);
 }
 
 bool NamesStandardOutput(const std::string& path) {

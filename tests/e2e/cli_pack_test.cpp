@@ -16,21 +16,15 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_run.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using CliRun = testsupport::ChildRun;
+using testsupport::Slurp;
 
 Bytes ReadBytes(const std::string& path) {
     std::string s = Slurp(path);
@@ -85,39 +79,10 @@ protected:
 
     // Runs caddora-cli with the arguments; a run over 60 s is killed and fails the test.
     CliRun Cli(const std::vector<std::string>& args) {
-        const std::string outPath = Path(".stdout");
-        const std::string errPath = Path(".stderr");
-        pid_t pid = fork();
-        if (pid == 0) {
-            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(out, 1);
-            dup2(err, 2);
-            int null = open("/dev/null", O_RDONLY);
-            dup2(null, 0);
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(cli_.c_str()));
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(cli_.c_str(), argv.data());
-            _exit(127);
-        }
-        CliRun run;
-        int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                ADD_FAILURE() << "caddora-cli did not finish within 60 s";
-                return run;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.out = Slurp(outPath);
-        run.err = Slurp(errPath);
-        return run;
+        const auto start = std::chrono::steady_clock::now();
+        const pid_t pid = testsupport::SpawnToFiles(cli_, args, Path(".stdout"), Path(".stderr"));
+        return testsupport::WaitChild(pid, cli_, start, std::chrono::seconds(60), Path(".stdout"),
+                                      Path(".stderr"));
     }
 
     // A failure: status 1, exactly one line on stderr.

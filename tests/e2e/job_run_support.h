@@ -23,16 +23,15 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_run.h"
+
 namespace e2e {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-inline std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::Slurp;
 
 inline Bytes ReadBytes(const std::string& path) {
     const std::string s = Slurp(path);
@@ -120,12 +119,7 @@ inline constexpr uint8_t kRun[2] = {0xF4, 0x06};
 inline constexpr uint8_t kSpinorRead[2] = {0xF4, 0x31};
 inline constexpr uint8_t kReset[2] = {0x06, 0x40};
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-    int64_t ms = 0;
-};
+using CliRun = testsupport::ChildRun;
 
 // A temporary folder with a device directory, and the programs under test.
 class JobRun : public ::testing::Test {
@@ -170,7 +164,7 @@ protected:
             int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(err, 2);
             close(out[0]);
-            Exec(sim_, all);
+            testsupport::ExecProgram(sim_, all);
         }
         close(out[1]);
         std::string seen;
@@ -256,7 +250,7 @@ protected:
             dup2(slave, 2);
             close(master);
             if (chdir(root_.c_str()) != 0) _exit(126);
-            Exec(cli_, all);
+            testsupport::ExecProgram(cli_, all);
         }
         close(slave);
         CliRun run;
@@ -361,51 +355,13 @@ private:
             all.push_back("--device-dir");
             all.push_back(DeviceDir());
         }
-        const std::string outPath = Path("cli.stdout");
-        const std::string errPath = Path("cli.stderr");
-        const pid_t pid = fork();
-        if (pid == 0) {
-            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(out, 1);
-            dup2(err, 2);
-            int null = open("/dev/null", O_RDONLY);
-            dup2(null, 0);
-            if (chdir(root_.c_str()) != 0) _exit(126);
-            Exec(cli_, all);
-        }
-        return pid;
+        return testsupport::SpawnToFiles(cli_, all, Path("cli.stdout"), Path("cli.stderr"),
+                                         root_.string());
     }
 
     CliRun WaitCli(pid_t pid, Clock::time_point start) {
-        CliRun run;
-        int status = 0;
-        const auto deadline = start + std::chrono::seconds(90);
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (Clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                ADD_FAILURE() << "caddora-cli did not finish within 90 s";
-                return run;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        run.ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.out = Slurp(Path("cli.stdout"));
-        run.err = Slurp(Path("cli.stderr"));
-        return run;
-    }
-
-    [[noreturn]] static void Exec(const std::string& program,
-                                  const std::vector<std::string>& args) {
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
+        return testsupport::WaitChild(pid, cli_, start, std::chrono::seconds(90),
+                                      Path("cli.stdout"), Path("cli.stderr"));
     }
 
     std::string cli_;

@@ -177,6 +177,8 @@ public:
     void PostProgressStep();
     // Message box shown from the job thread (blocks only the job thread); returns `message`.
     JobMessage ShowJobMessage(const JobMessage& message);
+    // Posts a progress value (UpdateProgressDelegate).
+    void PostProgress(int32_t value) { UpdateProgressDelegate(value); }
     // Posts the generic error (ErrorShowDelegate); returns the message it shows.
     JobMessage PostError();
     // A hidden settings text (any thread).
@@ -227,14 +229,16 @@ public:
     // tests hold a job at any point or end it as they need.
     std::function<JobResult(JobButton button)> JobBodyOverride;
 
-    // The owner-supplied patch program the boot-stage jobs load (empty: none was found), and
-    // what to tell the user then. Set by the front end from its entry point's lookup.
-    std::vector<uint8_t> patchImage;
-    std::string patchImageRefusal = "the patch program (patch_image.bin) was not supplied";
+    // The owner-supplied patch program the boot-stage jobs load, or why there is none; the
+    // front end passes its entry point's lookup.
     void SetPatchImage(const images::FoundImage& found);
     // In the boot loader, a job that loads the patch program cannot run without it: shows the
     // refusal and returns false.
     bool PatchImageAvailable();
+
+private:
+    // Tests reach the fields below through tests/support/main_test_peer.h.
+    friend class MainTestPeer;
 
     // --- Fields, in the order the window declares them --------------------------------------
     // The click handler writes the job fields before the job thread starts, the job thread
@@ -262,7 +266,11 @@ public:
     std::shared_ptr<transfer::Ymodem> sendModem;
     std::jthread ModemTrd;
 
-private:
+    // The owner-supplied patch program the boot-stage jobs load (empty: none was found), and
+    // what to tell the user then. Set by the front end from its entry point's lookup.
+    std::vector<uint8_t> patchImage;
+    std::string patchImageRefusal = "the patch program (patch_image.bin) was not supplied";
+
     using JobBody = JobResult (Main::*)();
     // Starts `body` on the job thread unless a job runs; disables `button` first.
     // With `checkPatchFirst`, the job thread asks CheckPatchVersion before the body, so the

@@ -63,7 +63,7 @@ ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file,
             return ReadEnd::Failed;
         }
         ++result.rowsWritten;
-        main.UpdateProgressDelegate(static_cast<int32_t>(i));
+        main.PostProgress(static_cast<int32_t>(i));
     }
     return ReadEnd::AreaDone;
 }

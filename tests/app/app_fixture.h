@@ -17,6 +17,7 @@
 #include "protocol/patch_image.h"
 #include "sim/pty_server.h"
 #include "support/fake_clock.h"
+#include "support/main_test_peer.h"
 #include "support/recording_view.h"
 #include "support/scoped_device_dir.h"
 
@@ -24,7 +25,7 @@
 // entry points do this only with CADDORA_ALLOW_STAND_IN=1).
 inline void GiveStandInPatch(Main& main) {
     const auto image = PatchImageBytes();
-    main.patchImage.assign(image.begin(), image.end());
+    Peer(main).patchImage().assign(image.begin(), image.end());
 }
 
 // Threads of this process whose name is the USB reader's.
@@ -115,11 +116,11 @@ protected:
                 std::lock_guard<std::mutex> lock(jobsMutex_);
                 startedJobs_.push_back(button);
             }
-            main.UpdateButtonDelegate(false);
+            Peer(main).UpdateButtonDelegate()(false);
             main.DisconnectRevDev();
             JobResult result;
             result.message = main.PostError();
-            main.UpdateButtonDelegate(true);
+            Peer(main).UpdateButtonDelegate()(true);
             return result;
         };
     }

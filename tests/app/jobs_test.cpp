@@ -9,6 +9,7 @@
 #include "app_fixture.h"
 #include "protocol/fur_codec.h"
 #include "sim/point_records.h"
+#include "support/main_test_peer.h"
 #include "support/pty_pair.h"
 
 namespace {
@@ -67,7 +68,7 @@ TEST_F(JobsTest, UnknownCourseFileNameKeepsTheConnection) {
     std::filesystem::remove(file);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "Error!");
-    EXPECT_TRUE(main.deviceCon);
+    EXPECT_TRUE(Peer(main).deviceCon());
     EXPECT_EQ(view_.Tabs(), true);
     EXPECT_EQ(view_.BarVisible(), false);
     EXPECT_EQ(FramesOf(0xF4, 0x05), 0);
@@ -153,7 +154,7 @@ TEST_F(JobsTest, PointImportWithoutThePatchProgramIsAnErrorAndWritesNoFile) {
     // is not answered, so it may reach the journal a moment after the job ended.
     EXPECT_TRUE(sim_->WaitForFrames(4, 2000));
     EXPECT_EQ(FramesOf(0x06, 0x40), 1);
-    EXPECT_FALSE(main.deviceCon);
+    EXPECT_FALSE(Peer(main).deviceCon());
     EXPECT_EQ(view_.Tabs(), true);
     const JobResult result = Result();
     EXPECT_EQ(result.failure, JobFailure::PatchFailed);
@@ -260,7 +261,7 @@ TEST_F(JobsTest, ARefusedFirmwareFileLeavesTheWindowAsItWas) {
     EXPECT_EQ(view_.Tabs(), true);
     const auto log = view_.Log();
     EXPECT_EQ(std::count(log.begin(), log.end(), "bar:on"), 0);
-    EXPECT_TRUE(main.deviceCon);
+    EXPECT_TRUE(Peer(main).deviceCon());
     EXPECT_EQ(FramesOf(0xF4, 0x05), 0);
     const JobResult result = Result();
     EXPECT_EQ(result.failure, JobFailure::RefusedFile);

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "app_fixture.h"
+#include "support/main_test_peer.h"
 
 using sim::DeviceMode;
 
@@ -12,12 +13,12 @@ TEST_F(AppTest, AttachAndDetachInQuickSuccession) {
         StartSim(DeviceMode::Boot);
         Check(main);
         ASSERT_TRUE(Enabled(JobButton::FwDown)) << i;
-        ASSERT_FALSE(main.deviceCon) << i;
+        ASSERT_FALSE(Peer(main).deviceCon()) << i;
         Check(main);
-        ASSERT_TRUE(main.deviceCon) << i;
+        ASSERT_TRUE(Peer(main).deviceCon()) << i;
         Unplug();
         Check(main);
-        ASSERT_FALSE(main.deviceCon) << i;
+        ASSERT_FALSE(Peer(main).deviceCon()) << i;
         ASSERT_FALSE(Enabled(JobButton::KroDown)) << i;
     }
     EXPECT_EQ(WaitForReaderThreads(0), 0);
@@ -39,10 +40,10 @@ TEST_F(AppTest, DeviceVanishesDuringTheModeQuery) {
     unplug.join();
     // The query ran out (about 2 s) without an answer: not taken for boot mode.
     EXPECT_LT(took, std::chrono::milliseconds(4000));
-    EXPECT_TRUE(main.FwType);
-    EXPECT_FALSE(main.deviceCon);
+    EXPECT_TRUE(Peer(main).FwType());
+    EXPECT_FALSE(Peer(main).deviceCon());
     Check(main);
-    EXPECT_FALSE(main.deviceExist);
+    EXPECT_FALSE(Peer(main).deviceExist());
     EXPECT_FALSE(Enabled(JobButton::Updata));
     EXPECT_EQ(WaitForReaderThreads(0), 0);
 }
@@ -70,8 +71,8 @@ TEST_F(AppTest, ChecksRacingAPlugLoopNeverHang) {
     Check(main);
     EXPECT_GT(checks, 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
-    EXPECT_FALSE(main.deviceExist);
-    EXPECT_FALSE(main.deviceCon);
+    EXPECT_FALSE(Peer(main).deviceExist());
+    EXPECT_FALSE(Peer(main).deviceCon());
     EXPECT_EQ(WaitForReaderThreads(0), 0);
 }
 
@@ -87,11 +88,11 @@ TEST_F(AppTest, UnplugAndReplugDuringAJob) {
     for (int i = 0; i < 5; ++i) {
         Unplug();
         main.CheckDeviceStatus();
-        EXPECT_FALSE(main.deviceCon);
+        EXPECT_FALSE(Peer(main).deviceCon());
         StartSim(DeviceMode::Boot);
         main.CheckDeviceStatus();
         // The job still owns the window: no probe, no new connection.
-        EXPECT_FALSE(main.deviceCon);
+        EXPECT_FALSE(Peer(main).deviceCon());
         EXPECT_EQ(VersionPolls(), 0);
     }
     view_.OpenGate();
@@ -102,6 +103,6 @@ TEST_F(AppTest, UnplugAndReplugDuringAJob) {
     Settle(main);
     EXPECT_GE(VersionPolls(), 1);
     EXPECT_TRUE(Enabled(JobButton::FwDown));
-    const int readers = main.deviceCon ? 1 : 0;
+    const int readers = Peer(main).deviceCon() ? 1 : 0;
     EXPECT_EQ(WaitForReaderThreads(readers), readers);
 }

@@ -2,19 +2,20 @@
 // the connection and its reader thread.
 #include "app/window_texts.h"
 #include "app_fixture.h"
+#include "support/main_test_peer.h"
 
 using sim::DeviceMode;
 
 TEST_F(AppTest, StartWithoutDeviceDisablesAllJobButtons) {
     Main main(view_, dir_.Settings());
     Settle(main);
-    EXPECT_FALSE(main.deviceExist);
-    EXPECT_FALSE(main.deviceCon);
-    EXPECT_FALSE(main.FwType);
+    EXPECT_FALSE(Peer(main).deviceExist());
+    EXPECT_FALSE(Peer(main).deviceCon());
+    EXPECT_FALSE(Peer(main).FwType());
     EXPECT_EQ(view_.Button(JobButton::FwDown), false);
     EXPECT_EQ(view_.Button(JobButton::KroDown), false);
     EXPECT_EQ(view_.Button(JobButton::Updata), false);
-    EXPECT_EQ(main.refDevData, nullptr);
+    EXPECT_EQ(Peer(main).refDevData(), nullptr);
     EXPECT_EQ(view_.Title(), std::string(texts::kProductLine));
 }
 
@@ -22,17 +23,17 @@ TEST_F(AppTest, StartInBootModeEnablesAllButtonsAndLeavesNoConnection) {
     StartSim(DeviceMode::Boot);
     Main main(view_, dir_.Settings());
     Settle(main);
-    EXPECT_TRUE(main.deviceExist);
-    EXPECT_FALSE(main.FwType);
+    EXPECT_TRUE(Peer(main).deviceExist());
+    EXPECT_FALSE(Peer(main).FwType());
     EXPECT_TRUE(Enabled(JobButton::FwDown));
     EXPECT_TRUE(Enabled(JobButton::KroDown));
     EXPECT_TRUE(Enabled(JobButton::Updata));
     // Probed once, then closed because the device had just appeared.
     EXPECT_EQ(VersionPolls(), 1);
-    EXPECT_FALSE(main.deviceCon);
-    ASSERT_NE(main.refDevData, nullptr);
-    EXPECT_EQ(main.refDevData->ConName, sim_->DevicePath());
-    EXPECT_FALSE(main.refDevData->readStream->IsOpen());
+    EXPECT_FALSE(Peer(main).deviceCon());
+    ASSERT_NE(Peer(main).refDevData(), nullptr);
+    EXPECT_EQ(Peer(main).refDevData()->ConName, sim_->DevicePath());
+    EXPECT_FALSE(Peer(main).refDevData()->readStream->IsOpen());
     EXPECT_EQ(WaitForReaderThreads(0), 0);
 }
 
@@ -41,11 +42,11 @@ TEST_F(AppTest, StartInNormalModeDisablesOnlyTheFirmwareButton) {
     StartSim(DeviceMode::Normal);
     Main main(view_, dir_.Settings());
     Settle(main);
-    EXPECT_TRUE(main.FwType);
+    EXPECT_TRUE(Peer(main).FwType());
     EXPECT_FALSE(Enabled(JobButton::FwDown));
     EXPECT_TRUE(Enabled(JobButton::KroDown));
     EXPECT_TRUE(Enabled(JobButton::Updata));
-    EXPECT_FALSE(main.deviceCon);
+    EXPECT_FALSE(Peer(main).deviceCon());
 }
 
 TEST_F(AppTest, DeviceThatCannotBeOpenedStillEnablesCourseAndPointButtons) {
@@ -57,14 +58,14 @@ TEST_F(AppTest, DeviceThatCannotBeOpenedStillEnablesCourseAndPointButtons) {
 
     Main main(view_, dir_.Settings());
     Settle(main);
-    EXPECT_TRUE(main.deviceExist);
-    EXPECT_FALSE(main.deviceCon);
-    EXPECT_EQ(main.refDevData, nullptr);
+    EXPECT_TRUE(Peer(main).deviceExist());
+    EXPECT_FALSE(Peer(main).deviceCon());
+    EXPECT_EQ(Peer(main).refDevData(), nullptr);
     EXPECT_EQ(VersionPolls(), 0);
     EXPECT_TRUE(Enabled(JobButton::KroDown));
     EXPECT_TRUE(Enabled(JobButton::Updata));
     // No answer was had, so FwType keeps its initial false.
-    EXPECT_FALSE(main.FwType);
+    EXPECT_FALSE(Peer(main).FwType());
     EXPECT_TRUE(Enabled(JobButton::FwDown));
     other.Close_Usb(held);
 }
@@ -74,12 +75,12 @@ TEST_F(AppTest, FailedConnectionKeepsTheModeOfTheLastQuery) {
     const std::string path = StartSim(DeviceMode::Normal);
     Main main(view_, dir_.Settings());
     Settle(main);
-    ASSERT_TRUE(main.FwType);
+    ASSERT_TRUE(Peer(main).FwType());
     Usb_Port other;
     UsbHandle held = other.Init_USB(path);
     ASSERT_TRUE(held);
     Check(main);
-    EXPECT_TRUE(main.FwType);
+    EXPECT_TRUE(Peer(main).FwType());
     EXPECT_FALSE(Enabled(JobButton::FwDown));
     other.Close_Usb(held);
 }
@@ -92,16 +93,16 @@ TEST_F(AppTest, ChangeWhileAttachedKeepsTheConnectionAndQueriesAgain) {
 
     Check(main);
     EXPECT_EQ(VersionPolls(), 2);
-    EXPECT_TRUE(main.deviceCon);
-    ASSERT_NE(main.refDevData, nullptr);
-    auto record = main.refDevData;
+    EXPECT_TRUE(Peer(main).deviceCon());
+    ASSERT_NE(Peer(main).refDevData(), nullptr);
+    auto record = Peer(main).refDevData();
     // One reader: the first probe's has left.
     EXPECT_TRUE(ReaderThreadsBecome(1));
 
     // The open connection is reused, not rebuilt.
     Check(main);
     EXPECT_EQ(VersionPolls(), 3);
-    EXPECT_EQ(main.refDevData, record);
+    EXPECT_EQ(Peer(main).refDevData(), record);
     EXPECT_TRUE(record->readStream->IsOpen());
     EXPECT_TRUE(Enabled(JobButton::FwDown));
 }
@@ -111,16 +112,16 @@ TEST_F(AppTest, UnplugDisablesButtonsAndClosesTheConnection) {
     Main main(view_, dir_.Settings());
     Settle(main);
     Check(main);
-    ASSERT_TRUE(main.deviceCon);
-    auto record = main.refDevData;
+    ASSERT_TRUE(Peer(main).deviceCon());
+    auto record = Peer(main).refDevData();
 
     Unplug();
     // No query when the device is gone: the check is done when it returns.
     main.CheckDeviceStatus();
     EXPECT_FALSE(main.QueryRunning());
-    EXPECT_FALSE(main.deviceExist);
-    EXPECT_TRUE(main.deviceExistOld);
-    EXPECT_FALSE(main.deviceCon);
+    EXPECT_FALSE(Peer(main).deviceExist());
+    EXPECT_TRUE(Peer(main).deviceExistOld());
+    EXPECT_FALSE(Peer(main).deviceCon());
     EXPECT_FALSE(Enabled(JobButton::FwDown));
     EXPECT_FALSE(Enabled(JobButton::KroDown));
     EXPECT_FALSE(Enabled(JobButton::Updata));
@@ -139,11 +140,11 @@ TEST_F(AppTest, ReplugAfterUnplugProbesTheNewDevice) {
     ASSERT_FALSE(Enabled(JobButton::KroDown));
     StartSim(DeviceMode::Boot);
     Check(main);
-    EXPECT_FALSE(main.FwType);
+    EXPECT_FALSE(Peer(main).FwType());
     EXPECT_TRUE(Enabled(JobButton::FwDown));
     EXPECT_TRUE(Enabled(JobButton::KroDown));
     // Just appeared: probed and closed again.
-    EXPECT_FALSE(main.deviceCon);
+    EXPECT_FALSE(Peer(main).deviceCon());
     EXPECT_EQ(VersionPolls(), 1);
 }
 
@@ -152,17 +153,17 @@ TEST_F(AppTest, ConnectReusesAnOpenConnectionAndDisconnectKeepsTheRecord) {
     Main main(view_, dir_.Settings());
     Settle(main);
     ASSERT_TRUE(main.ConnectRefDev());
-    auto first = main.refDevData;
+    auto first = Peer(main).refDevData();
     ASSERT_TRUE(main.ConnectRefDev());
-    EXPECT_EQ(main.refDevData, first);
+    EXPECT_EQ(Peer(main).refDevData(), first);
     EXPECT_TRUE(main.DisconnectRevDev());
-    EXPECT_FALSE(main.deviceCon);
-    EXPECT_EQ(main.refDevData, first);
+    EXPECT_FALSE(Peer(main).deviceCon());
+    EXPECT_EQ(Peer(main).refDevData(), first);
     EXPECT_EQ(main.CurrentStream(), nullptr);
     // A new connection gets a new record, stream and buffer.
     ASSERT_TRUE(main.ConnectRefDev());
-    EXPECT_NE(main.refDevData, first);
-    EXPECT_NE(main.refDevData->stream, first->stream);
+    EXPECT_NE(Peer(main).refDevData(), first);
+    EXPECT_NE(Peer(main).refDevData()->stream, first->stream);
     EXPECT_TRUE(main.CheckUsbVersion());
 }
 
@@ -170,7 +171,7 @@ TEST_F(AppTest, ConnectWithoutDeviceFails) {
     Main main(view_, dir_.Settings());
     Settle(main);
     EXPECT_FALSE(main.ConnectRefDev());
-    EXPECT_FALSE(main.deviceCon);
+    EXPECT_FALSE(Peer(main).deviceCon());
     EXPECT_TRUE(main.DisconnectRevDev());
     // Queries without a connection fail at once instead of waiting for a reply.
     const auto start = std::chrono::steady_clock::now();
@@ -185,11 +186,11 @@ TEST_F(AppTest, ReaderThreadIsNamedAndEndsWithTheConnection) {
     ASSERT_EQ(WaitForReaderThreads(0), 0);
     ASSERT_TRUE(main.ConnectRefDev());
     EXPECT_EQ(CountReaderThreads(), 1);
-    EXPECT_TRUE(main.refDevData->usbDevThread);
-    EXPECT_TRUE(main.refDevData->usbDevThread.IsAlive());
+    EXPECT_TRUE(Peer(main).refDevData()->usbDevThread);
+    EXPECT_TRUE(Peer(main).refDevData()->usbDevThread.IsAlive());
     main.DisconnectRevDev();
     EXPECT_EQ(WaitForReaderThreads(0), 0);
-    EXPECT_FALSE(main.refDevData->usbDevThread.IsAlive());
+    EXPECT_FALSE(Peer(main).refDevData()->usbDevThread.IsAlive());
 }
 
 TEST_F(AppTest, DestroyingMainWithAnOpenConnectionLeavesNoReader) {
@@ -199,7 +200,7 @@ TEST_F(AppTest, DestroyingMainWithAnOpenConnectionLeavesNoReader) {
     Settle(main);
         ASSERT_TRUE(main.ConnectRefDev());
         ASSERT_TRUE(ReaderThreadsBecome(1));
-        ASSERT_TRUE(main.refDevData->usbDevThread.IsAlive());
+        ASSERT_TRUE(Peer(main).refDevData()->usbDevThread.IsAlive());
     }
     EXPECT_TRUE(ReaderThreadsBecome(0, 200));
 }

@@ -4,23 +4,24 @@
 #include "app/window_texts.h"
 #include "app_fixture.h"
 #include "platform/program_folder.h"
+#include "support/main_test_peer.h"
 
 using sim::DeviceMode;
 
 TEST_F(AppTest, UpdateProgressWithoutMaximumKeepsTheBarsMaximum) {
     Main main(view_, dir_.Settings());
     Settle(main);
-    main.progressMax = 10;
+    Peer(main).progressMax() = 10;
     main.UpdateProgress(3);
     EXPECT_EQ(view_.ProgressMax(), 10);
     EXPECT_EQ(view_.ProgressValue(), 3);
     view_.ClearLog();
-    main.progressMax = 0;
+    Peer(main).progressMax() = 0;
     main.UpdateProgress(5);
     EXPECT_EQ(view_.ProgressMax(), 10);
     EXPECT_EQ(view_.ProgressValue(), 5);
     EXPECT_EQ(view_.Log(), std::vector<std::string>{"value:5"});
-    main.progressMax = -1;
+    Peer(main).progressMax() = -1;
     main.UpdateProgress(6);
     EXPECT_EQ(view_.ProgressMax(), 10);
 }
@@ -28,7 +29,7 @@ TEST_F(AppTest, UpdateProgressWithoutMaximumKeepsTheBarsMaximum) {
 TEST_F(AppTest, UpdateButtonFollowsTheDeviceModeForTheFirmwareButton) {
     Main main(view_, dir_.Settings());
     Settle(main);
-    main.FwType = false;
+    Peer(main).FwType() = false;
     main.UpdateButton(false);
     EXPECT_EQ(view_.Tabs(), false);
     EXPECT_EQ(view_.CloseAllowed(), false);
@@ -38,7 +39,7 @@ TEST_F(AppTest, UpdateButtonFollowsTheDeviceModeForTheFirmwareButton) {
     // Still enabled, though out of reach behind the disabled tabs.
     EXPECT_TRUE(Enabled(JobButton::FwDown));
 
-    main.FwType = true;
+    Peer(main).FwType() = true;
     main.UpdateButton(true);
     EXPECT_EQ(view_.Tabs(), true);
     EXPECT_EQ(view_.CloseAllowed(), true);
@@ -64,15 +65,15 @@ TEST_F(AppTest, DelegatesPostInOrderWithoutTouchingTheView) {
     Settle(main);
     view_.ClearLog();
     std::thread job([&] {
-        main.progressMax = 10;
-        main.UpdateProgressDelegate(3);
+        Peer(main).progressMax() = 10;
+        Peer(main).UpdateProgressDelegate()(3);
         // The value posted above keeps the maximum it was posted with.
-        main.progressMax = 0;
-        main.UpdateProgressDelegate(4);
-        main.UpdateButtonDelegate(false);
+        Peer(main).progressMax() = 0;
+        Peer(main).UpdateProgressDelegate()(4);
+        Peer(main).UpdateButtonDelegate()(false);
         main.PostProgressRange(7, 1);
         main.PostProgressStep();
-        main.ErrorShowDelegate();
+        Peer(main).ErrorShowDelegate()();
     });
     job.join();
     EXPECT_TRUE(view_.Log().empty());
@@ -92,8 +93,8 @@ TEST_F(AppTest, DelegatesPostInOrderWithoutTouchingTheView) {
 TEST_F(AppTest, CallsPostedAfterMainIsGoneAreDropped) {
     auto main = std::make_unique<Main>(view_, dir_.Settings());
     Settle(*main);
-    main->UpdateButtonDelegate(false);
-    main->ErrorShowDelegate();
+    Peer(*main).UpdateButtonDelegate()(false);
+    Peer(*main).ErrorShowDelegate()();
     main.reset();
     view_.ClearLog();
     EXPECT_EQ(view_.RunPosted(), 2);
@@ -124,9 +125,9 @@ TEST_F(AppTest, FirmwareClickInBootModeAsksForAPackedFileAndStartsTheJob) {
     EXPECT_EQ(requests[0].defaultExt, "ckfm");
     EXPECT_EQ(requests[0].filter, "Packed Firmware Files|*.ckfm");
     EXPECT_EQ(requests[0].fileName, "");
-    EXPECT_EQ(main.filePath, "/data/update.ckfm");
-    ASSERT_NE(main.SendPort, nullptr);
-    EXPECT_EQ(main.SendPort->ReadTimeout(), 25000);
+    EXPECT_EQ(Peer(main).filePath(), "/data/update.ckfm");
+    ASSERT_NE(Peer(main).SendPort(), nullptr);
+    EXPECT_EQ(Peer(main).SendPort()->ReadTimeout(), 25000);
     ASSERT_TRUE(main.WaitForJobEnd(5000));
     EXPECT_EQ(StartedJobs(), std::vector<JobButton>{JobButton::FwDown});
     // The window is enabled again and the job's failure is reported.
@@ -138,7 +139,7 @@ TEST_F(AppTest, FirmwareClickInBootModeAsksForAPackedFileAndStartsTheJob) {
     EXPECT_TRUE(messages[0].fromUiThread);
     EXPECT_EQ(view_.Tabs(), true);
     EXPECT_EQ(view_.BarVisible(), false);
-    EXPECT_FALSE(main.deviceCon);
+    EXPECT_FALSE(Peer(main).deviceCon());
     EXPECT_TRUE(main.CanClose());
     EXPECT_EQ(WaitForReaderThreads(0), 0);
 }
@@ -154,8 +155,8 @@ TEST_F(AppTest, FirmwareClickCancelledStartsNothingAndKeepsTheConnection) {
     EXPECT_EQ(view_.FileRequests().size(), 1u);
     EXPECT_FALSE(main.JobRunning());
     EXPECT_TRUE(StartedJobs().empty());
-    EXPECT_TRUE(main.deviceCon);
-    EXPECT_EQ(main.SendPort, nullptr);
+    EXPECT_TRUE(Peer(main).deviceCon());
+    EXPECT_EQ(Peer(main).SendPort(), nullptr);
     EXPECT_TRUE(Enabled(JobButton::FwDown));
 }
 
@@ -169,7 +170,7 @@ TEST_F(AppTest, FirmwareClickInNormalModeOpensNoDialog) {
     main.buttonFwDown_Click();
     Settle(main);
     EXPECT_TRUE(view_.FileRequests().empty());
-    EXPECT_TRUE(main.FwType);
+    EXPECT_TRUE(Peer(main).FwType());
     EXPECT_FALSE(Enabled(JobButton::FwDown));
     EXPECT_FALSE(main.JobRunning());
     EXPECT_TRUE(StartedJobs().empty());
@@ -188,15 +189,15 @@ TEST_F(AppTest, CourseClickSetsTheJobFieldsFromTheChosenFile) {
     for (const auto& [path, kind] : cases) {
         view_.AnswerFileDialog(path);
         main.buttonKroDown_Click();
-        EXPECT_EQ(main.filePath, path);
-        EXPECT_EQ(main.kroType, kind) << path;
-        EXPECT_EQ(main.type, 2);
-        ASSERT_NE(main.SendPort, nullptr);
-        EXPECT_EQ(main.SendPort->ReadTimeout(), 25000);
+        EXPECT_EQ(Peer(main).filePath(), path);
+        EXPECT_EQ(Peer(main).kroType(), kind) << path;
+        EXPECT_EQ(Peer(main).type(), 2);
+        ASSERT_NE(Peer(main).SendPort(), nullptr);
+        EXPECT_EQ(Peer(main).SendPort()->ReadTimeout(), 25000);
         EXPECT_EQ(view_.LabelPackets(), "0");
         ASSERT_TRUE(main.WaitForJobEnd(5000));
         // The patch program answered the job thread's query: no upload will be needed.
-        EXPECT_TRUE(main.patchStatus);
+        EXPECT_TRUE(Peer(main).patchStatus());
         view_.RunPosted();
         Settle(main);  // the device check that follows the job
     }
@@ -215,8 +216,8 @@ TEST_F(AppTest, CourseClickWithoutDeviceStartsNothing) {
     view_.AnswerFileDialog("/c/index4.kzip");
     main.buttonKroDown_Click();
     EXPECT_FALSE(main.JobRunning());
-    EXPECT_EQ(main.SendPort, nullptr);
-    EXPECT_EQ(main.filePath, "");
+    EXPECT_EQ(Peer(main).SendPort(), nullptr);
+    EXPECT_EQ(Peer(main).filePath(), "");
     EXPECT_TRUE(StartedJobs().empty());
 }
 
@@ -232,16 +233,16 @@ TEST_F(AppTest, PointClickNamesTheCsvByTheClockBesideTheProgram) {
     main.buttonUpdata_Click();
     EXPECT_FALSE(Enabled(JobButton::Updata));
     EXPECT_TRUE(view_.FileRequests().empty());
-    EXPECT_EQ(main.type, 1);
-    ASSERT_NE(main.SendPort, nullptr);
-    EXPECT_EQ(main.SendPort->ReadTimeout(), 21000);
+    EXPECT_EQ(Peer(main).type(), 1);
+    ASSERT_NE(Peer(main).SendPort(), nullptr);
+    EXPECT_EQ(Peer(main).SendPort()->ReadTimeout(), 21000);
     const std::string folder = platform::ProgramFolder() + "/";
-    ASSERT_EQ(main.filePath.compare(0, folder.size(), folder), 0) << main.filePath;
+    ASSERT_EQ(Peer(main).filePath().compare(0, folder.size(), folder), 0) << Peer(main).filePath();
     EXPECT_TRUE(
-        std::regex_match(main.filePath.substr(folder.size()), std::regex(R"(\d{8}_\d{6}\.csv)")))
-        << main.filePath;
+        std::regex_match(Peer(main).filePath().substr(folder.size()), std::regex(R"(\d{8}_\d{6}\.csv)")))
+        << Peer(main).filePath();
     ASSERT_TRUE(main.WaitForJobEnd(5000));
-    EXPECT_TRUE(main.patchStatus);
+    EXPECT_TRUE(Peer(main).patchStatus());
     EXPECT_EQ(StartedJobs(), std::vector<JobButton>{JobButton::Updata});
 }
 
@@ -256,7 +257,7 @@ TEST_F(AppTest, PointAndCourseClicksNeverWaitOnTheDevice) {
     silent.silentAfter = 0;
     StartSim(DeviceMode::Boot, silent);
     for (const JobButton button : {JobButton::Updata, JobButton::KroDown}) {
-        main.patchStatus = true;
+        Peer(main).patchStatus() = true;
         view_.AnswerFileDialog("/c/index4.kzip");
         const int64_t clickTicks = testsupport::ElapsedTicks(fast.Clock(), [&] {
             if (button == JobButton::Updata) {
@@ -267,7 +268,7 @@ TEST_F(AppTest, PointAndCourseClicksNeverWaitOnTheDevice) {
         });
         EXPECT_LT(clickTicks, static_cast<int64_t>(kQueryTimeoutMs));
         ASSERT_TRUE(main.WaitForJobEnd(20000));
-        EXPECT_FALSE(main.patchStatus);
+        EXPECT_FALSE(Peer(main).patchStatus());
         ASSERT_FALSE(StartedJobs().empty());
         EXPECT_EQ(StartedJobs().back(), button);
         view_.RunPosted();
@@ -302,7 +303,7 @@ TEST_F(AppTest, ClickDisablesItsButtonAtOnceAndOtherClicksWaitForTheJob) {
     ASSERT_TRUE(view_.WaitForForeignPosts(1));
     ASSERT_TRUE(main.JobRunning());
     EXPECT_FALSE(main.CanClose());
-    EXPECT_EQ(main.refDevData->DevThread == std::thread::id{}, false);
+    EXPECT_EQ(Peer(main).refDevData()->DevThread == std::thread::id{}, false);
 
     const auto polls = VersionPolls();
     view_.AnswerFileDialog("/data/other.ckfm");
@@ -312,7 +313,7 @@ TEST_F(AppTest, ClickDisablesItsButtonAtOnceAndOtherClicksWaitForTheJob) {
     main.buttonUpdata_Click();
     EXPECT_EQ(view_.FileRequests().size(), 1u);
     EXPECT_EQ(VersionPolls(), polls);
-    EXPECT_EQ(main.filePath, "/data/update.ckfm");
+    EXPECT_EQ(Peer(main).filePath(), "/data/update.ckfm");
 
     view_.OpenGate();
     ASSERT_TRUE(main.WaitForJobEnd(5000));
@@ -333,19 +334,19 @@ TEST_F(AppTest, DeviceCheckDuringAJobExchangesNoFramesButClosesOnUnplug) {
     main.buttonFwDown_Click();
     Settle(main);
     ASSERT_TRUE(view_.WaitForForeignPosts(1));
-    auto record = main.refDevData;
+    auto record = Peer(main).refDevData();
     const auto frames = sim_->FramesReceived();
 
     view_.ClearLog();
     main.CheckDeviceStatus();
     EXPECT_EQ(sim_->FramesReceived(), frames);
-    EXPECT_TRUE(main.deviceCon);
+    EXPECT_TRUE(Peer(main).deviceCon());
     EXPECT_TRUE(record->readStream->IsOpen());
     EXPECT_TRUE(view_.Log().empty());
 
     Unplug();
     main.CheckDeviceStatus();
-    EXPECT_FALSE(main.deviceCon);
+    EXPECT_FALSE(Peer(main).deviceCon());
     EXPECT_FALSE(record->readStream->IsOpen());
     EXPECT_FALSE(Enabled(JobButton::KroDown));
 

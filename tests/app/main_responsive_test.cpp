@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app_fixture.h"
+#include "support/main_test_peer.h"
 
 using sim::DeviceMode;
 
@@ -40,7 +41,7 @@ TEST_F(AppTest, ModeQueriesLeaveTheUiThreadAtOnce) {
             clock.Advance(100);
             return !main.QueryRunning();
         }));
-        main.FwType = false;  // as if the last check had found the boot loader
+        Peer(main).FwType() = false;  // as if the last check had found the boot loader
         view_.SetButtonEnabled(JobButton::FwDown, true);
         view_.AnswerFileDialog("/data/update.ckfm");
         const int pollsBefore = VersionPolls();
@@ -48,7 +49,7 @@ TEST_F(AppTest, ModeQueriesLeaveTheUiThreadAtOnce) {
         h.run(main);
         EXPECT_TRUE(main.QueryRunning());
         EXPECT_FALSE(main.CanClose());
-        EXPECT_FALSE(main.FwType);
+        EXPECT_FALSE(Peer(main).FwType());
         EXPECT_EQ(Enabled(JobButton::FwDown), !h.disablesFirmwareButton);
         main.CheckDeviceStatus();
         main.CheckDeviceStatus();
@@ -60,7 +61,7 @@ TEST_F(AppTest, ModeQueriesLeaveTheUiThreadAtOnce) {
             return !main.QueryRunning();
         }));
         EXPECT_TRUE(main.CanClose());
-        EXPECT_TRUE(main.FwType);
+        EXPECT_TRUE(Peer(main).FwType());
         EXPECT_FALSE(Enabled(JobButton::FwDown));
         // The handler's query and one for both checks that came while it ran.
         EXPECT_EQ(VersionPolls() - pollsBefore, 2);
@@ -113,10 +114,10 @@ TEST_F(AppTest, JobEndFollowsAResetIntoNormalFirmware) {
     Settle(main);
     std::remove(main.pointCsvPath.c_str());
     ASSERT_TRUE(view_.Results().back().Done());
-    EXPECT_TRUE(main.FwType);
+    EXPECT_TRUE(Peer(main).FwType());
     EXPECT_FALSE(Enabled(JobButton::FwDown));
     EXPECT_TRUE(Enabled(JobButton::Updata));
-    EXPECT_FALSE(main.deviceCon);
+    EXPECT_FALSE(Peer(main).deviceCon());
 }
 
 // A held link that fails asks for a device check by itself: a vanished navigator loses its
@@ -126,12 +127,12 @@ TEST_F(AppTest, HeldLinkThatFailsChecksTheDevice) {
     Main main(view_, dir_.Settings());
     Check(main);
     Check(main);
-    ASSERT_TRUE(main.deviceCon);
+    ASSERT_TRUE(Peer(main).deviceCon());
     Unplug();
     EXPECT_TRUE(view_.Pump([&] { return !Enabled(JobButton::Updata); }, 1500));
     EXPECT_FALSE(Enabled(JobButton::KroDown));
     EXPECT_FALSE(Enabled(JobButton::FwDown));
-    EXPECT_FALSE(main.deviceCon);
+    EXPECT_FALSE(Peer(main).deviceCon());
 }
 
 // A connection whose link died is replaced when connecting, not handed out again.
@@ -140,12 +141,12 @@ TEST_F(AppTest, ConnectReplacesADeadLink) {
     Main main(view_, dir_.Settings());
     Settle(main);
     ASSERT_TRUE(main.ConnectRefDev());
-    const auto dead = main.refDevData;
+    const auto dead = Peer(main).refDevData();
     // Another navigator under the same name; the held link still leads to the old one.
     StartSim(DeviceMode::Boot);
     ASSERT_TRUE(ReaderThreadsBecome(0));
     ASSERT_TRUE(main.ConnectRefDev());
-    EXPECT_NE(main.refDevData, dead);
+    EXPECT_NE(Peer(main).refDevData(), dead);
     EXPECT_FALSE(dead->readStream->IsOpen());
     EXPECT_TRUE(main.CheckUsbVersion());
 }

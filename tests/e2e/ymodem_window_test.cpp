@@ -7,6 +7,7 @@
 #include "app/main.h"
 #include "sim/pty_server.h"
 #include "sim/ymodem_receiver.h"
+#include "support/main_test_peer.h"
 #include "support/recording_view.h"
 #include "support/scoped_device_dir.h"
 #include "transfer/ymodem_test_support.h"
@@ -68,11 +69,11 @@ TEST_F(YmodemWindow, TransferShowsProgressAndLeavesTheWindowEnabled) {
     EXPECT_EQ(view.Tabs(), std::optional<bool>(true));
     EXPECT_EQ(view.BarVisible(), std::optional<bool>(false));
 
-    ASSERT_TRUE(main.sendModem);
-    EXPECT_TRUE(main.sendModem->finished);
-    EXPECT_EQ(main.sendModem->bytesLeft, 0);
-    EXPECT_FALSE(main.ModemTrd.joinable());
-    EXPECT_FALSE(main.deviceCon);
+    ASSERT_TRUE(Peer(main).sendModem());
+    EXPECT_TRUE(Peer(main).sendModem()->finished);
+    EXPECT_EQ(Peer(main).sendModem()->bytesLeft, 0);
+    EXPECT_FALSE(Peer(main).ModemTrd().joinable());
+    EXPECT_FALSE(Peer(main).deviceCon());
 }
 
 TEST_F(YmodemWindow, DeviceThatNeverAsksForTheFileShowsTheError_Slow) {
@@ -93,7 +94,7 @@ TEST_F(YmodemWindow, DeviceThatNeverAsksForTheFileShowsTheError_Slow) {
     EXPECT_EQ(view.Messages()[0].text, "Error!");
     EXPECT_EQ(view.Messages()[0].caption, "Error");
     EXPECT_TRUE(server->YmodemRequested());
-    EXPECT_FALSE(main.ModemTrd.joinable());
+    EXPECT_FALSE(Peer(main).ModemTrd().joinable());
 }
 
 TEST_F(YmodemWindow, NoDeviceStartsNothing) {
@@ -109,8 +110,8 @@ TEST_F(YmodemWindow, PollerPostsNothingForAFinishedRecord) {
     Main main(view, devices.Settings());
     // The first device check's mode query.
     ASSERT_TRUE(view.Pump([&] { return !main.QueryRunning(); }));
-    main.sendModem = std::make_shared<transfer::Ymodem>();
-    main.sendModem->finished = true;
+    Peer(main).sendModem() = std::make_shared<transfer::Ymodem>();
+    Peer(main).sendModem()->finished = true;
     main.readSendModem();
     EXPECT_EQ(view.PendingPosts(), 0u);
 }
@@ -121,7 +122,7 @@ TEST_F(YmodemWindow, PollerPostsZeroOutsideTheRangeAndTheSentBytesInside) {
     ASSERT_TRUE(view.Pump([&] { return !main.QueryRunning(); }));
     view.ClearLog();
     auto record = std::make_shared<transfer::Ymodem>();
-    main.sendModem = record;
+    Peer(main).sendModem() = record;
     std::thread poller([&] { main.readSendModem(); });
     // Before the transfer starts both fields are -1: the poller shows 0.
     ASSERT_TRUE(view.WaitForForeignPosts(2));

@@ -8,6 +8,7 @@
 
 #include "gui_support.h"
 #include "sim/pty_server.h"
+#include "support/main_test_peer.h"
 #include "support/scoped_device_dir.h"
 
 namespace {
@@ -56,7 +57,7 @@ TEST(WindowScreenshots, EachTabIsDrawnAndSaved) {
     }
     // A job at work: tabs disabled, progress shown.
     tabs->setCurrentIndex(1);
-    window.Logic().FwType = true;
+    Peer(window.Logic()).FwType() = true;
     window.Logic().UpdateButton(false);
     window.SetProgressMaximum(10);
     window.SetProgressValue(4);

@@ -17,6 +17,7 @@
 #include "app/window_texts.h"
 #include "gui_support.h"
 #include "sim/pty_server.h"
+#include "support/main_test_peer.h"
 #include "support/scoped_device_dir.h"
 
 class UrlRecorder : public QObject {
@@ -89,7 +90,7 @@ TEST_F(WindowViewTest, ProgressBarStepsStopAtTheMaximum) {
 
 TEST_F(WindowViewTest, UpdateButtonDrivesTabsBarAndTitleButtons) {
     window_.show();
-    window_.Logic().FwType = true;
+    Peer(window_.Logic()).FwType() = true;
     window_.Logic().UpdateButton(false);
     EXPECT_FALSE(Control<QTabWidget>("tabControl1")->isEnabled());
     EXPECT_TRUE(Bar()->isVisible());

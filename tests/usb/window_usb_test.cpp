@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/main.h"
+#include "support/main_test_peer.h"
 #include "support/recording_view.h"
 #include "support/scoped_device_dir.h"
 #include "support/virtual_usb_navigator.h"
@@ -32,10 +33,10 @@ TEST_F(WindowWithUsbNavigator, TheDeviceCheckConnectsAndAsksWhatItRuns) {
     normal.device.mode = sim::DeviceMode::Normal;
     VirtualUsbNavigator nav(bed, normal);
     Main main(view, Settings());
-    EXPECT_TRUE(main.deviceExist);
+    EXPECT_TRUE(Peer(main).deviceExist());
     // The mode query's outcome arrives as a posted call.
     ASSERT_TRUE(view.Pump([&] { return !main.QueryRunning(); }));
-    EXPECT_TRUE(main.FwType) << "the normal firmware's version text was read over libusb";
+    EXPECT_TRUE(Peer(main).FwType()) << "the normal firmware's version text was read over libusb";
     EXPECT_TRUE(nav.WaitForFrames(1, 1000));
     EXPECT_TRUE(view.Messages().empty());
 }
@@ -47,8 +48,8 @@ TEST_F(WindowWithUsbNavigator, ANavigatorThisUserMayNotOpenIsNamedOnce) {
         testsupport::WithoutFileCapabilities unprivileged;
         Main main(view, Settings());
         main.CheckDeviceStatus();
-        EXPECT_TRUE(main.deviceExist);
-        EXPECT_FALSE(main.deviceCon);
+        EXPECT_TRUE(Peer(main).deviceExist());
+        EXPECT_FALSE(Peer(main).deviceCon());
     }
     const auto messages = view.Messages();
     ASSERT_EQ(messages.size(), 1u) << "told once, not at every device check";

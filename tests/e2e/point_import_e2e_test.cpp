@@ -97,7 +97,7 @@ TEST_F(PointImport, UtcOffsetColumnForms) {
     }
 }
 
-TEST_F(PointImport, ShortAreaEndsWithAPartialRequestAndTheDoubleReset_Slow) {
+TEST_F(PointImport, ShortAreaEndsWithAPartialRequestAndTheDoubleReset) {
     StartSim({"--mode", "patch"});
     const CliRun run =
         Cli({"import-points", "--out", Path("short.csv"), "--length", "200", "--start", "C0"});
@@ -112,7 +112,7 @@ TEST_F(PointImport, ShortAreaEndsWithAPartialRequestAndTheDoubleReset_Slow) {
     EXPECT_EQ(DumpState()["resets"], "2");
 }
 
-TEST_F(PointImport, BootLoaderGetsThePatchProgramFirst_Slow) {
+TEST_F(PointImport, BootLoaderGetsThePatchProgramFirst) {
     StartSim({"--mode", "boot"});
     const CliRun run = Cli({"import-points", "--out", Path("boot.csv")});
     StopSim();
@@ -133,7 +133,7 @@ TEST_F(PointImport, BootLoaderGetsThePatchProgramFirst_Slow) {
     EXPECT_EQ(FramesOf(all, kReset[0], kReset[1]).size(), 1u);
 }
 
-TEST_F(PointImport, NormalFirmwareNeedsNoPatchAndIsReset_Slow) {
+TEST_F(PointImport, NormalFirmwareNeedsNoPatchAndIsReset) {
     StartSim({"--mode", "normal"});
     const CliRun run = Cli({"import-points", "--out", Path("normal.csv")});
     StopSim();

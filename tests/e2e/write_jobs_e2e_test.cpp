@@ -61,7 +61,7 @@ TEST_F(WriteJobs, KzipUnpacksIntoTwoChunksOfFrames) {
     EXPECT_TRUE(std::equal(data.begin(), data.end(), stored->begin()));
 }
 
-TEST_F(WriteJobs, RawJisBinGoesToItsAddressUnchanged_Slow) {
+TEST_F(WriteJobs, RawJisBinGoesToItsAddressUnchanged) {
     const Bytes data = Pattern(4096, 3);
     WriteBytes(Path("jis.bin"), data);
     StartSim({"--mode", "patch"});
@@ -94,7 +94,7 @@ TEST_F(WriteJobs, ExactlyOneChunkIsFollowedByAnEmptyOne) {
     EXPECT_EQ(DumpRegion(0xC0100000), data);
 }
 
-TEST_F(WriteJobs, EmptyFileSendsNothingAndStillResetsInNormalMode_Slow) {
+TEST_F(WriteJobs, EmptyFileSendsNothingAndStillResetsInNormalMode) {
     WriteBytes(Path("kx20x20.bin"), {});
     StartSim({"--mode", "normal"});
     const CliRun run = Cli({"write-course", Path("kx20x20.bin")});
@@ -269,7 +269,7 @@ TEST_F(Firmware, TooLargeFilesAndContentAreRefused) {
     EXPECT_TRUE(Programs().empty());
 }
 
-TEST_F(Firmware, NormalFirmwareOpensNoDialog_Slow) {
+TEST_F(Firmware, NormalFirmwareOpensNoDialog) {
     const std::string file = Packed("fw.ckfm", Pattern(1000, 4));
     StartSim({"--mode", "normal"});
     const CliRun run = Cli({"write-firmware", file});

@@ -76,12 +76,18 @@ if(CADDORA_MANPAGES)
     endif()
     foreach(_program ${_programs})
         set(_page ${_gen}/${_program}.1)
+        set(_includes ${_pkg}/man/${_program}.h2m ${_pkg}/man/common.h2m)
+        # The programs that reach navigators also take USB ids.
+        if(NOT _program STREQUAL caddora-sim)
+            list(APPEND _includes ${_pkg}/man/usb-ids.h2m)
+        endif()
+        list(TRANSFORM _includes PREPEND --include= OUTPUT_VARIABLE _include_options)
         add_custom_command(
             OUTPUT ${_page}.gz
-            COMMAND ${HELP2MAN} --no-info --section=1 --include=${_pkg}/man/${_program}.h2m
-                    --include=${_pkg}/man/common.h2m --output=${_page} $<TARGET_FILE:${_program}>
+            COMMAND ${HELP2MAN} --no-info --section=1 ${_include_options} --output=${_page}
+                    $<TARGET_FILE:${_program}>
             COMMAND ${GZIP_PROGRAM} -9nf ${_page}
-            DEPENDS ${_program} ${_pkg}/man/${_program}.h2m ${_pkg}/man/common.h2m
+            DEPENDS ${_program} ${_includes}
             COMMENT "Manual page of ${_program}"
             VERBATIM)
         list(APPEND _docs ${_page}.gz)

@@ -44,7 +44,10 @@ for program in caddora caddora-cli caddora-sim; do
     page=$root/install/usr/share/man/man1/$program.1.gz
     MANWIDTH=80 man -l "$page" 2>&1 | grep -q "^NAME" || fail "man -l $page shows no page"
 done
-[ -s "$root/install/usr/lib/udev/rules.d/70-caddora.rules" ] || fail "no udev rule"
+# The terminal link, and access to the USB navigators of /etc/caddora/usb-ids.
+for rule in 70-caddora.rules 70-caddora-navigator.rules; do
+    [ -s "$root/install/usr/lib/udev/rules.d/$rule" ] || fail "no udev rule $rule"
+done
 
 mkdir "$root/dev"
 "$bin/caddora-sim" --device-dir "$root/dev" --mode patch \

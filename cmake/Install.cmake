@@ -31,7 +31,9 @@ install(CODE "
         endforeach()
     endif()")
 
-# Every rule file of the folder: the terminal link and the ids of libusb navigators.
+# Every rule file of the folder: access to the libusb navigators of /etc/caddora/usb-ids. The
+# terminal-link rule needs the navigator's own ids, so it is a template among the examples: an
+# installed rule with made-up ids would link and open up whatever device happens to carry them.
 file(GLOB _rules CONFIGURE_DEPENDS ${_pkg}/udev/*.rules)
 install(FILES ${_rules} DESTINATION lib/udev/rules.d)
 
@@ -51,7 +53,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/protocol/data/patch_image.bin
               ${CMAKE_SOURCE_DIR}/transfer/data/boot_16369khz.bin
         DESTINATION ${CMAKE_INSTALL_DATADIR}/caddora-sim/stand-ins)
 
-install(FILES ${_pkg}/usb-ids DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${_pkg}/usb-ids ${_pkg}/examples/70-caddora.rules
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES ${_pkg}/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${_pkg}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME caddora)

@@ -44,10 +44,11 @@ for program in caddora caddora-cli caddora-sim; do
     page=$root/install/usr/share/man/man1/$program.1.gz
     MANWIDTH=80 man -l "$page" 2>&1 | grep -q "^NAME" || fail "man -l $page shows no page"
 done
-# The terminal link, and access to the USB navigators of /etc/caddora/usb-ids.
-for rule in 70-caddora.rules 70-caddora-navigator.rules; do
-    [ -s "$root/install/usr/lib/udev/rules.d/$rule" ] || fail "no udev rule $rule"
-done
+# Access to the USB navigators of /etc/caddora/usb-ids is the one active rule; the terminal link
+# is a template with placeholder ids.
+rules=$(cd "$root/install/usr/lib/udev/rules.d" && echo *)
+[ "$rules" = 70-caddora-navigator.rules ] || fail "udev rules installed: $rules"
+[ -s "$root/install/usr/share/doc/caddora/examples/70-caddora.rules" ] || fail "no rule template"
 
 mkdir "$root/dev"
 "$bin/caddora-sim" --device-dir "$root/dev" --mode patch \

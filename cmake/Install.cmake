@@ -31,7 +31,9 @@ install(CODE "
         endforeach()
     endif()")
 
-# Every rule file of the folder: the terminal link and the ids of libusb navigators.
+# Every rule file of the folder: access to the libusb navigators of /etc/caddora/usb-ids. The
+# terminal-link rule needs the navigator's own ids, so it is a template among the examples: an
+# installed rule with made-up ids would link and open up whatever device happens to carry them.
 file(GLOB _rules CONFIGURE_DEPENDS ${_pkg}/udev/*.rules)
 install(FILES ${_rules} DESTINATION lib/udev/rules.d)
 
@@ -51,7 +53,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/protocol/data/patch_image.bin
               ${CMAKE_SOURCE_DIR}/transfer/data/boot_16369khz.bin
         DESTINATION ${CMAKE_INSTALL_DATADIR}/caddora-sim/stand-ins)
 
-install(FILES ${_pkg}/usb-ids DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${_pkg}/usb-ids ${_pkg}/examples/70-caddora.rules
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES ${_pkg}/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${_pkg}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME caddora)
@@ -76,12 +79,18 @@ if(CADDORA_MANPAGES)
     endif()
     foreach(_program ${_programs})
         set(_page ${_gen}/${_program}.1)
+        set(_includes ${_pkg}/man/${_program}.h2m ${_pkg}/man/common.h2m)
+        # The programs that reach navigators also take USB ids.
+        if(NOT _program STREQUAL caddora-sim)
+            list(APPEND _includes ${_pkg}/man/usb-ids.h2m)
+        endif()
+        list(TRANSFORM _includes PREPEND --include= OUTPUT_VARIABLE _include_options)
         add_custom_command(
             OUTPUT ${_page}.gz
-            COMMAND ${HELP2MAN} --no-info --section=1 --include=${_pkg}/man/${_program}.h2m
-                    --include=${_pkg}/man/common.h2m --output=${_page} $<TARGET_FILE:${_program}>
+            COMMAND ${HELP2MAN} --no-info --section=1 ${_include_options} --output=${_page}
+                    $<TARGET_FILE:${_program}>
             COMMAND ${GZIP_PROGRAM} -9nf ${_page}
-            DEPENDS ${_program} ${_pkg}/man/${_program}.h2m ${_pkg}/man/common.h2m
+            DEPENDS ${_program} ${_includes}
             COMMENT "Manual page of ${_program}"
             VERBATIM)
         list(APPEND _docs ${_page}.gz)

@@ -44,7 +44,22 @@ for program in caddora caddora-cli caddora-sim; do
     page=$root/install/usr/share/man/man1/$program.1.gz
     MANWIDTH=80 man -l "$page" 2>&1 | grep -q "^NAME" || fail "man -l $page shows no page"
 done
-[ -s "$root/install/usr/lib/udev/rules.d/70-caddora.rules" ] || fail "no udev rule"
+# Access to the USB navigators of /etc/caddora/usb-ids is the one active rule; the terminal link
+# is a template with placeholder ids.
+rules=$(cd "$root/install/usr/lib/udev/rules.d" && echo *)
+[ "$rules" = 70-caddora-navigator.rules ] || fail "udev rules installed: $rules"
+[ -s "$root/install/usr/share/doc/caddora/examples/70-caddora.rules" ] || fail "no rule template"
+
+# The maintainer scripts reload udev's rules, through whatever udevadm is on PATH.
+dpkg-deb -e "$deb" "$root/control"
+mkdir "$root/fake-bin"
+printf '#!/bin/sh\necho "$*" >>"%s"\n' "$root/udevadm.log" >"$root/fake-bin/udevadm"
+chmod +x "$root/fake-bin/udevadm"
+PATH="$root/fake-bin:$PATH" sh "$root/control/postinst" configure
+PATH="$root/fake-bin:$PATH" sh "$root/control/postrm" remove
+[ "$(grep -c '^control --reload-rules$' "$root/udevadm.log")" = 2 ] &&
+    grep -q '^trigger .*--subsystem-match=usb' "$root/udevadm.log" ||
+    fail "the maintainer scripts did not reload udev: $(cat "$root/udevadm.log")"
 
 mkdir "$root/dev"
 "$bin/caddora-sim" --device-dir "$root/dev" --mode patch \

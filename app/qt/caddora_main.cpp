@@ -10,12 +10,11 @@
 
 #include "app/qt/main_window.h"
 #include "caddora_version.h"
-#include "platform/device_watcher.h"
 #include "platform/settings.h"
 #include "platform/program_folder.h"
 #include "platform/single_instance.h"
 #include "transfer/device_image_setup.h"
-#include "transport/usb_bulk_link.h"
+#include "transport/device_changes.h"
 
 namespace {
 
@@ -81,13 +80,11 @@ int main(int argc, char** argv) {
     window.Logic().SetPatchImage(images.PatchImage(""));
     window.show();
 
-    // Every change in the device directory or from udev asks the window for a device check.
-    DeviceWatcher watcher(settings.deviceDir, [&window] { window.ScheduleDeviceCheck(); });
-    watcher.Start();
-    // Navigators reached through libusb come and go through its hotplug callbacks; stopped
-    // before the watcher goes.
-    transport::BulkUsbHotplug hotplug(settings.usbIds, [&watcher] { watcher.Notify(); });
-    hotplug.Start();
+    // Every change in the device directory, from udev or from libusb's hotplug callbacks asks
+    // the window for a device check.
+    transport::DeviceChanges changes(settings.deviceDir, settings.usbIds,
+                                     [&window] { window.ScheduleDeviceCheck(); });
+    changes.Start();
 
     QApplication::exec();
     return 0;

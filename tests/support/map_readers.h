@@ -1,7 +1,10 @@
 #pragma once
 // Independent readers of GPX and KML files, for checking what the exporter wrote: gpsbabel (to
 // its universal CSV with times in UTC), gpxpy and fastkml (through map_readers.py) and xmllint.
-// None of them shares code with the exporter.
+// None of them shares code with the exporter. No schema validation: no Debian 12 package ships
+// the GPX 1.1 or KML 2.2 schema (gpsbabel, gpsbabel-doc, python3-gpxpy, python3-fastkml,
+// python3-pykml, libgeo-gpx-perl, gpxviewer and libkml-dev were looked at), and schemas are
+// not to be written by hand.
 #include <sys/wait.h>
 
 #include <cstdio>

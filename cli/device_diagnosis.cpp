@@ -29,9 +29,9 @@ std::string ShownText(const std::string& text) {
     return shown;
 }
 
-std::string NoNavigatorText(const std::string& deviceDir) {
+std::string NoNavigatorText(const platform::Settings& settings) {
     const transport::DeviceDirReport report =
-        transport::InspectDeviceDirectory(deviceDir, kMaxDevicePath);
+        transport::InspectDeviceDirectory(settings.deviceDir, kMaxDevicePath);
     if (!report.unreadable.empty() && report.unreadable != "No such file or directory") {
         return "cannot read the device directory " + report.directory + ": " + report.unreadable +
                "; " + kReadmeHint + " for the udev rule that grants access";
@@ -41,7 +41,12 @@ std::string NoNavigatorText(const std::string& deviceDir) {
                ShownText(report.tooLong.front()) + " is skipped, its path is longer than " +
                std::to_string(kMaxDevicePath) + " bytes; use a shorter device directory or name";
     }
-    return "no navigator found in " + report.directory + "; is it plugged in? " + kReadmeHint;
+    std::string text =
+        "no navigator found in " + report.directory + "; is it plugged in? " + kReadmeHint;
+    if (settings.usbIds.empty() && ReachesNavigatorsByUsbId()) {
+        text += "; a navigator without a kernel driver is found only by its USB id (--usb-ids)";
+    }
+    return text;
 }
 
 std::string CannotOpenText(const std::string& device) {

@@ -4,14 +4,16 @@
 // hint), vanished, or is held by another program.
 #include <string>
 
+#include "platform/settings.h"
+
 namespace cli {
 
 // A device path or text for a terminal line: control characters become \xNN, so a name made
 // to move the cursor or clear the screen shows as what it is.
 std::string ShownText(const std::string& text);
 
-// Why the device directory gave no navigator.
-std::string NoNavigatorText(const std::string& deviceDir);
+// Why the device directory (and the configured USB ids) gave no navigator.
+std::string NoNavigatorText(const platform::Settings& settings);
 
 // Why `path`, listed a moment ago, could not be opened.
 std::string CannotOpenText(const std::string& path);

@@ -109,7 +109,7 @@ void Finish(CommandContext& ctx, const CommonOptions& o, Job job, bool ok,
 // Why a click started nothing, in words a user can act on.
 std::string NoJobReason(Job job, const Main& main, const std::vector<std::string>& paths,
                         const platform::Settings& settings) {
-    if (paths.empty()) return NoNavigatorText(settings.deviceDir);
+    if (paths.empty()) return NoNavigatorText(settings);
     if (job != Job::WriteFirmware && !main.RunsNormalFirmware() && !main.HasPatchImage()) {
         return "nothing was sent: the navigator runs its boot loader, which needs the patch "
                "program";
@@ -249,7 +249,7 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     if (job == Job::ImportPoints) files = ImportFilesOf(o);
     const std::vector<std::string> paths = AttachedDevicePaths(settings);
     if (paths.empty())
-        return Finish(ctx, o.common, job, false, NoNavigatorText(settings.deviceDir));
+        return Finish(ctx, o.common, job, false, NoNavigatorText(settings));
 
     // From here on the first Ctrl-C (or termination request) stops the job the way a failure
     // does; a second one ends the program at once.
@@ -320,12 +320,12 @@ void RunDevices(CommandContext& ctx, const CommonOptions& o) {
                             .Add("type", "result")
                             .Add("command", "devices")
                             .Add("ok", false)
-                            .Add("detail", NoNavigatorText(settings.deviceDir))
+                            .Add("detail", NoNavigatorText(settings))
                             .Str()
                      << std::endl;
             ctx.exitCode = kExitFailure;
         } else {
-            ctx.Fail("devices", NoNavigatorText(settings.deviceDir));
+            ctx.Fail("devices", NoNavigatorText(settings));
         }
         return;
     }

@@ -57,7 +57,7 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
     }
     const platform::Settings settings = platform::ResolveSettings(o.deviceDir);
     const std::vector<std::string> paths = AttachedDevicePaths(settings);
-    if (paths.empty()) return Finish(ctx, o, false, NoNavigatorText(settings.deviceDir));
+    if (paths.empty()) return Finish(ctx, o, false, NoNavigatorText(settings));
     TerminalView::Options vo;
     vo.out = ctx.out;
     vo.err = ctx.err;

@@ -57,6 +57,9 @@ bool UsbStopFlag();
 constexpr std::array<uint8_t, 8> kOpenGreeting = {0xF1, 0x00, 0xD9, 0x00, 0x0A, 0x00, 0x04, 0x00};
 // Whether an open sends kOpenGreeting; never on Linux.
 bool SendsOpenGreeting();
+// Whether USB navigators without a driver of their own are reached by their configured ids
+// (libusb, Linux); on Windows the navigator's driver finds them.
+bool ReachesNavigatorsByUsbId();
 
 class CUsb_Interface {
 public:

@@ -90,6 +90,10 @@ bool SendsOpenGreeting() {
     return false;
 }
 
+bool ReachesNavigatorsByUsbId() {
+    return true;
+}
+
 usb_info& CUsb_Interface::gGetDevicePath(usb_info& record) {
     std::memset(&record, 0, sizeof record);
     auto paths = transport::ListDevicePaths(deviceDir_, kUsbInfoSlots, kUsbInfoPathSize - 1);

@@ -215,6 +215,10 @@ bool UsbStopFlag() {
     return Stop().IsSet();
 }
 
+bool ReachesNavigatorsByUsbId() {
+    return false;
+}
+
 bool SendsOpenGreeting() {
     // Windows reports major version 6 for 6.x and, to programs that do not declare a newer
     // system in their manifest, for every later version too.

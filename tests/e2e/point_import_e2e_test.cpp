@@ -205,6 +205,11 @@ TEST_F(PointImport, NoNavigatorGivesAHintAndUsageErrorsExitWithTwo) {
         none.err.find("no navigator found in " + DeviceDir() + "; is it plugged in? see README"),
         std::string::npos)
         << none.err;
+    // Without USB ids a navigator that has no kernel driver cannot be found; with them the hint
+    // would only mislead.
+    EXPECT_NE(none.err.find("found only by its USB id (--usb-ids)"), std::string::npos) << none.err;
+    const CliRun withIds = Cli({"import-points", "--usb-ids", "0fff:0001", "--out", Path("n.csv")});
+    EXPECT_EQ(withIds.err.find("--usb-ids"), std::string::npos) << withIds.err;
     EXPECT_FALSE(fs::exists(Path("none.csv")));
     EXPECT_EQ(Cli({"import-points", "--length", "12x"}).status, 2);
     EXPECT_EQ(Cli({"import-points", "--start", "xyz"}).status, 2);

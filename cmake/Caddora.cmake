@@ -10,6 +10,10 @@ if(CADDORA_SANITIZE)
     string(REPLACE ";" "," _san "${CADDORA_SANITIZE}")
     add_compile_options(-fsanitize=${_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     add_link_options(-fsanitize=${_san})
+elseif(NOT WIN32)
+    # The hardening Debian builds its packages with: checked buffer functions where the compiler
+    # knows the sizes (needs optimisation, so not in sanitizer builds) and stack canaries.
+    add_compile_options($<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2> -fstack-protector-strong)
 endif()
 
 find_package(Threads REQUIRED)

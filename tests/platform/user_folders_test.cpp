@@ -17,9 +17,14 @@ using platform::ParseUserDir;
 namespace {
 
 struct UserDirCase {
+    const char* name;
     const char* text;
     std::optional<std::string> expected;
 };
+
+void PrintTo(const UserDirCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ParseUserDirTest : public ::testing::TestWithParam<UserDirCase> {};
 
@@ -30,22 +35,26 @@ TEST_P(ParseUserDirTest, GivesWhatXdgUserDirPrints) {
 INSTANTIATE_TEST_SUITE_P(
     Files, ParseUserDirTest,
     ::testing::Values(
-        UserDirCase{"# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+        UserDirCase{"HomeRelativeAmongOthers",
+                    "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
                     "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n",
                     "/home/u/Dokumente"},
-        UserDirCase{"XDG_DOCUMENTS_DIR=\"/srv/docs\"", "/srv/docs"},
-        UserDirCase{"XDG_DOCUMENTS_DIR=\"$HOME/\"\n", "/home/u/"},
-        UserDirCase{"  XDG_DOCUMENTS_DIR=\"$HOME/My \\\"Docs\\\" \\\\ x\"\n",
+        UserDirCase{"Absolute", "XDG_DOCUMENTS_DIR=\"/srv/docs\"", "/srv/docs"},
+        UserDirCase{"HomeWithSlash", "XDG_DOCUMENTS_DIR=\"$HOME/\"\n", "/home/u/"},
+        UserDirCase{"EscapedQuotesAndBackslash",
+                    "  XDG_DOCUMENTS_DIR=\"$HOME/My \\\"Docs\\\" \\\\ x\"\n",
                     "/home/u/My \"Docs\" \\ x"},
-        UserDirCase{"XDG_DOCUMENTS_DIR=\"/a\"\nXDG_DOCUMENTS_DIR=\"/b\"\n", "/b"},
-        UserDirCase{"XDG_DOCUMENTS_DIR=\"$HOME/\xe6\x96\x87\xe6\x9b\xb8\"",
+        UserDirCase{"LastLineWins", "XDG_DOCUMENTS_DIR=\"/a\"\nXDG_DOCUMENTS_DIR=\"/b\"\n", "/b"},
+        UserDirCase{"Utf8Name", "XDG_DOCUMENTS_DIR=\"$HOME/\xe6\x96\x87\xe6\x9b\xb8\"",
                     "/home/u/\xe6\x96\x87\xe6\x9b\xb8"},
         // Not a path xdg-user-dir could give, or not the key asked for: the home folder decides.
-        UserDirCase{"XDG_DOCUMENTS_DIR=\"Documents\"\n", std::nullopt},
-        UserDirCase{"XDG_DOCUMENTS_DIR=\"$HOMEDIR/x\"\n", std::nullopt},
-        UserDirCase{"XDG_DOCUMENTS_DIR=\"/unterminated\n", std::nullopt},
-        UserDirCase{"XDG_DOCUMENTS_DIRS=\"/x\"\n# XDG_DOCUMENTS_DIR=\"/y\"\n", std::nullopt},
-        UserDirCase{"", std::nullopt}));
+        UserDirCase{"RelativePath", "XDG_DOCUMENTS_DIR=\"Documents\"\n", std::nullopt},
+        UserDirCase{"OtherVariable", "XDG_DOCUMENTS_DIR=\"$HOMEDIR/x\"\n", std::nullopt},
+        UserDirCase{"Unterminated", "XDG_DOCUMENTS_DIR=\"/unterminated\n", std::nullopt},
+        UserDirCase{"OtherKeyOrComment", "XDG_DOCUMENTS_DIRS=\"/x\"\n# XDG_DOCUMENTS_DIR=\"/y\"\n",
+                    std::nullopt},
+        UserDirCase{"Empty", "", std::nullopt}),
+    [](const ::testing::TestParamInfo<UserDirCase>& info) { return info.param.name; });
 
 // A temporary home with its own configuration folder; HOME and XDG_CONFIG_HOME point into it.
 class UserFoldersTest : public ::testing::Test {

@@ -2,7 +2,8 @@
 # The Windows window under Xvfb + Wine against the Linux virtual navigator: a screenshot of each
 # tab (build-windows/window-tab1.png ... tab4.png, for review), a second copy that must end at
 # once, and one click on the point button that must write the same CSV as the Linux import.
-# Japanese texts need the IPA fonts in place of the Windows ones (scripts/wine-fonts.reg).
+# Japanese texts need the IPA fonts in place of the Windows ones (scripts/wine-fonts.reg). Closing
+# (the WM_CLOSE that taskkill sends) must be refused while the import runs and work after it.
 set -euo pipefail
 # The virtual navigator takes the stand-in device images.
 export CADDORA_ALLOW_STAND_IN=1
@@ -45,7 +46,9 @@ sleep 0.5
 "$linux_bin/caddora-cli" import-points --device-dir "$work/linux-dev" --out "$work/linux.csv" \
     >/dev/null 2>&1
 kill "$sim"
-"$linux_bin/caddora-sim" --device-dir "$work/dev" --synthetic-points 50 >"$work/sim.out" 2>&1 &
+# Every answer 200 ms late: the import takes seconds, long enough to try closing during it.
+"$linux_bin/caddora-sim" --device-dir "$work/dev" --synthetic-points 50 --delay-ms 300 \
+    >"$work/sim.out" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
 ln -sfn "$work/dev/navigator0" "$WINEPREFIX/dosdevices/com8"
@@ -54,7 +57,8 @@ export CADDORA_DEVICE_PATHS='\\.\COM8'
 # The window runs from its own folder, which then receives the CSV.
 cp "$win_bin/caddora.exe" "$work/app/"
 (cd "$work/app" && exec wine caddora.exe </dev/null >/dev/null 2>&1) &
-pids+=($!)
+window_pid=$!
+pids+=($window_pid)
 window=""
 # Up to 90 s: Wine's first start of a window program in a new prefix is slow on a busy machine.
 for _ in $(seq 450); do
@@ -72,7 +76,7 @@ failures=0
 for tab in 1 2 3 4; do
     click $((18 + 60 + 120 * (tab - 1))) 29
     sleep 0.7
-    import -display "$display" -window root "$shots/window-tab$tab.png"
+    import -display "$display" -window "$window" "$shots/window-tab$tab.png"
 done
 echo "ok   screenshots: $shots/window-tab[1-4].png"
 
@@ -88,6 +92,28 @@ fi
 click 78 29  # back to the point tab
 sleep 0.5
 click 110 129  # buttonUpdata
+sleep 1
+close_window() { wine taskkill /im caddora.exe </dev/null >/dev/null 2>&1 || true; }
+window_present() {
+    kill -0 "$window_pid" 2>/dev/null && xdotool search --name 'CADDORA for MDL4100' >/dev/null 2>&1
+}
+# Asked to close during the import, the window stays until the import has written its file.
+close_window
+refused=0
+for _ in $(seq 300); do
+    window_present || break
+    if ls "$work/app"/*.csv >/dev/null 2>&1; then
+        refused=1
+        break
+    fi
+    sleep 0.1
+done
+if [ "$refused" -eq 1 ]; then
+    echo "ok   closing is refused while the import runs"
+else
+    echo "FAIL closing during the import: the window went before the import ended"
+    failures=$((failures + 1))
+fi
 csv=""
 for _ in $(seq 300); do
     csv="$(ls "$work/app"/*.csv 2>/dev/null | head -1)" || true
@@ -101,5 +127,18 @@ if [ -n "$csv" ] && cmp -s "$csv" "$work/linux.csv"; then
 else
     echo "FAIL the point button wrote no CSV equal to the Linux one"
     failures=$((failures + 1))
+fi
+
+# The first close request may go to the done message; the next ones reach the window.
+for _ in $(seq 10); do
+    kill -0 "$window_pid" 2>/dev/null || break
+    close_window
+    sleep 0.5
+done
+if kill -0 "$window_pid" 2>/dev/null; then
+    echo "FAIL the window does not close after the import"
+    failures=$((failures + 1))
+else
+    echo "ok   the window closes after the import"
 fi
 [ "$failures" -eq 0 ]

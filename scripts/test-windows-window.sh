@@ -79,6 +79,14 @@ for tab in 1 2 3 4; do
     import -display "$display" -window "$window" "$shots/window-tab$tab.png"
 done
 echo "ok   screenshots: $shots/window-tab[1-4].png"
+# The product picture's transparent corner shows the page's own colour, as in the Qt window.
+pixel() { convert "$shots/window-tab4.png" -format "%[pixel:p{$1}]" info:; }
+if [ "$(pixel 58,73)" = "$(pixel 30,80)" ]; then
+    echo "ok   the pictures keep their transparency"
+else
+    echo "FAIL the product picture stands on $(pixel 58,73), the page is $(pixel 30,80)"
+    failures=$((failures + 1))
+fi
 
 second=0
 (cd "$work/app" && timeout 30 wine caddora.exe </dev/null >/dev/null 2>&1) || second=$?

@@ -96,8 +96,8 @@ SIZE TextSize(HWND window, HFONT font, const std::wstring& text) {
 // A picture resource laid on the face colour of dialogs and buttons: its transparent and
 // half-transparent pixels then blend into whatever colour the system gives them.
 HBITMAP LoadPictureOnFace(int id) {
-    auto bitmap = static_cast<HBITMAP>(LoadImageW(Instance(), MAKEINTRESOURCEW(id), IMAGE_BITMAP,
-                                                  0, 0, LR_CREATEDIBSECTION));
+    auto bitmap = static_cast<HBITMAP>(
+        LoadImageW(Instance(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     DIBSECTION dib{};
     if (!bitmap || GetObjectW(bitmap, sizeof dib, &dib) != sizeof dib ||
         dib.dsBm.bmBitsPixel != 32 || dib.dsBm.bmBits == nullptr) {
@@ -112,8 +112,8 @@ HBITMAP LoadPictureOnFace(int id) {
     for (size_t i = 0; i < count; ++i, pixel += 4) {
         const int alpha = pixel[3];
         for (int c = 0; c < 3; ++c) {
-            pixel[c] = static_cast<uint8_t>((pixel[c] * alpha + background[c] * (255 - alpha) + 127) /
-                                            255);
+            pixel[c] = static_cast<uint8_t>(
+                (pixel[c] * alpha + background[c] * (255 - alpha) + 127) / 255);
         }
         pixel[3] = 255;
     }
@@ -483,4 +483,3 @@ void Win32MainWindow::SetLabelPackets(const std::string& text) {
 bool Win32MainWindow::OpenUrl(const std::string& url) {
     return platform::OpenUrl(url);
 }
-

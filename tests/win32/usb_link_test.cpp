@@ -64,6 +64,19 @@ TEST(UsbLinkWin32, GreetingGoesOutFirstAndAloneOnNtSix) {
     port.Close_Usb(handle);
 }
 
+// The open does not wait for its greeting; a device that never takes it must not hold up the
+// close, which cancels the write and waits for that before the greeting's buffer goes.
+TEST(UsbLinkWin32, CloseCancelsAGreetingTheDeviceNeverTook) {
+    if (!SendsOpenGreeting()) GTEST_SKIP() << "no greeting on this Windows version";
+    PipePeer peer(1);
+    ASSERT_TRUE(peer.Valid());
+    Usb_Port port;
+    UsbHandle handle = port.Init_USB(peer.Path());
+    ASSERT_TRUE(handle);
+    auto closed = std::async(std::launch::async, [&] { port.Close_Usb(handle); });
+    ASSERT_EQ(closed.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+}
+
 TEST(UsbLinkWin32, ReadWaitsForTheDeviceAndReturnsWhatItSent) {
     OpenLink link;
     ASSERT_TRUE(link.handle);

@@ -57,6 +57,11 @@ bool UsbStopFlag();
 constexpr std::array<uint8_t, 8> kOpenGreeting = {0xF1, 0x00, 0xD9, 0x00, 0x0A, 0x00, 0x04, 0x00};
 // Whether an open sends kOpenGreeting; never on Linux.
 bool SendsOpenGreeting();
+#ifdef _WIN32
+// Whether a Windows that reports this platform id and major version gets kOpenGreeting: NT (2)
+// with major version 6 only.
+bool GreetsOnWindowsVersion(uint32_t platformId, uint32_t majorVersion);
+#endif
 
 class CUsb_Interface {
 public:

@@ -49,6 +49,18 @@ long long MsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
+TEST(UsbLinkWin32, OnlyNtSixIsGreeted) {
+    const struct {
+        uint32_t platform;
+        uint32_t major;
+        bool greets;
+    } cases[] = {{2, 6, true}, {2, 5, false}, {2, 10, false}, {1, 6, false}, {0, 6, false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(GreetsOnWindowsVersion(c.platform, c.major), c.greets)
+            << c.platform << "/" << c.major;
+    }
+}
+
 TEST(UsbLinkWin32, GreetingGoesOutFirstAndAloneOnNtSix) {
     PipePeer peer;
     ASSERT_TRUE(peer.Valid());

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows window under Xvfb + Wine against the Linux virtual navigator: a screenshot of each
 # tab (build-windows/window-tab1.png ... tab4.png, for review), a second copy that must end at
-# once, and one click on the point button that must write the same CSV as the Linux import.
+# once, the course button's open-file dialog whose file must reach the navigator, and one click
+# on the point button that must write the same CSV as the Linux import.
 # Japanese texts need the IPA fonts in place of the Windows ones (scripts/wine-fonts.reg). Closing
 # (the WM_CLOSE that taskkill sends) must be refused while the import runs and work after it.
 set -euo pipefail
@@ -46,16 +47,21 @@ sleep 0.5
 "$linux_bin/caddora-cli" import-points --device-dir "$work/linux-dev" --out "$work/linux.csv" \
     >/dev/null 2>&1
 kill "$sim"
-# Every answer 200 ms late: the import takes seconds, long enough to try closing during it.
+# Every answer 300 ms late: the import takes seconds, long enough to try closing during it.
+mkdir -p "$work/dump"
 "$linux_bin/caddora-sim" --device-dir "$work/dev" --synthetic-points 50 --delay-ms 300 \
-    >"$work/sim.out" 2>&1 &
-pids+=($!)
+    --dump-dir "$work/dump" >"$work/sim.out" 2>&1 &
+sim=$!
+pids+=($sim)
 for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
 ln -sfn "$work/dev/navigator0" "$WINEPREFIX/dosdevices/com8"
 export CADDORA_DEVICE_PATHS='\\.\COM8'
 
-# The window runs from its own folder, which then receives the CSV.
+# The window runs from its own folder, which then receives the CSV. The course file there is the
+# one the open-file dialog offers.
 cp "$win_bin/caddora.exe" "$work/app/"
+head -c 5000 /dev/urandom >"$work/course.raw"
+gzip -n -c "$work/course.raw" >"$work/app/index4.kzip"
 (cd "$work/app" && exec wine caddora.exe </dev/null >/dev/null 2>&1) &
 window_pid=$!
 pids+=($window_pid)
@@ -95,6 +101,45 @@ if [ "$second" -eq 0 ]; then
 else
     echo "FAIL a second copy ended with status $second"
     failures=$((failures + 1))
+fi
+
+# The course button's open-file dialog offers index4.kzip in the program's folder; Return takes
+# it and the course data job writes it (checked in the navigator's memory at the end).
+click 198 29
+sleep 0.5
+click 110 129  # buttonKroDown
+dialog=""
+for _ in $(seq 50); do
+    dialog="$(xdotool search --name '^Open$' 2>/dev/null | head -1)" || true
+    [ -n "$dialog" ] && break
+    sleep 0.2
+done
+if [ -n "$dialog" ]; then
+    echo "ok   the course button opens the file dialog"
+    sleep 0.5
+    import -display "$display" -window root "$shots/window-open-dialog.png" || true
+else
+    echo "FAIL the course button opened no file dialog"
+    failures=$((failures + 1))
+fi
+# The done message: a window that was not there while the dialog was. Without a window manager a
+# first click on its OK button only gives it the keyboard; Return then presses the button.
+visible() { xdotool search --onlyvisible --name '' 2>/dev/null | sort; }
+before="$(visible)"
+[ -n "$dialog" ] && xdotool key --window "$dialog" Return
+box=""
+for _ in $(seq 150); do
+    box="$(comm -13 <(echo "$before") <(visible) | head -1)"
+    [ -n "$box" ] && break
+    sleep 0.2
+done
+if [ -n "$box" ]; then
+    sleep 0.5  # drawn and taking clicks
+    eval "$(xdotool getwindowgeometry --shell "$box")"
+    xdotool mousemove --window "$box" $((WIDTH / 2)) $((HEIGHT - 20)) click 1  # on OK
+    sleep 0.3
+    xdotool key Return
+    sleep 1
 fi
 
 click 78 29  # back to the point tab
@@ -150,5 +195,16 @@ if kill -0 "$window_pid" 2>/dev/null; then
     failures=$((failures + 1))
 else
     echo "ok   the window closes after the import"
+fi
+
+# The navigator writes its memory when it stops.
+kill -TERM "$sim" 2>/dev/null || true
+wait "$sim" 2>/dev/null || true
+stored="$(awk 'toupper($1) == "C0000000" { print $3 }' "$work/dump/regions.txt" 2>/dev/null)" || true
+if [ -n "$stored" ] && cmp -s -n 5000 "$work/dump/$stored" "$work/course.raw"; then
+    echo "ok   the file chosen in the dialog was written into the navigator"
+else
+    echo "FAIL the navigator did not store the course file chosen in the dialog"
+    failures=$((failures + 1))
 fi
 [ "$failures" -eq 0 ]

@@ -20,10 +20,16 @@ done
 
 work="$(mktemp -d)"
 pids=()
+# The prefix's Documents folder (a link to the home folder, as wineboot made it) points into the
+# work folder during the run.
+documents="$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/Documents"
+documents_was=""
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
     rm -f "$WINEPREFIX/dosdevices/com8"
+    if [ -n "$documents_was" ]; then ln -sfn "$documents_was" "$documents"; fi
+    chattr -i "$work/app" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -62,6 +68,18 @@ export CADDORA_DEVICE_PATHS='\\.\COM8'
 cp "$win_bin/caddora.exe" "$work/app/"
 head -c 5000 /dev/urandom >"$work/course.raw"
 gzip -n -c "$work/course.raw" >"$work/app/index4.kzip"
+# Like a program under Program Files, the window may not write into its own folder: it must put
+# the CSV into the user's Documents folder. (Where the folder cannot be made read-only, the CSV
+# goes beside the program.)
+csv_dir="$work/app"
+if [ -L "$documents" ] && chattr +i "$work/app" 2>/dev/null; then
+    documents_was="$(readlink "$documents")"
+    mkdir -p "$work/documents"
+    ln -sfn "$work/documents" "$documents"
+    csv_dir="$work/documents"
+else
+    echo "note the program folder stays writable here: the CSV goes beside the program"
+fi
 (cd "$work/app" && exec wine caddora.exe </dev/null >/dev/null 2>&1) &
 window_pid=$!
 pids+=($window_pid)
@@ -156,7 +174,7 @@ close_window
 refused=0
 for _ in $(seq 300); do
     window_present || break
-    if ls "$work/app"/*.csv >/dev/null 2>&1; then
+    if ls "$csv_dir"/*.csv >/dev/null 2>&1; then
         sleep 1
         window_present && refused=1
         break
@@ -171,14 +189,14 @@ else
 fi
 csv=""
 for _ in $(seq 300); do
-    csv="$(ls "$work/app"/*.csv 2>/dev/null | head -1)" || true
+    csv="$(ls "$csv_dir"/*.csv 2>/dev/null | head -1)" || true
     if [ -n "$csv" ] && [ "$(wc -l <"$csv")" -eq "$(wc -l <"$work/linux.csv")" ]; then break; fi
     sleep 0.1
 done
 sleep 1
 import -display "$display" -window root "$shots/window-after-import.png"
 if [ -n "$csv" ] && cmp -s "$csv" "$work/linux.csv"; then
-    echo "ok   one click on the point button wrote the CSV ($(basename "$csv")), equal to the Linux one"
+    echo "ok   one click on the point button wrote the CSV ($csv), equal to the Linux one"
 else
     echo "FAIL the point button wrote no CSV equal to the Linux one"
     failures=$((failures + 1))

@@ -82,7 +82,10 @@ DeviceWatcher::~DeviceWatcher() {
 bool DeviceWatcher::Start() {
     if (thread_.joinable()) return true;
     if (!RegisterWatcherClass()) return false;
-    fds_ = std::make_unique<Fds>();
+    {
+        std::lock_guard<std::mutex> lock(pokeMut_);
+        fds_ = std::make_unique<Fds>();
+    }
     std::promise<bool> started;
     auto ready = started.get_future();
     thread_ = std::thread([this, &started] {
@@ -100,7 +103,10 @@ bool DeviceWatcher::Start() {
         filter.dbcc_classguid = kInterfaceClass;
         // Without the registration the broadcasts still come; nothing else depends on it.
         fds_->notify = RegisterDeviceNotificationW(hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-        fds_->window = hwnd;
+        {
+            std::lock_guard<std::mutex> lock(pokeMut_);
+            fds_->window = hwnd;
+        }
         started.set_value(true);
         MSG msg;
         while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
@@ -109,6 +115,7 @@ bool DeviceWatcher::Start() {
     });
     if (!ready.get()) {
         thread_.join();
+        std::lock_guard<std::mutex> lock(pokeMut_);
         fds_.reset();
         return false;
     }
@@ -117,7 +124,20 @@ bool DeviceWatcher::Start() {
 
 void DeviceWatcher::Stop() {
     if (!thread_.joinable()) return;
-    PostMessageW(fds_->window, WM_CLOSE, 0, 0);
+    HWND window = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(pokeMut_);
+        window = fds_->window;
+        fds_->window = nullptr;  // Notify posts nothing from now on
+    }
+    PostMessageW(window, WM_CLOSE, 0, 0);
     thread_.join();
+    std::lock_guard<std::mutex> lock(pokeMut_);
     fds_.reset();
+}
+
+void DeviceWatcher::Notify() {
+    std::lock_guard<std::mutex> lock(pokeMut_);
+    // Joins the burst of the system's own messages on the watcher's window.
+    if (fds_ && fds_->window) PostMessageW(fds_->window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
 }

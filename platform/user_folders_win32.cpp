@@ -3,6 +3,7 @@
 #include <shlobj.h>
 // clang-format on
 
+#include <atomic>
 #include <cwchar>
 #include <string>
 
@@ -32,10 +33,18 @@ std::string DocumentsFolder() {
 
 bool FolderWritable(const std::string& folder) {
     if (folder.empty()) return false;
-    // Access rights, virtualisation and read-only media all decide: try what the job will do.
-    wchar_t probe[MAX_PATH + 16];
-    if (GetTempFileNameW(Wide(folder).c_str(), L"cad", 0, probe) == 0) return false;
-    DeleteFileW(probe);
+    // Access rights, virtualisation and read-only media all decide: try what the job will do,
+    // create a file there. (GetTempFileNameW is no test: some systems report a name although
+    // the file could not be created.) The file goes when its handle is closed.
+    static std::atomic<unsigned> serial{0};
+    std::wstring probe = Wide(folder);
+    if (!probe.empty() && probe.back() != L'\\' && probe.back() != L'/') probe += L'\\';
+    probe += L"caddora-probe-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+             std::to_wstring(serial++) + L".tmp";
+    const HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
     return true;
 }
 

@@ -14,7 +14,7 @@ packages=(
     # Windows build, tested under Wine: one MinGW compiler (posix threads), zlib for it, the
     # GoogleTest sources, the installer compiler, and bitmaps/screenshots of the window.
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64 nsis
-    imagemagick xdotool
+    imagemagick xdotool x11-utils
     help2man lintian file man-db
     libpugixml-dev gpsbabel python3-gpxpy python3-fastkml libxml2-utils
 )

@@ -42,9 +42,9 @@ start_sim() {
     ln -sfn "$dir/dev/navigator0" "$WINEPREFIX/dosdevices/com8"
 }
 
-# stop_sim: ends the simulator, which writes its memory dump.
+# stop_sim: ends the simulator, which writes its memory dump (one that vanished has ended).
 stop_sim() {
-    kill -TERM "$sim_pid"
+    kill -TERM "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" || true
     sim_pid=""
 }
@@ -92,6 +92,25 @@ start_sim points-windows --synthetic-points 200
 check "point import: exit status 0" win_cli import-points --out windows.csv
 stop_sim
 check "point import: CSV equal to the Linux one" cmp "$work/linux.csv" "$work/windows.csv"
+
+# The navigator unplugged during an import (its pty closes: Wine reports errors 109 and 21): the
+# import ends at once, with the Linux build's status and last words.
+start_sim vanish-linux --synthetic-points 200 --vanish-after 10
+linux_status=0
+(cd "$work" && "$linux_bin/caddora-cli" import-points --device-dir "$work/vanish-linux/dev" \
+    --out vanished.csv </dev/null >/dev/null 2>"$work/linux-vanish.log") || linux_status=$?
+stop_sim
+rm -f "$work/vanished.csv"
+start_sim vanish-windows --synthetic-points 200 --vanish-after 10
+status=0
+win_cli import-points --out vanished.csv || status=$?
+stop_sim
+same_last_words() {
+    [ "$(tail -n 1 "$work/linux-vanish.log")" = "$(tr -d '\r' <"$work/cli.log" | tail -n 1)" ]
+}
+check "unplugged during import: exit status $linux_status as on Linux (was $status)" \
+    test "$status" -eq "$linux_status" -a "$status" -ne 0
+check "unplugged during import: the same last words as on Linux" same_last_words
 
 # Course data: jis.bin goes to 0xC0080000.
 head -c 70001 /dev/urandom >"$work/jis.bin"

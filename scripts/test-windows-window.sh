@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The Windows window under Xvfb + Wine against the Linux virtual navigator: a screenshot of each
 # tab (build-windows/window-tab1.png ... tab4.png, for review), a second copy that must end at
-# once, and one click on the point button that must write the same CSV as the Linux import.
-# Japanese texts need the IPA fonts in place of the Windows ones (scripts/wine-fonts.reg).
+# once, the course button's open-file dialog whose file must reach the navigator, and one click
+# on the point button that must write the same CSV as the Linux import.
+# Japanese texts need the IPA fonts in place of the Windows ones (scripts/wine-fonts.reg). Closing
+# (the WM_CLOSE that taskkill sends) must be refused while the import runs and work after it.
 set -euo pipefail
 # The virtual navigator takes the stand-in device images.
 export CADDORA_ALLOW_STAND_IN=1
@@ -18,10 +20,16 @@ done
 
 work="$(mktemp -d)"
 pids=()
+# The prefix's Documents folder (a link to the home folder, as wineboot made it) points into the
+# work folder during the run.
+documents="$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/Documents"
+documents_was=""
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
     rm -f "$WINEPREFIX/dosdevices/com8"
+    if [ -n "$documents_was" ]; then ln -sfn "$documents_was" "$documents"; fi
+    chattr -i "$work/app" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -45,16 +53,36 @@ sleep 0.5
 "$linux_bin/caddora-cli" import-points --device-dir "$work/linux-dev" --out "$work/linux.csv" \
     >/dev/null 2>&1
 kill "$sim"
-"$linux_bin/caddora-sim" --device-dir "$work/dev" --synthetic-points 50 >"$work/sim.out" 2>&1 &
-pids+=($!)
+# Every answer 300 ms late: the import takes seconds, long enough to try closing during it.
+mkdir -p "$work/dump"
+"$linux_bin/caddora-sim" --device-dir "$work/dev" --synthetic-points 50 --delay-ms 300 \
+    --dump-dir "$work/dump" >"$work/sim.out" 2>&1 &
+sim=$!
+pids+=($sim)
 for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
 ln -sfn "$work/dev/navigator0" "$WINEPREFIX/dosdevices/com8"
 export CADDORA_DEVICE_PATHS='\\.\COM8'
 
-# The window runs from its own folder, which then receives the CSV.
+# The window runs from its own folder, which then receives the CSV. The course file there is the
+# one the open-file dialog offers.
 cp "$win_bin/caddora.exe" "$work/app/"
+head -c 5000 /dev/urandom >"$work/course.raw"
+gzip -n -c "$work/course.raw" >"$work/app/index4.kzip"
+# Like a program under Program Files, the window may not write into its own folder: it must put
+# the CSV into the user's Documents folder. (Where the folder cannot be made read-only, the CSV
+# goes beside the program.)
+csv_dir="$work/app"
+if [ -L "$documents" ] && chattr +i "$work/app" 2>/dev/null; then
+    documents_was="$(readlink "$documents")"
+    mkdir -p "$work/documents"
+    ln -sfn "$work/documents" "$documents"
+    csv_dir="$work/documents"
+else
+    echo "note the program folder stays writable here: the CSV goes beside the program"
+fi
 (cd "$work/app" && exec wine caddora.exe </dev/null >/dev/null 2>&1) &
-pids+=($!)
+window_pid=$!
+pids+=($window_pid)
 window=""
 # Up to 90 s: Wine's first start of a window program in a new prefix is slow on a busy machine.
 for _ in $(seq 450); do
@@ -72,9 +100,17 @@ failures=0
 for tab in 1 2 3 4; do
     click $((18 + 60 + 120 * (tab - 1))) 29
     sleep 0.7
-    import -display "$display" -window root "$shots/window-tab$tab.png"
+    import -display "$display" -window "$window" "$shots/window-tab$tab.png"
 done
 echo "ok   screenshots: $shots/window-tab[1-4].png"
+# The product picture's transparent corner shows the page's own colour, as in the Qt window.
+pixel() { convert "$shots/window-tab4.png" -format "%[pixel:p{$1}]" info:; }
+if [ "$(pixel 58,73)" = "$(pixel 30,80)" ]; then
+    echo "ok   the pictures keep their transparency"
+else
+    echo "FAIL the product picture stands on $(pixel 58,73), the page is $(pixel 30,80)"
+    failures=$((failures + 1))
+fi
 
 second=0
 (cd "$work/app" && timeout 30 wine caddora.exe </dev/null >/dev/null 2>&1) || second=$?
@@ -85,21 +121,108 @@ else
     failures=$((failures + 1))
 fi
 
+# The course button's open-file dialog offers index4.kzip in the program's folder; Return takes
+# it and the course data job writes it (checked in the navigator's memory at the end).
+click 198 29
+sleep 0.5
+click 110 129  # buttonKroDown
+dialog=""
+for _ in $(seq 50); do
+    dialog="$(xdotool search --name '^Open$' 2>/dev/null | head -1)" || true
+    [ -n "$dialog" ] && break
+    sleep 0.2
+done
+if [ -n "$dialog" ]; then
+    echo "ok   the course button opens the file dialog"
+    sleep 0.5
+    import -display "$display" -window root "$shots/window-open-dialog.png" || true
+else
+    echo "FAIL the course button opened no file dialog"
+    failures=$((failures + 1))
+fi
+# The done message: a window that was not there while the dialog was. Without a window manager a
+# first click on its OK button only gives it the keyboard; Return then presses the button.
+visible() { xdotool search --onlyvisible --name '' 2>/dev/null | sort; }
+before="$(visible)"
+[ -n "$dialog" ] && xdotool key --window "$dialog" Return
+box=""
+for _ in $(seq 150); do
+    box="$(comm -13 <(echo "$before") <(visible) | head -1)"
+    [ -n "$box" ] && break
+    sleep 0.2
+done
+if [ -n "$box" ]; then
+    sleep 0.5  # drawn and taking clicks
+    eval "$(xdotool getwindowgeometry --shell "$box")"
+    xdotool mousemove --window "$box" $((WIDTH / 2)) $((HEIGHT - 20)) click 1  # on OK
+    sleep 0.3
+    xdotool key Return
+    sleep 1
+fi
+
 click 78 29  # back to the point tab
 sleep 0.5
 click 110 129  # buttonUpdata
+sleep 1
+close_window() { wine taskkill /im caddora.exe </dev/null >/dev/null 2>&1 || true; }
+window_present() {
+    kill -0 "$window_pid" 2>/dev/null && xdotool search --name 'CADDORA for MDL4100' >/dev/null 2>&1
+}
+# Asked to close during the import, the window stays, also after the import has written its
+# file. (A window that accepted would be gone then: its program ends with the job.)
+close_window
+refused=0
+for _ in $(seq 300); do
+    window_present || break
+    if ls "$csv_dir"/*.csv >/dev/null 2>&1; then
+        sleep 1
+        window_present && refused=1
+        break
+    fi
+    sleep 0.1
+done
+if [ "$refused" -eq 1 ]; then
+    echo "ok   closing is refused while the import runs"
+else
+    echo "FAIL closing during the import was accepted: the window went with the job"
+    failures=$((failures + 1))
+fi
 csv=""
 for _ in $(seq 300); do
-    csv="$(ls "$work/app"/*.csv 2>/dev/null | head -1)" || true
+    csv="$(ls "$csv_dir"/*.csv 2>/dev/null | head -1)" || true
     if [ -n "$csv" ] && [ "$(wc -l <"$csv")" -eq "$(wc -l <"$work/linux.csv")" ]; then break; fi
     sleep 0.1
 done
 sleep 1
 import -display "$display" -window root "$shots/window-after-import.png"
 if [ -n "$csv" ] && cmp -s "$csv" "$work/linux.csv"; then
-    echo "ok   one click on the point button wrote the CSV ($(basename "$csv")), equal to the Linux one"
+    echo "ok   one click on the point button wrote the CSV ($csv), equal to the Linux one"
 else
     echo "FAIL the point button wrote no CSV equal to the Linux one"
+    failures=$((failures + 1))
+fi
+
+# The first close request may go to the done message; the next ones reach the window.
+for _ in $(seq 10); do
+    kill -0 "$window_pid" 2>/dev/null || break
+    close_window
+    sleep 0.5
+done
+if kill -0 "$window_pid" 2>/dev/null; then
+    echo "FAIL the window does not close after the import"
+    failures=$((failures + 1))
+else
+    echo "ok   the window closes after the import"
+fi
+
+# The navigator writes its memory when it stops.
+kill -TERM "$sim" 2>/dev/null || true
+wait "$sim" 2>/dev/null || true
+stored="$(awk 'toupper($1) == "C0000000" { print $3 }' "$work/dump/regions.txt" 2>/dev/null)" || true
+if [ -n "$stored" ] && cmp -s -n 5000 "$work/dump/$stored" "$work/course.raw"; then
+    echo "ok   the file chosen in the dialog was written into the navigator"
+else
+    echo "FAIL the navigator did not store the course file chosen in the dialog"
     failures=$((failures + 1))
 fi
 [ "$failures" -eq 0 ]

@@ -60,6 +60,11 @@ bool SendsOpenGreeting();
 // Whether USB navigators without a driver of their own are reached by their configured ids
 // (libusb, Linux); on Windows the navigator's driver finds them.
 bool ReachesNavigatorsByUsbId();
+#ifdef _WIN32
+// Whether a Windows that reports this platform id and major version gets kOpenGreeting: NT (2)
+// with major version 6 only.
+bool GreetsOnWindowsVersion(uint32_t platformId, uint32_t majorVersion);
+#endif
 
 class CUsb_Interface {
 public:

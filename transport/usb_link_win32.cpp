@@ -228,7 +228,11 @@ bool SendsOpenGreeting() {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     if (!GetVersionExW(&version)) return false;
 #pragma GCC diagnostic pop
-    return version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion == 6;
+    return GreetsOnWindowsVersion(version.dwPlatformId, version.dwMajorVersion);
+}
+
+bool GreetsOnWindowsVersion(uint32_t platformId, uint32_t majorVersion) {
+    return platformId == VER_PLATFORM_WIN32_NT && majorVersion == 6;
 }
 
 usb_info& CUsb_Interface::gGetDevicePath(usb_info& record) {

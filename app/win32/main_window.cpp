@@ -7,6 +7,8 @@
 // clang-format on
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "app/win32/resource_ids.h"
@@ -89,6 +91,33 @@ SIZE TextSize(HWND window, HFONT font, const std::wstring& text) {
     SelectObject(dc, old);
     ReleaseDC(window, dc);
     return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+// A picture resource laid on the face colour of dialogs and buttons: its transparent and
+// half-transparent pixels then blend into whatever colour the system gives them.
+HBITMAP LoadPictureOnFace(int id) {
+    auto bitmap = static_cast<HBITMAP>(
+        LoadImageW(Instance(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    DIBSECTION dib{};
+    if (!bitmap || GetObjectW(bitmap, sizeof dib, &dib) != sizeof dib ||
+        dib.dsBm.bmBitsPixel != 32 || dib.dsBm.bmBits == nullptr) {
+        return bitmap;
+    }
+    GdiFlush();
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    const int background[3] = {GetBValue(face), GetGValue(face), GetRValue(face)};
+    auto* pixel = static_cast<uint8_t*>(dib.dsBm.bmBits);
+    const size_t count = static_cast<size_t>(dib.dsBm.bmWidth) * std::abs(dib.dsBm.bmHeight);
+    // Blue, green, red, alpha in memory; the alpha is not premultiplied.
+    for (size_t i = 0; i < count; ++i, pixel += 4) {
+        const int alpha = pixel[3];
+        for (int c = 0; c < 3; ++c) {
+            pixel[c] = static_cast<uint8_t>(
+                (pixel[c] * alpha + background[c] * (255 - alpha) + 127) / 255);
+        }
+        pixel[3] = 255;
+    }
+    return bitmap;
 }
 
 void SetFont(HWND control, HFONT font) {
@@ -197,8 +226,7 @@ void Win32MainWindow::BuildControls() {
         0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_BITMAP | SS_CENTERIMAGE | SS_REALSIZECONTROL,
         S(33), S(25), S(131), S(118), pages_[3], nullptr, Instance(), nullptr);
     SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP,
-                 reinterpret_cast<LPARAM>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDB_PRODUCT),
-                                                     IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
+                 reinterpret_cast<LPARAM>(LoadPictureOnFace(IDB_PRODUCT)));
     MakeLabel(pages_[3], texts::kProductLine, arial_, 180, 30);
     MakeLabel(pages_[3], texts::kVersion, arial_, 180, 60);
     MakeLabel(pages_[3], texts::kLegalNotice, arial_, 180, 90);
@@ -227,9 +255,8 @@ HWND Win32MainWindow::MakePictureButton(HWND page, int id, int bitmap) {
         0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_BITMAP, S(18),
         S(17), S(140), S(134), page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(),
         nullptr);
-    HANDLE image =
-        LoadImageW(Instance(), MAKEINTRESOURCEW(bitmap), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR);
-    SendMessageW(button, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image));
+    SendMessageW(button, BM_SETIMAGE, IMAGE_BITMAP,
+                 reinterpret_cast<LPARAM>(LoadPictureOnFace(bitmap)));
     return button;
 }
 
@@ -456,4 +483,3 @@ void Win32MainWindow::SetLabelPackets(const std::string& text) {
 bool Win32MainWindow::OpenUrl(const std::string& url) {
     return platform::OpenUrl(url);
 }
-

@@ -1,5 +1,6 @@
 // Names the Windows build derives from paths and port names.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <string>
@@ -59,4 +60,12 @@ TEST(WindowsPaths, OutputGoesToDocumentsWhenThePreferredFolderIsNotWritable) {
     EXPECT_FALSE(platform::FolderWritable(temp + "\\no-such-folder-caddora"));
     EXPECT_EQ(platform::OutputFolder(temp), temp);
     EXPECT_EQ(platform::OutputFolder("Z:\\no-such-folder-caddora"), documents);
+
+    // The probe that tells a writable folder leaves nothing behind.
+    const auto fresh = std::filesystem::temp_directory_path() /
+                       ("caddora-probe-test-" + std::to_string(GetCurrentProcessId()));
+    std::filesystem::create_directory(fresh);
+    EXPECT_TRUE(platform::FolderWritable(fresh.string()));
+    EXPECT_TRUE(std::filesystem::is_empty(fresh));
+    std::filesystem::remove_all(fresh);
 }

@@ -49,6 +49,18 @@ long long MsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
+TEST(UsbLinkWin32, OnlyNtSixIsGreeted) {
+    const struct {
+        uint32_t platform;
+        uint32_t major;
+        bool greets;
+    } cases[] = {{2, 6, true}, {2, 5, false}, {2, 10, false}, {1, 6, false}, {0, 6, false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(GreetsOnWindowsVersion(c.platform, c.major), c.greets)
+            << c.platform << "/" << c.major;
+    }
+}
+
 TEST(UsbLinkWin32, GreetingGoesOutFirstAndAloneOnNtSix) {
     PipePeer peer;
     ASSERT_TRUE(peer.Valid());
@@ -62,6 +74,19 @@ TEST(UsbLinkWin32, GreetingGoesOutFirstAndAloneOnNtSix) {
     expected.insert(expected.end(), std::begin(frame), std::end(frame));
     EXPECT_EQ(peer.Read(expected.size() + 1, 500), expected);
     port.Close_Usb(handle);
+}
+
+// The open does not wait for its greeting; a device that never takes it must not hold up the
+// close, which cancels the write and waits for that before the greeting's buffer goes.
+TEST(UsbLinkWin32, CloseCancelsAGreetingTheDeviceNeverTook) {
+    if (!SendsOpenGreeting()) GTEST_SKIP() << "no greeting on this Windows version";
+    PipePeer peer(1);
+    ASSERT_TRUE(peer.Valid());
+    Usb_Port port;
+    UsbHandle handle = port.Init_USB(peer.Path());
+    ASSERT_TRUE(handle);
+    auto closed = std::async(std::launch::async, [&] { port.Close_Usb(handle); });
+    ASSERT_EQ(closed.wait_for(std::chrono::seconds(3)), std::future_status::ready);
 }
 
 TEST(UsbLinkWin32, ReadWaitsForTheDeviceAndReturnsWhatItSent) {

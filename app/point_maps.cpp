@@ -11,12 +11,6 @@ std::string PointMapPathBeside(const std::string& csvPath, mapexport::MapFormat 
     return path.string();
 }
 
-#if CADDORA_HAVE_MAP_EXPORT
-
-bool PointMapsAvailable() {
-    return true;
-}
-
 bool SavePointMaps(std::span<const PointRecord> points, std::span<const PointMapFile> files,
                    std::string& error) {
     const std::vector<mapexport::ExportPoint> exported = ToExportPoints(points);
@@ -28,17 +22,3 @@ bool SavePointMaps(std::span<const PointRecord> points, std::span<const PointMap
     return true;
 }
 
-#else
-
-bool PointMapsAvailable() {
-    return false;
-}
-
-bool SavePointMaps(std::span<const PointRecord>, std::span<const PointMapFile> files,
-                   std::string& error) {
-    if (files.empty()) return true;
-    error = "this build cannot write GPX or KML files";
-    return false;
-}
-
-#endif

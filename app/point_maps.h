@@ -20,6 +20,3 @@ std::string PointMapPathBeside(const std::string& csvPath, mapexport::MapFormat 
 // False with `error` naming the file and the cause; files written before it stay.
 bool SavePointMaps(std::span<const PointRecord> points, std::span<const PointMapFile> files,
                    std::string& error);
-
-// Whether this build can write maps (the XML library may be missing on some platforms).
-bool PointMapsAvailable();

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end runs of the Windows caddora-cli.exe under Wine against the Linux caddora-sim: the
 # simulator's pty is linked as the Wine port COM8 and CADDORA_DEVICE_PATHS names \\.\COM8, so
-# the Windows USB link's overlapped code talks to it. Checks: a point import equal byte for
-# byte to the Linux one, a course write and a firmware write as the simulator stored them, and
+# the Windows USB link's overlapped code talks to it. Checks: a point import (CSV, GPX, KML)
+# equal byte for byte to the Linux one, maps converted from a CSV file, a course write and a firmware write as the simulator stored them, and
 # a YMODEM transfer. Needs build/bin (Linux) and build-windows/bin.
 set -euo pipefail
 # The virtual navigator takes the stand-in device images.
@@ -83,15 +83,28 @@ stored_equals() {
 
 start=$SECONDS
 
-# Point import: the same records through both builds give the same bytes.
+# Point import with its maps: the same records through both builds give the same bytes.
+maps=(--format csv --format gpx --format kml)
 start_sim points-linux --synthetic-points 200
 "$linux_bin/caddora-cli" import-points --device-dir "$work/points-linux/dev" \
-    --out "$work/linux.csv" >/dev/null 2>&1
+    --out "$work/linux.csv" "${maps[@]}" >/dev/null 2>&1
 stop_sim
 start_sim points-windows --synthetic-points 200
-check "point import: exit status 0" win_cli import-points --out windows.csv
+check "point import: exit status 0" win_cli import-points --out windows.csv "${maps[@]}"
 stop_sim
-check "point import: CSV equal to the Linux one" cmp "$work/linux.csv" "$work/windows.csv"
+for ext in csv gpx kml; do
+    check "point import: $ext equal to the Linux one" cmp "$work/linux.$ext" "$work/windows.$ext"
+done
+# Maps of an earlier CSV, from the simulator's sample points (Japanese names, several offsets).
+start_sim sample-linux
+"$linux_bin/caddora-cli" import-points --device-dir "$work/sample-linux/dev" \
+    --out "$work/sample.csv" "${maps[@]}" >/dev/null 2>&1
+stop_sim
+for ext in gpx kml; do
+    check "convert --to $ext: exit status 0" \
+        win_cli convert sample.csv --to "$ext" --out "converted.$ext"
+    check "convert --to $ext: same bytes" cmp "$work/sample.$ext" "$work/converted.$ext"
+done
 
 # The navigator unplugged during an import (its pty closes: Wine reports errors 109 and 21): the
 # import ends at once, with the Linux build's status and last words.

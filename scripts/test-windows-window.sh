@@ -44,6 +44,9 @@ for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 wine_down
 wine_up
 wine regedit /S "$root/scripts/wine-fonts.reg" </dev/null >/dev/null 2>&1
+# The maps choice starts unticked, whatever an earlier run in this prefix left.
+maps_key='HKCU\Software\caddora\caddora\points'
+wine reg delete "$maps_key" /v alsoSaveMaps /f </dev/null >/dev/null 2>&1 || true
 
 # The navigator, and the CSV the Linux build imports from the same records.
 mkdir -p "$work/dev" "$work/linux-dev" "$work/app"
@@ -51,7 +54,7 @@ mkdir -p "$work/dev" "$work/linux-dev" "$work/app"
 sim=$!
 sleep 0.5
 "$linux_bin/caddora-cli" import-points --device-dir "$work/linux-dev" --out "$work/linux.csv" \
-    >/dev/null 2>&1
+    --format csv --format gpx --format kml >/dev/null 2>&1
 kill "$sim"
 # Every answer 300 ms late: the import takes seconds, long enough to try closing during it.
 mkdir -p "$work/dump"
@@ -162,6 +165,15 @@ fi
 
 click 78 29  # back to the point tab
 sleep 0.5
+# "GPX・KMLファイルも保存する": the choice is kept for the next run, and the import saves both maps.
+click 242 179
+sleep 0.5
+if wine reg query "$maps_key" /v alsoSaveMaps </dev/null 2>/dev/null | grep -qi '0x1'; then
+    echo "ok   the maps choice is kept for the next run"
+else
+    echo "FAIL ticking the maps choice kept nothing for the next run"
+    failures=$((failures + 1))
+fi
 click 110 129  # buttonUpdata
 sleep 1
 close_window() { wine taskkill /im caddora.exe </dev/null >/dev/null 2>&1 || true; }
@@ -201,6 +213,14 @@ else
     echo "FAIL the point button wrote no CSV equal to the Linux one"
     failures=$((failures + 1))
 fi
+for ext in gpx kml; do
+    if [ -n "$csv" ] && cmp -s "${csv%.csv}.$ext" "$work/linux.$ext"; then
+        echo "ok   the $ext map beside the CSV equals the Linux one"
+    else
+        echo "FAIL no $ext map beside the CSV equal to the Linux one"
+        failures=$((failures + 1))
+    fi
+done
 
 # The first close request may go to the done message; the next ones reach the window.
 for _ in $(seq 10); do

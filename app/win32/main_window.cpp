@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/point_import_maps.h"
 #include "app/win32/resource_ids.h"
 #include "app/window_texts.h"
 #include "platform/codepage.h"
@@ -33,7 +34,27 @@ enum ControlId : int {
     kIdLinkLabel1 = 104,
     kIdLinkLabel2 = 105,
     kIdProgress = 106,
+    kIdCheckBoxMaps = 107,
 };
+
+// The point tab's "also save GPX and KML" choice, kept between runs (where the Qt window's
+// settings would keep it on Windows).
+constexpr wchar_t kChoicesKey[] = L"Software\\caddora\\caddora\\points";
+constexpr wchar_t kAlsoSaveMapsValue[] = L"alsoSaveMaps";
+
+bool RememberedAlsoSaveMaps() {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    return RegGetValueW(HKEY_CURRENT_USER, kChoicesKey, kAlsoSaveMapsValue, RRF_RT_REG_DWORD,
+                        nullptr, &value, &size) == ERROR_SUCCESS &&
+           value != 0;
+}
+
+void RememberAlsoSaveMaps(bool on) {
+    const DWORD value = on ? 1 : 0;
+    RegSetKeyValueW(HKEY_CURRENT_USER, kChoicesKey, kAlsoSaveMapsValue, REG_DWORD, &value,
+                    sizeof value);
+}
 
 // Fixed tab size, as the window was laid out.
 constexpr int kTabWidth = 120;
@@ -177,6 +198,9 @@ bool Win32MainWindow::Create(int showCommand) {
     if (!hwnd_) return false;
     BuildControls();
     main_ = std::make_unique<Main>(*this, runSettings_);
+    const bool alsoSaveMaps = RememberedAlsoSaveMaps();
+    SendMessageW(checkBoxMaps, BM_SETCHECK, alsoSaveMaps ? BST_CHECKED : BST_UNCHECKED, 0);
+    main_->SetAlsoSavePointMaps(alsoSaveMaps);
     ShowWindow(hwnd_, showCommand);
     UpdateWindow(hwnd_);
     return true;
@@ -211,6 +235,13 @@ void Win32MainWindow::BuildControls() {
     // tabPage1: point-data import.
     buttonUpdata = MakePictureButton(pages_[0], kIdButtonUpdata, IDB_BUTTON_POINTS);
     MakeLabel(pages_[0], texts::kLabel9, gothic_, 180, 30);
+    const std::wstring mapsText = W(texts::kAlsoSaveMaps);
+    const SIZE mapsSize = TextSize(pages_[0], gothic_, mapsText);
+    checkBoxMaps = CreateWindowExW(
+        0, L"BUTTON", mapsText.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+        S(180), S(126), mapsSize.cx + S(24), mapsSize.cy + S(4), pages_[0],
+        reinterpret_cast<HMENU>(kIdCheckBoxMaps), Instance(), nullptr);
+    SetFont(checkBoxMaps, gothic_);
     // tabPage2: course-data update.
     buttonKroDown = MakePictureButton(pages_[1], kIdButtonKroDown, IDB_BUTTON_COURSE);
     MakeLabel(pages_[1], texts::kLabel11, gothic_, 180, 30);
@@ -338,6 +369,13 @@ LRESULT Win32MainWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
                     case kIdButtonFwDown:
                         main_->buttonFwDown_Click();
                         return 0;
+                    case kIdCheckBoxMaps: {
+                        const bool on =
+                            SendMessageW(checkBoxMaps, BM_GETCHECK, 0, 0) == BST_CHECKED;
+                        RememberAlsoSaveMaps(on);
+                        main_->SetAlsoSavePointMaps(on);
+                        return 0;
+                    }
                 }
             }
             break;

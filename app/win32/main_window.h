@@ -69,6 +69,7 @@ private:
     HWND buttonUpdata = nullptr;
     HWND buttonKroDown = nullptr;
     HWND buttonFwDown = nullptr;
+    HWND checkBoxMaps = nullptr;
     HWND progressBarData = nullptr;
     HFONT gothic_ = nullptr;
     HFONT arial_ = nullptr;

@@ -97,7 +97,6 @@ MainWindow::~MainWindow() {
     main_.reset();  // waits for a job still running
 }
 
-
 void MainWindow::ScheduleDeviceCheck() {
     QMetaObject::invokeMethod(
         this,

@@ -3,12 +3,12 @@
 
 #include <cstdlib>
 
+#include "app/win32/main_window.h"
 #include "platform/device_watcher.h"
 #include "platform/program_folder.h"
-#include "transfer/device_image_setup.h"
-#include "platform/single_instance.h"
-#include "app/win32/main_window.h"
 #include "platform/settings.h"
+#include "platform/single_instance.h"
+#include "transfer/device_image_setup.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     // A second copy ends at once, before it shows anything.

@@ -35,4 +35,6 @@ private:
     Main& m_;
 };
 
-inline MainTestPeer Peer(Main& main) { return MainTestPeer(main); }
+inline MainTestPeer Peer(Main& main) {
+    return MainTestPeer(main);
+}

@@ -2,7 +2,8 @@
 # Builds what the Windows cross build needs and Debian does not package for MinGW into one
 # prefix: GoogleTest (from /usr/src/googletest), CLI11 (header-only, copied) and pugixml (the
 # XML writer of the GPX/KML export, from Debian's source of the version the Linux build links,
-# its checksum that of Debian's source description). Does nothing when the prefix is already
+# fetched from the Debian archive and checked against the checksum of Debian's source
+# description). Does nothing when the prefix is already
 # complete. Prefix: $CADDORA_MINGW_PREFIX, else .cache/mingw64.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -36,8 +37,12 @@ cp -r /usr/share/cmake/CLI11 "$prefix/share/cmake/"
 if [ ! -f "$prefix/lib/libpugixml.a" ]; then
     echo "=== pugixml $pugixml_version for MinGW into $prefix"
     tarball="$work/pugixml.tar.gz"
-    curl -fsSL --retry 3 -o "$tarball" "$pugixml_url"
-    echo "$pugixml_sha256  $tarball" | sha256sum -c --quiet -
+    # apt's own downloader: the machine's apt sources and proxy settings apply, and it checks
+    # the checksum. As root it would hand the download to the _apt user, who cannot write here.
+    sandbox=()
+    [ "$(id -u)" -eq 0 ] && sandbox=(-o APT::Sandbox::User=root)
+    /usr/lib/apt/apt-helper "${sandbox[@]}" -o Acquire::Retries=3 \
+        download-file "$pugixml_url" "$tarball" "SHA256:$pugixml_sha256" >/dev/null
     tar -xzf "$tarball" -C "$work"
     cmake -S "$work/pugixml-$pugixml_version" -B "$work/pugixml" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \

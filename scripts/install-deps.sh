@@ -12,9 +12,8 @@ packages=(
     clang libclang-rt-14-dev
     lrzsz socat gzip openssl python3
     # Windows build, tested under Wine: one MinGW compiler (posix threads), zlib for it, the
-    # GoogleTest sources, curl for pugixml's Debian source, the installer compiler, and
-    # bitmaps/screenshots of the window.
-    g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest curl wine wine64 nsis
+    # GoogleTest sources, the installer compiler, and bitmaps/screenshots of the window.
+    g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64 nsis
     imagemagick xdotool x11-utils
     help2man lintian file man-db
     libpugixml-dev gpsbabel python3-gpxpy python3-fastkml libxml2-utils

@@ -122,8 +122,7 @@ void Main::buttonFwDown_Click() {
     // Disabled at once; the mode query decides whether it comes back and the dialog opens.
     view_.SetButtonEnabled(JobButton::FwDown, false);
     QueryModeThen(ConnectRefDev(), [this](std::optional<bool> boot) {
-        if (boot) FwType = !*boot;
-        view_.SetButtonEnabled(JobButton::FwDown, !FwType);
+        ApplyMode(boot);
         ContinueFirmwareClick();
     });
 }

@@ -286,6 +286,9 @@ private:
     // counts as running until `apply` has returned; then the calls deferred meanwhile run.
     void QueryModeThen(bool connected, std::function<void(std::optional<bool>)> apply);
     void EndQuery();
+    // A mode query's answer (true: boot loader; none: no connection) into FwType and the
+    // firmware button.
+    void ApplyMode(std::optional<bool> boot);
     // While a query runs: keeps `call` for after it (a device check only once) and returns
     // true; otherwise false.
     bool DeferWhileQuerying(std::function<void()> call, bool isDeviceCheck = false);

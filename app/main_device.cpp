@@ -45,9 +45,7 @@ void Main::CheckDevice(bool closeAfter) {
         }
         const bool close = (closeAfter && !wasConnected) || !deviceExistOld;
         QueryModeThen(connected, [this, close](std::optional<bool> boot) {
-            // No connection: FwType keeps its value.
-            if (boot) FwType = !*boot;
-            view_.SetButtonEnabled(JobButton::FwDown, !FwType);
+            ApplyMode(boot);
             if (close && deviceCon) DisconnectRevDev();
         });
     } else {
@@ -149,6 +147,12 @@ std::shared_ptr<FIFOStream> Main::CurrentStream() {
 }
 
 // --- Mode queries off the UI thread --------------------------------------------------------
+
+void Main::ApplyMode(std::optional<bool> boot) {
+    // No connection: FwType keeps its value.
+    if (boot) FwType = !*boot;
+    view_.SetButtonEnabled(JobButton::FwDown, !FwType);
+}
 
 void Main::QueryModeThen(bool connected, std::function<void(std::optional<bool>)> apply) {
     queryRunning_ = true;

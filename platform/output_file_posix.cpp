@@ -88,13 +88,13 @@ OutputFile::OutputFile(const std::string& target) : target_(target) {
     if (path.parent_path().empty()) path = std::filesystem::path(".") / path;
     finalPath_ = path.string();
     const int fd = CreateTemporary(path, tempPath_);
-    if (fd >= 0) NotePending(tempPath_);
     if (fd < 0) {
         const int error = errno;
         const std::string folder = path.parent_path().string();
         throw StreamError(
             ErrnoText("cannot write " + target + ": cannot create a file in", folder, error));
     }
+    NotePending(tempPath_);
     struct stat old {};
     // A replaced file keeps its permissions.
     if (::stat(finalPath_.c_str(), &old) == 0) (void)::fchmod(fd, old.st_mode & 07777);

@@ -78,11 +78,11 @@ OutputFile::OutputFile(const std::string& target) : target_(target) {
     if (path.parent_path().empty()) path = std::filesystem::path(".") / path;
     finalPath_ = path.string();
     file_ = CreateTemporary(path, tempPath_);
-    if (file_) NotePending(tempPath_);
     if (!file_) {
         throw StreamError(ErrnoText("cannot write " + target + ": cannot create a file in",
                                     path.parent_path().string(), errno));
     }
+    NotePending(tempPath_);
 }
 
 OutputFile::~OutputFile() {

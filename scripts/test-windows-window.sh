@@ -86,13 +86,18 @@ fi
 (cd "$work/app" && exec wine caddora.exe </dev/null >/dev/null 2>&1) &
 window_pid=$!
 pids+=($window_pid)
-window=""
+# The first window named like $1, looked for every 0.2 s, at most $2 times; empty if none came.
+find_window() {
+    local id=""
+    for _ in $(seq "$2"); do
+        id="$(xdotool search --name "$1" 2>/dev/null | head -1)" || true
+        [ -n "$id" ] && break
+        sleep 0.2
+    done
+    echo "$id"
+}
 # Up to 90 s: Wine's first start of a window program in a new prefix is slow on a busy machine.
-for _ in $(seq 450); do
-    window="$(xdotool search --name 'CADDORA for MDL4100' 2>/dev/null | head -1)" || true
-    [ -n "$window" ] && break
-    sleep 0.2
-done
+window="$(find_window 'CADDORA for MDL4100' 450)"
 [ -n "$window" ] || { echo "FAIL the window did not appear"; exit 1; }
 echo "ok   the window appeared"
 sleep 2  # the first device check
@@ -129,12 +134,7 @@ fi
 click 198 29
 sleep 0.5
 click 110 129  # buttonKroDown
-dialog=""
-for _ in $(seq 50); do
-    dialog="$(xdotool search --name '^Open$' 2>/dev/null | head -1)" || true
-    [ -n "$dialog" ] && break
-    sleep 0.2
-done
+dialog="$(find_window '^Open$' 50)"
 if [ -n "$dialog" ]; then
     echo "ok   the course button opens the file dialog"
     sleep 0.5

@@ -10,7 +10,6 @@ class MainTestPeer {
 public:
     explicit MainTestPeer(Main& main) : m_(main) {}
 
-    int32_t& TotalPacketNum() { return m_.TotalPacketNum; }
     std::shared_ptr<Main::RefDevRunTimePara>& refDevData() { return m_.refDevData; }
     std::string& filePath() { return m_.filePath; }
     int32_t& kroType() { return m_.kroType; }
@@ -20,13 +19,11 @@ public:
     std::atomic<bool>& deviceCon() { return m_.deviceCon; }
     int32_t& type() { return m_.type; }
     bool& FwType() { return m_.FwType; }
-    std::unique_ptr<Usb_Port>& UsbInterface() { return m_.UsbInterface; }
     std::shared_ptr<FIFOStream>& SendPort() { return m_.SendPort; }
     Main::UpdateUI& UpdateProgressDelegate() { return m_.UpdateProgressDelegate; }
     Main::UpdateB& UpdateButtonDelegate() { return m_.UpdateButtonDelegate; }
     Main::UpdateE& ErrorShowDelegate() { return m_.ErrorShowDelegate; }
     bool& patchStatus() { return m_.patchStatus; }
-    std::array<uint8_t, kBootMemoryLength>& bootMemory() { return m_.bootMemory; }
     std::shared_ptr<transfer::Ymodem>& sendModem() { return m_.sendModem; }
     std::jthread& ModemTrd() { return m_.ModemTrd; }
     std::vector<uint8_t>& patchImage() { return m_.patchImage; }

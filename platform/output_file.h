@@ -1,7 +1,9 @@
 #pragma once
 // A file the tool writes, never destroyed by a failed write. A regular file (or a new one) is
 // written as a temporary file in the target's folder and renamed over the target by Commit();
-// without a Commit the temporary file is removed and the target stays as it was. A link is
+// without a Commit the temporary file is removed and the target stays as it was. The
+// temporary's name carries the writer's process id, so that the next output into the folder
+// removes the temporaries of writers that were killed outright. A link is
 // followed, so the file it names is replaced and the link stays. A device or a pipe (for
 // example /dev/stdout) is written in place, since it cannot be replaced; nothing is removed
 // then either. A directory is refused. "-" and any name of the standard output itself (for
@@ -37,10 +39,25 @@ private:
     std::string tempPath_;   // empty when writing in place
     std::FILE* file_ = nullptr;
     bool inPlace_ = false;
+    int pending_ = -1;  // the temporary's place among the paths RemovePendingOutput removes
 };
 
-// Removes the temporary file of the output being written (the one opened last), so a program
-// that ends at once on a second interrupt leaves nothing behind. Async-signal-safe.
+// While it lives, a path that RemovePendingOutput removes: a file, or a folder (after the
+// files, and only when empty by then). For scratch files and folders of the program's own.
+class RemovedOnAbruptEnd {
+public:
+    RemovedOnAbruptEnd(const std::string& path, bool folder);
+    ~RemovedOnAbruptEnd();
+    RemovedOnAbruptEnd(const RemovedOnAbruptEnd&) = delete;
+    RemovedOnAbruptEnd& operator=(const RemovedOnAbruptEnd&) = delete;
+
+private:
+    int handle_;
+};
+
+// Removes the temporary files of the outputs being written and the paths noted by
+// RemovedOnAbruptEnd, so a program that ends at once on a second interrupt leaves nothing
+// behind. Async-signal-safe.
 void RemovePendingOutput() noexcept;
 
 // "-", or a path that opens the very file the standard output is (POSIX: /dev/stdout,

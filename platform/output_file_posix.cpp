@@ -1,12 +1,14 @@
 #include "platform/output_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <random>
 
 #include "platform/output_file_shared.h"
@@ -15,20 +17,20 @@ namespace platform {
 
 namespace {
 
-using output_detail::ClearPending;
 using output_detail::ErrnoText;
-using output_detail::NotePending;
 
-// A name no other writer uses: ".<name>.<random>.part" next to the target.
+// A name no other writer uses: ".<name>.<pid>.<random>.part" next to the target.
 int CreateTemporary(const std::filesystem::path& target, std::string& tempPath) {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     const std::filesystem::path folder = target.parent_path();
+    output_detail::RemoveOrphanedTemporaries(folder, true);
+    const long nameMax = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const size_t limit = nameMax > 0 ? static_cast<size_t>(nameMax) : 255;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[20];
-        std::snprintf(suffix, sizeof suffix, "%012llx",
-                      static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFFFull));
         const std::filesystem::path candidate =
-            folder / ("." + target.filename().string() + "." + suffix + ".part");
+            folder / output_detail::TemporaryName(target.filename().string(),
+                                                  output_detail::CurrentProcessId(), rng(), true,
+                                                  limit, output_detail::NameUnits::Utf8Bytes);
         // 0666: the umask decides, as for any file the user creates.
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -94,7 +96,7 @@ OutputFile::OutputFile(const std::string& target) : target_(target) {
         throw StreamError(
             ErrnoText("cannot write " + target + ": cannot create a file in", folder, error));
     }
-    NotePending(tempPath_);
+    pending_ = output_detail::Note(tempPath_, false);
     struct stat old {};
     // A replaced file keeps its permissions.
     if (::stat(finalPath_.c_str(), &old) == 0) (void)::fchmod(fd, old.st_mode & 07777);
@@ -116,8 +118,10 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::Discard() {
-    ClearPending(tempPath_);
+    // Removed before it is forgotten, so an interrupt in between still removes it.
     if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+    output_detail::Forget(pending_);
+    pending_ = -1;
     tempPath_.clear();
 }
 
@@ -146,13 +150,28 @@ void OutputFile::Commit() {
         Discard();
         throw StreamError(ErrnoText("cannot write", target_, error));
     }
-    ClearPending(tempPath_);
+    output_detail::Forget(pending_);
+    pending_ = -1;
     tempPath_.clear();
 }
 
 void RemovePendingOutput() noexcept {
-    if (const char* p = output_detail::TakePending()) ::unlink(p);
+    output_detail::RemoveNotedPaths([](const char* p) { ::unlink(p); },
+                                    [](const char* p) { ::rmdir(p); });
 }
+
+namespace output_detail {
+
+uint64_t CurrentProcessId() {
+    return static_cast<uint64_t>(::getpid());
+}
+
+bool ProcessAlive(uint64_t pid) {
+    if (pid == 0 || pid > static_cast<uint64_t>(std::numeric_limits<pid_t>::max())) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+}  // namespace output_detail
 
 bool NamesStandardOutput(const std::string& path) {
     if (path == "-") return true;

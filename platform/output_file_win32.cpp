@@ -16,20 +16,22 @@ namespace platform {
 
 namespace {
 
-using output_detail::ClearPending;
 using output_detail::ErrnoText;
-using output_detail::NotePending;
 
-// A name no other writer uses: "<name>.<random>.part" next to the target, created exclusively.
+// A name of 255 UTF-16 units at most, as NTFS and FAT allow.
+constexpr size_t kNameLimit = 255;
+
+// A name no other writer uses: "<name>.<pid>.<random>.part" next to the target, created
+// exclusively.
 std::FILE* CreateTemporary(const std::filesystem::path& target, std::string& tempPath) {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     const std::filesystem::path folder = target.parent_path();
+    output_detail::RemoveOrphanedTemporaries(folder, false);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[20];
-        std::snprintf(suffix, sizeof suffix, "%012llx",
-                      static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFFFull));
         const std::filesystem::path candidate =
-            folder / (target.filename().string() + "." + suffix + ".part");
+            folder / output_detail::TemporaryName(target.filename().string(),
+                                                  output_detail::CurrentProcessId(), rng(), false,
+                                                  kNameLimit, output_detail::NameUnits::Utf16Units);
         // "x": fails when the name exists, so an existing file is never taken over.
         std::FILE* file = std::fopen(candidate.string().c_str(), "wbx");
         if (file) {
@@ -82,7 +84,7 @@ OutputFile::OutputFile(const std::string& target) : target_(target) {
         throw StreamError(ErrnoText("cannot write " + target + ": cannot create a file in",
                                     path.parent_path().string(), errno));
     }
-    NotePending(tempPath_);
+    pending_ = output_detail::Note(tempPath_, false);
 }
 
 OutputFile::~OutputFile() {
@@ -94,8 +96,10 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::Discard() {
-    ClearPending(tempPath_);
+    // Removed before it is forgotten, so an interrupt in between still removes it.
     if (!tempPath_.empty()) std::remove(tempPath_.c_str());
+    output_detail::Forget(pending_);
+    pending_ = -1;
     tempPath_.clear();
 }
 
@@ -121,13 +125,49 @@ void OutputFile::Commit() {
         Discard();
         throw StreamError("cannot write " + target_ + ": " + ec.message());
     }
-    ClearPending(tempPath_);
+    output_detail::Forget(pending_);
+    pending_ = -1;
     tempPath_.clear();
 }
 
-void RemovePendingOutput() noexcept {
-    if (const char* p = output_detail::TakePending()) DeleteFileA(p);
+namespace {
+
+// The noted paths are UTF-8; the console handler runs on a thread of its own, where
+// converting them is allowed.
+std::wstring Wide(const char* utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    std::wstring wide(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), n);
+    return wide;
 }
+
+}  // namespace
+
+void RemovePendingOutput() noexcept {
+    output_detail::RemoveNotedPaths([](const char* p) { DeleteFileW(Wide(p).c_str()); },
+                                    [](const char* p) { RemoveDirectoryW(Wide(p).c_str()); });
+}
+
+namespace output_detail {
+
+uint64_t CurrentProcessId() {
+    return GetCurrentProcessId();
+}
+
+bool ProcessAlive(uint64_t pid) {
+    if (pid > 0xFFFFFFFFull) return false;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (!process) {
+        // Refused: it runs under another user. Otherwise there is no such process.
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    }
+    // A handle may still open an ended process that others hold open.
+    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
+}  // namespace output_detail
 
 bool NamesStandardOutput(const std::string& path) {
     return path == "-";

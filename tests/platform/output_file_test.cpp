@@ -1,16 +1,23 @@
 // Files written beside their target and put in place only when complete.
 #include "platform/output_file.h"
+#include "platform/console.h"
+#include "platform/output_file_shared.h"
 #include "support/scratch_dir.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -116,6 +123,135 @@ TEST(OutputFile, TheStandardOutputRedirectedIntoAFileIsWrittenThroughItNotReplac
     EXPECT_EQ(named.st_ino, written.st_ino);
     EXPECT_EQ(testsupport::Slurp(redirected), "-;/dev/stdout;out.csv;");
     EXPECT_EQ(Entries(folder), 2u) << "a temporary file was left";
+}
+
+// Names up to the system's limit of 255 bytes, Japanese ones counted in UTF-8 bytes: the
+// temporary's name is cut to fit, and stays one the next writer recognises.
+TEST(OutputFile, NamesUpToTheLimitAreWritten) {
+    testsupport::ScratchDir dir;
+    std::string japanese;
+    for (int i = 0; i < 83; ++i) japanese += "地";  // 249 bytes
+    const std::string names[] = {std::string(228, 'a') + ".csv", std::string(233, 'b') + ".csv",
+                                 std::string(251, 'c') + ".csv", japanese + "図フ",
+                                 japanese + "a.csv"};
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name.size());
+        ASSERT_LE(name.size(), 255u);
+        platform::OutputFile out(dir / name);
+        Put(out, "rows");
+        for (const auto& e : fs::directory_iterator(dir.path())) {
+            const std::string temporary = e.path().filename().string();
+            EXPECT_LE(temporary.size(), 255u);
+            EXPECT_EQ(platform::output_detail::TemporaryOwner(temporary, true),
+                      std::optional<uint64_t>(::getpid()));
+        }
+        out.Commit();
+        EXPECT_EQ(testsupport::Slurp(dir / name), "rows");
+        fs::remove(dir / name);
+    }
+}
+
+TEST(OutputFile, TemporaryNamesCutAtACharacterAndCarryTheirOwner) {
+    using platform::output_detail::NameUnits;
+    using platform::output_detail::TemporaryName;
+    using platform::output_detail::TemporaryOwner;
+    std::string japanese;
+    for (int i = 0; i < 85; ++i) japanese += "テ";  // 255 bytes, 85 UTF-16 units
+    const struct {
+        std::string name;
+        bool hidden;
+        NameUnits units;
+        std::string expected;
+    } cases[] = {
+        {"a.csv", true, NameUnits::Utf8Bytes, ".a.csv.4242.00000000beef.part"},
+        {"a.csv", false, NameUnits::Utf16Units, "a.csv.4242.00000000beef.part"},
+        // 255 - 24 bytes of dot and fixed part leave 231 bytes: 77 whole characters.
+        {japanese, true, NameUnits::Utf8Bytes,
+         "." + japanese.substr(0, 77 * 3) + ".4242.00000000beef.part"},
+        {japanese, false, NameUnits::Utf16Units, japanese + ".4242.00000000beef.part"},
+        {std::string(255, 'x'), false, NameUnits::Utf16Units,
+         std::string(232, 'x') + ".4242.00000000beef.part"},
+    };
+    for (const auto& c : cases) {
+        const std::string name = TemporaryName(c.name, 4242, 0xbeef, c.hidden, 255, c.units);
+        EXPECT_EQ(name, c.expected);
+        EXPECT_EQ(TemporaryOwner(name, c.hidden), std::optional<uint64_t>(4242)) << name;
+    }
+    // Only the exact pattern names an owner.
+    for (const char* other :
+         {".a.csv.part", ".a.csv.0042.00000000beef.part", ".a.csv.42.00000000BEEF.part",
+          ".a.csv.42.beef.part", "a.csv.42.00000000beef.part", "..42.00000000beef.pärt",
+          ".a.csv.x42.00000000beef.part", ".42.00000000beef.part"}) {
+        EXPECT_EQ(TemporaryOwner(other, true), std::nullopt) << other;
+    }
+}
+
+// A writer killed outright leaves its temporary; the next output into the folder removes it,
+// and nothing else: not the temporaries of running writers, nor links, folders or files that
+// only look alike.
+TEST(OutputFile, TheNextWriterRemovesTemporariesOfEndedWriters) {
+    testsupport::ScratchDir dir;
+    const pid_t killed = fork();
+    if (killed == 0) {
+        platform::OutputFile out(dir / "points.csv");
+        std::fputs("half a row", out.Stream());
+        std::fflush(out.Stream());
+        ::raise(SIGKILL);
+    }
+    ASSERT_GT(killed, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(killed, &status, 0), killed);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const std::string dead = std::to_string(killed);
+    ASSERT_EQ(Entries(dir), 1u) << "the killed writer left no temporary";
+    const std::vector<std::string> kept = {
+        ".x.csv." + std::to_string(::getppid()) + ".0123456789ab.part",  // a running writer
+        ".x.csv.0123456789ab.part",                                      // no owner named
+        "x.csv." + dead + ".0123456789ab.part",                          // not hidden
+        ".y.csv." + dead + ".0123456789ab.part",                         // a folder
+        ".z.csv." + dead + ".0123456789ab.part",                         // a link
+    };
+    Write(dir / kept[0], "");
+    Write(dir / kept[1], "");
+    Write(dir / kept[2], "");
+    fs::create_directory(dir / kept[3]);
+    fs::create_symlink(dir / "points.csv", dir / kept[4]);
+
+    platform::OutputFile out(dir / "other.csv");
+    out.Commit();
+    std::set<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir.path())) left.insert(e.path().filename());
+    std::set<std::string> expected(kept.begin(), kept.end());
+    expected.insert("other.csv");
+    EXPECT_EQ(left, expected);
+}
+
+// A second interrupt ends the program at once; the temporary being written and the scratch
+// folder noted go with it.
+TEST(OutputFile, ASecondInterruptRemovesTheTemporaryAndTheScratchFolder) {
+    testsupport::ScratchDir dir;
+    const std::string scratch = dir / "scratch";
+    const pid_t child = fork();
+    if (child == 0) {
+        platform::InstallInterruptHandler();
+        fs::create_directory(scratch);
+        const platform::RemovedOnAbruptEnd folder(scratch, true);
+        const platform::RemovedOnAbruptEnd file(scratch + "/points.csv", false);
+        Write(scratch + "/points.csv", "rows");
+        platform::OutputFile map(scratch + "/points.gpx");
+        platform::OutputFile out(dir / "points.csv");
+        std::fputs("rows", out.Stream());
+        ::raise(SIGINT);
+        if (platform::InterruptSignal() != 130) _exit(1);  // the first one is only noted
+        ::raise(SIGTERM);
+        _exit(2);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+    EXPECT_EQ(Entries(dir), 0u) << "left behind: " << fs::directory_iterator(dir.path())->path();
 }
 
 }  // namespace

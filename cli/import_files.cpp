@@ -57,6 +57,8 @@ ScratchFolder::ScratchFolder() {
         std::error_code ec;
         if (std::filesystem::create_directory(candidate, ec)) {
             path_ = candidate;
+            removed_.push_back(
+                std::make_unique<platform::RemovedOnAbruptEnd>(path_.string(), true));
             return;
         }
     }
@@ -66,6 +68,12 @@ ScratchFolder::ScratchFolder() {
 ScratchFolder::~ScratchFolder() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+std::string ScratchFolder::File(const std::string& name) {
+    const std::string path = (path_ / name).string();
+    removed_.push_back(std::make_unique<platform::RemovedOnAbruptEnd>(path, false));
+    return path;
 }
 
 namespace {

@@ -3,12 +3,14 @@
 // (the default), and maps beside it with the same name and their own extension. Without csv
 // among the formats the CSV goes to a scratch folder and --out, if given, names the one map.
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/job_result.h"
 #include "app/point_maps.h"
+#include "platform/output_file.h"
 
 namespace cli {
 
@@ -26,17 +28,19 @@ std::optional<ImportFiles> PlanImportFiles(const std::vector<std::string>& forma
                                            std::string& usage);
 
 // A new empty folder in the system's temporary folder, removed with everything in it when the
-// object goes; holds the CSV file of an import that asked for maps only.
+// object goes, or with the files named through File() when a second interrupt ends the program
+// at once; holds the CSV file of an import that asked for maps only.
 class ScratchFolder {
 public:
     ScratchFolder();
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
+    std::string File(const std::string& name);
 
 private:
     std::filesystem::path path_;
+    std::vector<std::unique_ptr<platform::RemovedOnAbruptEnd>> removed_;
 };
 
 // The summary of an import that wrote maps: whether it all worked and the line (or JSON

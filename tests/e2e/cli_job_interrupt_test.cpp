@@ -43,7 +43,9 @@ size_t LeftoverParts(const fs::path& dir) {
 
 class CliJobInterrupt : public JobRun {
 protected:
-    size_t Frames(const uint8_t kind[2]) const { return FramesOf(Journal(), kind[0], kind[1]).size(); }
+    size_t Frames(const uint8_t kind[2]) const {
+        return FramesOf(Journal(), kind[0], kind[1]).size();
+    }
 };
 
 struct SignalCase {
@@ -54,12 +56,12 @@ struct SignalCase {
 
 TEST_F(CliJobInterrupt, ImportStopsWithWholeRowsResetsTheNavigatorAndSaysSo) {
     const std::string complete = CompleteCsv(kPoints);
-    for (const SignalCase& c : {SignalCase{"SIGINT", SIGINT, 130},
-                                SignalCase{"SIGTERM", SIGTERM, 128 + SIGTERM}}) {
+    for (const SignalCase& c :
+         {SignalCase{"SIGINT", SIGINT, 130}, SignalCase{"SIGTERM", SIGTERM, 128 + SIGTERM}}) {
         SCOPED_TRACE(c.name);
         // Slow enough replies that the import is well inside its records when the signal comes.
-        StartSim(With(kQuickPatch,
-                      {"--synthetic-points", std::to_string(kPoints), "--delay-ms", "5"}));
+        StartSim(
+            With(kQuickPatch, {"--synthetic-points", std::to_string(kPoints), "--delay-ms", "5"}));
         const std::string csv = Path("points.csv");
         WriteBytes(csv, Bytes{'o', 'l', 'd'});
         const CliRun run = CliSignalled({"import-points", "--out", csv},
@@ -92,19 +94,45 @@ TEST_F(CliJobInterrupt, ImportStopsWithWholeRowsResetsTheNavigatorAndSaysSo) {
 }
 
 TEST_F(CliJobInterrupt, SecondSignalEndsAtOnceAndLeavesTheOldFile) {
-    // The device falls silent: the first signal waits for the request in flight (2 s).
-    StartSim(With(kQuickPatch, {"--synthetic-points", "50", "--silent-after", "13"}));
-    const std::string csv = Path("points.csv");
-    WriteBytes(csv, Bytes{'o', 'l', 'd'});
-    // Two different signals: a second one of the same kind may merge with a first one that is
-    // still pending.
-    const CliRun run = CliSignalled({"import-points", "--out", csv},
-                                    [&] { return Frames(kSpinorRead) >= 11; }, {SIGINT, SIGTERM});
-    StopSim();
-    EXPECT_TRUE(run.status == 130 || run.status == 128 + SIGTERM) << run.status;
-    EXPECT_LT(run.ms, 1500) << "the second signal did not end the program at once";
-    EXPECT_EQ(Slurp(csv), "old");
-    EXPECT_EQ(LeftoverParts(root_), 0u);
+    // The scratch folder of a map-only import goes into this test's folder.
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string savedTmp = tmp ? tmp : "";
+    ::setenv("TMPDIR", root_.c_str(), 1);
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::string file;
+    } cases[] = {
+        {"csv", {"import-points", "--out", Path("points.csv")}, Path("points.csv")},
+        {"gpx alone",
+         {"import-points", "--format", "gpx", "--out", Path("points.gpx")},
+         Path("points.gpx")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The device falls silent: the first signal waits for the request in flight (2 s).
+        StartSim(With(kQuickPatch, {"--synthetic-points", "50", "--silent-after", "13"}));
+        WriteBytes(c.file, Bytes{'o', 'l', 'd'});
+        // Two different signals: a second one of the same kind may merge with a first one
+        // that is still pending.
+        const CliRun run =
+            CliSignalled(c.args, [&] { return Frames(kSpinorRead) >= 11; }, {SIGINT, SIGTERM});
+        StopSim();
+        EXPECT_TRUE(run.status == 130 || run.status == 128 + SIGTERM) << run.status;
+        EXPECT_LT(run.ms, 1500) << "the second signal did not end the program at once";
+        EXPECT_EQ(Slurp(c.file), "old");
+        EXPECT_EQ(LeftoverParts(root_), 0u);
+        for (const auto& e : fs::directory_iterator(root_)) {
+            EXPECT_FALSE(e.path().filename().string().starts_with("caddora-import-"))
+                << "scratch folder left: " << e.path();
+        }
+        fs::remove(JournalPath());
+    }
+    if (tmp) {
+        ::setenv("TMPDIR", savedTmp.c_str(), 1);
+    } else {
+        ::unsetenv("TMPDIR");
+    }
 }
 
 TEST_F(CliJobInterrupt, CourseWriteAndYmodemStopBeforeTheirNextBlock) {
@@ -152,13 +180,24 @@ struct NothingReadCase {
 TEST_F(CliJobInterrupt, OldCsvStaysWhenNothingWasRead) {
     const std::string header(PointCsvHeader());
     const std::vector<NothingReadCase> cases = {
-        {"flash not found, old file", {"--spinor-id", "FFFFFFFF"}, true, 1, "old",
+        {"flash not found, old file",
+         {"--spinor-id", "FFFFFFFF"},
+         true,
+         1,
+         "old",
          "flash did not identify itself (flash not found); "},
-        {"flash not found, no file", {"--spinor-id", "FFFFFFFF"}, false, 1, "",
-         " was not written"},
-        {"silent at the first record", {"--silent-after", "3"}, true, 1, "old",
+        {"flash not found, no file", {"--spinor-id", "FFFFFFFF"}, false, 1, "", " was not written"},
+        {"silent at the first record",
+         {"--silent-after", "3"},
+         true,
+         1,
+         "old",
          "the navigator stopped answering at record 1; "},
-        {"erased flash is a complete import", {"--empty-flash"}, true, 0, header,
+        {"erased flash is a complete import",
+         {"--empty-flash"},
+         true,
+         0,
+         header,
          "points written to "},
     };
     for (const NothingReadCase& c : cases) {
@@ -192,12 +231,21 @@ TEST_F(CliJobInterrupt, CsvToStandardOutput) {
     const std::string complete = CompleteCsv(kPoints);
     StartSim(With(kQuickPatch, {"--synthetic-points", std::to_string(kPoints)}));
     const std::vector<StdoutCase> cases = {
-        {"dash", {"import-points", "--out", "-"}, 0, true,
+        {"dash",
+         {"import-points", "--out", "-"},
+         0,
+         true,
          "points written to standard output (300 rows)"},
-        {"/dev/stdout", {"import-points", "--out", "/dev/stdout"}, 0, true,
+        {"/dev/stdout",
+         {"import-points", "--out", "/dev/stdout"},
+         0,
+         true,
          "points written to standard output (300 rows)"},
         {"with --json", {"import-points", "--out", "-", "--json"}, 2, false, "--json"},
-        {"with a map", {"import-points", "--out", "-", "--format", "gpx"}, 2, false,
+        {"with a map",
+         {"import-points", "--out", "-", "--format", "gpx"},
+         2,
+         false,
          "maps need a file name"},
     };
     for (const StdoutCase& c : cases) {
@@ -211,12 +259,12 @@ TEST_F(CliJobInterrupt, CsvToStandardOutput) {
 
     // Into a pipe whose reader leaves early: the reader has its rows, the navigator is reset.
     const std::string head = Path("head.txt");
-    const int status = Shell("cd " + Quote(root_.string()) + " && " +
-                             Quote(CliPath()) +
+    const int status = Shell("cd " + Quote(root_.string()) + " && " + Quote(CliPath()) +
                              " import-points --out - --device-dir " + Quote(DeviceDir()) +
                              " 2>/dev/null | head -n 3 > " + Quote(head));
     EXPECT_EQ(status, 0);
-    const size_t third = complete.find("\r\n", complete.find("\r\n", complete.find("\r\n") + 2) + 2);
+    const size_t third =
+        complete.find("\r\n", complete.find("\r\n", complete.find("\r\n") + 2) + 2);
     EXPECT_EQ(Slurp(head), complete.substr(0, third) + "\r\n");
     StopSim();
     EXPECT_TRUE(Journal().back().Is(kReset[0], kReset[1]));

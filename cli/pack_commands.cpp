@@ -118,27 +118,22 @@ void RunUnpack(CommandContext& ctx, const std::string& input, const std::string&
     } catch (const platform::StreamError& e) {
         return ctx.Fail("unpack", e.what());
     }
-    // Streamed into the output, which replaces its path only once the digest matched.
-    std::string writeError;
-    std::FILE* file = out->Stream();
-    const auto packed = transfer::ScanPackedFile(
-        input, transfer::PackedFileRules::Unpacking(), [&](std::span<const uint8_t> piece) {
-            if (writeError.empty() &&
-                std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
-                writeError = "cannot write " + output + ": " + std::strerror(errno);
-            }
-        });
-    if (!packed.header.ok()) return ctx.Fail("unpack", HeaderProblem(packed.header));
-    if (!packed.content.ok()) return ctx.Fail("unpack", ContentProblem(packed.content));
-    if (!writeError.empty()) return ctx.Fail("unpack", writeError);
+    // Nothing leaves before the digest matched: a file is replaced only then, a pipe or a
+    // device written only then.
     try {
+        const auto packed =
+            transfer::UnpackPackedFileInto(input, transfer::PackedFileRules::Unpacking(), *out);
+        if (!packed.header.ok()) return ctx.Fail("unpack", HeaderProblem(packed.header));
+        if (!packed.content.ok()) return ctx.Fail("unpack", ContentProblem(packed.content));
         out->Commit();
+        WarnTrailingData(ctx, "unpack", packed.content, input);
+        // The payload went to the standard output: the summary goes beside it, not into it.
+        std::ostream& summary = platform::NamesStandardOutput(output) ? *ctx.err : *ctx.out;
+        summary << "unpacked " << packed.content.contentLength - 16 << " bytes of payload into "
+                << output << '\n';
     } catch (const platform::StreamError& e) {
         return ctx.Fail("unpack", e.what());
     }
-    WarnTrailingData(ctx, "unpack", packed.content, input);
-    *ctx.out << "unpacked " << packed.content.contentLength - 16 << " bytes of payload into "
-             << output << '\n';
 }
 
 void RunInfo(CommandContext& ctx, const std::string& file, bool json) {

@@ -1,9 +1,14 @@
 #include "transfer/packed_file.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 
+#include "platform/scratch_file.h"
 #include "transfer/gzip_stream.h"
 #include "transfer/md5.h"
 
@@ -187,6 +192,44 @@ PackedFile ScanPackedFile(const std::string& path, const PackedFileRules& rules,
     } catch (const platform::StreamError& e) {
         packed.header = PackedHeader{};
         packed.header.error = e.what();
+    }
+    return packed;
+}
+
+PackedFile UnpackPackedFileInto(const std::string& path, const PackedFileRules& rules,
+                                platform::OutputFile& out) {
+    std::FILE* scratch = out.InPlace() ? platform::OpenScratchFile() : nullptr;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closeScratch(
+        scratch, [](std::FILE* f) { return f ? std::fclose(f) : 0; });
+    std::FILE* sink = scratch ? scratch : out.Stream();
+    std::string writeError;
+    const PackedFile packed = ScanPackedFile(path, rules, [&](std::span<const uint8_t> piece) {
+        if (writeError.empty() &&
+            std::fwrite(piece.data(), 1, piece.size(), sink) != piece.size()) {
+            writeError = scratch ? std::string("cannot write the scratch file: ")
+                                 : "cannot write " + out.Target() + ": ";
+            writeError += std::strerror(errno);
+        }
+    });
+    if (!packed.ok()) return packed;
+    if (!writeError.empty()) throw platform::StreamError(writeError);
+    if (scratch) {
+        // Verified: now the bytes may leave.
+        if (std::fflush(scratch) != 0 || std::fseek(scratch, 0, SEEK_SET) != 0) {
+            throw platform::StreamError(std::string("cannot read the scratch file back: ") +
+                                        std::strerror(errno));
+        }
+        std::vector<uint8_t> chunk(kReadChunk);
+        while (const size_t n = std::fread(chunk.data(), 1, chunk.size(), scratch)) {
+            if (std::fwrite(chunk.data(), 1, n, out.Stream()) != n) {
+                throw platform::StreamError("cannot write " + out.Target() + ": " +
+                                            std::strerror(errno));
+            }
+        }
+        if (std::ferror(scratch)) {
+            throw platform::StreamError(std::string("cannot read the scratch file back: ") +
+                                        std::strerror(errno));
+        }
     }
     return packed;
 }

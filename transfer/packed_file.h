@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/byte_stream.h"
+#include "platform/output_file.h"
 #include "transfer/md5.h"
 
 namespace transfer {
@@ -119,6 +120,13 @@ PackedFile ReadPackedFile(const std::string& path, const PackedFileRules& rules)
 // Header and content checks of one file in bounded memory; `content.payload` stays empty.
 PackedFile ScanPackedFile(const std::string& path, const PackedFileRules& rules,
                           const PayloadSink& sink = {});
+
+// Writes the payload of the packed file at `path` into `out`, which the caller commits when the
+// result is ok. An output replaced on Commit takes the bytes as they come; one written in place
+// (a pipe, a device, the standard output) gets none before the whole digest has matched: until
+// then they wait in a scratch file. Throws StreamError when the payload cannot be written.
+PackedFile UnpackPackedFileInto(const std::string& path, const PackedFileRules& rules,
+                                platform::OutputFile& out);
 
 // Short English descriptions for console lines and the command line.
 const char* Describe(PackedHeaderStatus status);

@@ -156,20 +156,17 @@ bool GZipOperations::GZipPacketCompress(const std::string& firmware, const std::
 }
 
 void GZipOperations::GZipDecompress(const std::string& input, const std::string& output) const {
-    platform::FileStream in(input);
+    { platform::FileStream missing(input); }  // a missing input goes to the caller
     auto out = CreateOutput(output, input);
     try {
-        const PackedHeader packed = ReadPackedHeader(in, in.Length(), PackedFileRules::Unpacking());
-        if (packed.status == PackedHeaderStatus::BadPreamble) return;
-        if (!packed.ok()) {
-            Report(packed.error.empty() ? Describe(packed.status) : packed.error);
+        const PackedFile packed = UnpackPackedFileInto(input, PackedFileRules::Unpacking(), *out);
+        const PackedHeader& header = packed.header;
+        if (header.status == PackedHeaderStatus::BadPreamble) return;
+        if (!header.ok()) {
+            Report(header.error.empty() ? Describe(header.status) : header.error);
             return;
         }
-        // Streamed into the output, which is put in place only once the digest matched.
-        std::FILE* file = out->Stream();
-        const UnpackResult content = ScanPackedContent(
-            in, in.Length(),
-            [file](std::span<const uint8_t> piece) { WriteAll(file, piece.data(), piece.size()); });
+        const UnpackResult& content = packed.content;
         if (content.status == UnpackStatus::DigestMismatch) return;
         if (!content.ok()) {
             Report(content.error.empty() ? Describe(content.status) : content.error);

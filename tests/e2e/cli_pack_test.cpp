@@ -304,6 +304,18 @@ TEST_F(CliPack, BrokenPackedFilesFailWithOneLineAndNoOutput) {
     CliRun info = Cli({"info", packed});
     EXPECT_EQ(info.status, 1);
     EXPECT_NE(info.out.find("FAILED"), std::string::npos);
+    // A pipe or the standard output gets nothing before the whole digest was checked.
+    mismatch = Cli({"unpack", packed, "-"});
+    ExpectFailure(mismatch, "digest");
+    EXPECT_EQ(mismatch.out.size(), 0u);
+    EXPECT_EQ(Shell(Quote(cli_) + " unpack " + Quote(packed) + " - 2>/dev/null | wc -c > " +
+                    Quote(Path("count"))),
+              0);
+    EXPECT_EQ(std::stoi(Slurp(Path("count"))), 0);
+    const CliRun whole = Cli({"unpack", PackWithGzip(goodContent, "-6", kSub), "-"});
+    EXPECT_EQ(whole.status, 0) << whole.err;
+    EXPECT_EQ(whole.out, std::string(payload.begin(), payload.end()));
+    EXPECT_NE(whole.err.find("unpacked 20000 bytes of payload into -"), std::string::npos);
 
     packed = PackWithGzip(Bytes(15, 7), "-6", kSub);
     ExpectFailure(Cli({"unpack", packed, Path("o2")}), "shorter than its 16-byte digest");

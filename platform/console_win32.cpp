@@ -58,6 +58,16 @@ void InstallInterruptHandler() {
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+int InterruptWakeDescriptor() {
+    return -1;
+}
+
+void RestoreInterruptDefaults() {
+    SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+    gInterrupt.store(0);
+    gHandled.store(false);
+}
+
 int InterruptSignal() {
     return gInterrupt.load();
 }

@@ -1,5 +1,6 @@
 // caddora: the maintenance tool's window. Besides --help and --version, command-line arguments
-// are ignored (Qt takes its own, such as -platform).
+// are ignored (Qt takes its own, such as -platform). Exit status 0, or 128 + the signal's number
+// when SIGTERM, SIGINT or SIGHUP ended it.
 #include <QApplication>
 #include <clocale>
 #include <cstdio>
@@ -9,9 +10,10 @@
 #include <string_view>
 
 #include "app/qt/main_window.h"
+#include "app/qt/signal_end.h"
 #include "caddora_version.h"
-#include "platform/settings.h"
 #include "platform/program_folder.h"
+#include "platform/settings.h"
 #include "platform/single_instance.h"
 #include "transfer/device_image_setup.h"
 #include "transport/device_changes.h"
@@ -86,6 +88,8 @@ int main(int argc, char** argv) {
                                      [&window] { window.ScheduleDeviceCheck(); });
     changes.Start();
 
-    QApplication::exec();
-    return 0;
+    // Logout and shutdown end the window through its job's clean-up; the status then says
+    // which signal it was (128 + its number), as caddora-cli's does.
+    const SignalEnd signalEnd(window);
+    return QApplication::exec();
 }

@@ -1,6 +1,8 @@
 // One run of each job through the window against the virtual navigator: the buttons and tabs
 // go off and on again, the progress bar shows and hides, the job's message appears, and the
 // data reaches the device (or the CSV file the program's folder).
+#include <signal.h>
+#include <unistd.h>
 #include <QCheckBox>
 #include <QEvent>
 #include <QFileDialog>
@@ -9,15 +11,20 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <set>
 
+#include "app/point_record.h"
+#include "app/qt/signal_end.h"
 #include "gui_support.h"
 #include "platform/program_folder.h"
+#include "sim/point_records.h"
 #include "sim/pty_server.h"
 #include "support/scoped_device_dir.h"
+#include "support/scratch_dir.h"
 #include "transfer/packing.h"
 
 namespace {
@@ -69,10 +76,11 @@ bool Contains(const std::vector<std::string>& events, const std::string& what) {
 
 class WindowJobs : public ::testing::Test {
 protected:
-    void StartSim(sim::DeviceMode mode) {
+    void StartSim(sim::DeviceMode mode, const std::function<void(sim::SimConfig&)>& more = {}) {
         sim::SimConfig config;
         config.deviceDir = dir_.Path();
         config.device.mode = mode;
+        if (more) more(config);
         sim_ = std::make_unique<sim::SimServer>(config);
         sim_->Start();
         window_ = std::make_unique<MainWindow>(dir_.Settings());
@@ -240,6 +248,54 @@ TEST_F(WindowJobs, FirmwareWriteInTheBootLoader) {
     EXPECT_EQ(sim_->WrittenMemory().Read(0x90000000, 3000), image);
     fs::remove(raw);
     fs::remove(packed);
+}
+
+// SIGTERM (what logout and shutdown send) during an import: the job stops as on a failure, the
+// navigator is reset, the whole rows read so far are put in place, and the window quits with
+// 128 + SIGTERM; no temporary file is left.
+TEST_F(WindowJobs, TerminationRequestEndsTheImportKeepingItsRows) {
+    constexpr size_t kPoints = 300;
+    const auto points = sim::EncodePointRecords(sim::SyntheticPoints(kPoints));
+    StartSim(sim::DeviceMode::Patch, [&points](sim::SimConfig& config) {
+        config.device.points = points;
+        config.device.faults.delayMs = 5;  // the import is well inside its records at the signal
+    });
+    std::string complete(PointCsvHeader());
+    for (const auto& bytes : points) {
+        complete += FormatPointRowUtf8(
+            ParsePointRecord(std::span<const uint8_t, kPointRecordLength>(bytes)));
+    }
+    const auto reads = [this] {
+        const auto journal = sim_->Journal();
+        return std::count_if(journal.begin(), journal.end(),
+                             [](const auto& e) { return e.Code() == 0xF431; });
+    };
+    testsupport::ScratchDir folder("window-signal");
+    const std::string csv = folder / "points.csv";
+    window_->Logic().pointCsvPath = csv;
+    int status = -1;
+    {
+        const SignalEnd end(*window_);
+        Control<QPushButton>("buttonUpdata")->click();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return reads() >= 20; }, 20000));
+        QTimer limit;
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+        limit.start(20000);
+        ::kill(::getpid(), SIGTERM);
+        status = QApplication::exec();
+    }
+    EXPECT_EQ(status, 128 + SIGTERM);
+    EXPECT_FALSE(window_->Logic().JobRunning());
+    const std::string kept = testsupport::Slurp(csv);
+    const auto rows = std::count(kept.begin(), kept.end(), '\n') - 1;
+    EXPECT_GE(rows, 19);
+    EXPECT_LT(rows, static_cast<long>(kPoints)) << "the import was not stopped";
+    EXPECT_EQ(kept, complete.substr(0, kept.size()));
+    EXPECT_TRUE(kept.ends_with("\r\n"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), {}), 1) << "a temporary is left";
+    // The failure path reset the navigator after the last request.
+    EXPECT_TRUE(ProcessEventsUntil([&] { return sim_->Journal().back().Code() == 0x0640; }, 3000));
 }
 
 }  // namespace

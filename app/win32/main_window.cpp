@@ -25,6 +25,8 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"CaddoraMain";
 constexpr UINT kPostMessage = WM_APP + 1;
 constexpr UINT kScheduleCheckMessage = WM_APP + 2;
+// How long a session's end waits for a job to end; the system allows about 5 s.
+constexpr uint32_t kSessionEndGraceMs = 4500;
 constexpr UINT_PTR kDeviceCheckTimer = 1;
 
 // The point tab's "also save GPX and KML" choice, kept between runs (where the Qt window's
@@ -218,6 +220,18 @@ LRESULT Win32MainWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
             }
             break;
         }
+        case WM_QUERYENDSESSION:
+            // Logout or shutdown: the job starts ending now, the way a failure ends it.
+            if (main_) main_->RequestStop();
+            return TRUE;
+        case WM_ENDSESSION:
+            // The system ends the process once this returns: the job first puts its rows in
+            // place (within the system's grace time).
+            if (wp && main_) {
+                main_->RequestStop();
+                main_->WaitForJobEnd(kSessionEndGraceMs);
+            }
+            return 0;
         case WM_CLOSE:
             // While a job runs the title bar has no close button; other ways to close are
             // refused too.

@@ -12,6 +12,9 @@
 
 int main(int argc, char** argv) {
     platform::UseUtf8Console();
+    // Commands without a job of their own to end (pack, unpack, convert ...) leave no temporary
+    // file behind when interrupted; device jobs take the interrupts over.
+    platform::RemoveOutputsOnInterrupt();
     CLI::App app{"Maintenance tool for the CADDORA navigator, from a terminal.", "caddora-cli"};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("caddora-cli ") + kCaddoraVersion);

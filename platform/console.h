@@ -15,6 +15,10 @@ void UseUtf8Console();
 // Also makes writes into a closed pipe fail with an error instead of ending the process.
 void InstallInterruptHandler();
 
+// Until InstallInterruptHandler: an interrupt or termination request ends the program as the
+// system would, but first removes the output files being written (RemovePendingOutput).
+void RemoveOutputsOnInterrupt();
+
 // POSIX: a descriptor that becomes readable when an interrupt was noted (one byte per signal,
 // never blocking), so an event loop can wait for it; -1 before InstallInterruptHandler and on
 // Windows.

@@ -35,6 +35,13 @@ extern "C" void OnInterrupt(int signal) {
     }
 }
 
+extern "C" void OnPlainInterrupt(int signal) {
+    RemovePendingOutput();
+    // Ended by the signal itself, as without a handler, so the caller sees which one.
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
 }  // namespace
 
 bool StderrIsTerminal() {
@@ -55,6 +62,13 @@ void InstallInterruptHandler() {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+void RemoveOutputsOnInterrupt() {
+    struct sigaction action {};
+    action.sa_handler = OnPlainInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : kSignals) sigaction(signal, &action, nullptr);
 }
 
 int InterruptWakeDescriptor() {

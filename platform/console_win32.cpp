@@ -44,6 +44,12 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     return TRUE;
 }
 
+// Removes the outputs being written and lets the next handler (the system's) end the process.
+BOOL WINAPI OnPlainConsoleEvent(DWORD) {
+    RemovePendingOutput();
+    return FALSE;
+}
+
 }  // namespace
 
 bool StderrIsTerminal() {
@@ -56,6 +62,10 @@ void UseUtf8Console() {
 
 void InstallInterruptHandler() {
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void RemoveOutputsOnInterrupt() {
+    SetConsoleCtrlHandler(OnPlainConsoleEvent, TRUE);
 }
 
 int InterruptWakeDescriptor() {

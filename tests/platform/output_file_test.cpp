@@ -226,32 +226,55 @@ TEST(OutputFile, TheNextWriterRemovesTemporariesOfEndedWriters) {
     EXPECT_EQ(left, expected);
 }
 
-// A second interrupt ends the program at once; the temporary being written and the scratch
-// folder noted go with it.
-TEST(OutputFile, ASecondInterruptRemovesTheTemporaryAndTheScratchFolder) {
-    testsupport::ScratchDir dir;
-    const std::string scratch = dir / "scratch";
-    const pid_t child = fork();
-    if (child == 0) {
-        platform::InstallInterruptHandler();
-        fs::create_directory(scratch);
-        const platform::RemovedOnAbruptEnd folder(scratch, true);
-        const platform::RemovedOnAbruptEnd file(scratch + "/points.csv", false);
-        Write(scratch + "/points.csv", "rows");
-        platform::OutputFile map(scratch + "/points.gpx");
-        platform::OutputFile out(dir / "points.csv");
-        std::fputs("rows", out.Stream());
-        ::raise(SIGINT);
-        if (platform::InterruptSignal() != 130) _exit(1);  // the first one is only noted
-        ::raise(SIGTERM);
-        _exit(2);
+// A program interrupted outside a job, or a second time during one, ends at once; the
+// temporaries being written and the scratch folder noted go with it.
+TEST(OutputFile, AnInterruptThatEndsTheProgramRemovesItsTemporaries) {
+    const struct {
+        const char* what;
+        bool job;     // the first interrupt only asks the job to stop
+        int endedBy;  // 0: exited with `status`
+        int status;
+    } cases[] = {
+        {"second interrupt of a job", true, 0, 128 + SIGTERM},
+        {"interrupt outside a job", false, SIGTERM, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::ScratchDir dir;
+        const std::string scratch = dir / "scratch";
+        const pid_t child = fork();
+        if (child == 0) {
+            if (c.job) {
+                platform::InstallInterruptHandler();
+            } else {
+                platform::RemoveOutputsOnInterrupt();
+            }
+            fs::create_directory(scratch);
+            const platform::RemovedOnAbruptEnd folder(scratch, true);
+            const platform::RemovedOnAbruptEnd file(scratch + "/points.csv", false);
+            Write(scratch + "/points.csv", "rows");
+            platform::OutputFile map(scratch + "/points.gpx");
+            platform::OutputFile out(dir / "points.csv");
+            std::fputs("rows", out.Stream());
+            if (c.job) {
+                ::raise(SIGINT);
+                if (platform::InterruptSignal() != 130) _exit(1);  // only noted
+            }
+            ::raise(SIGTERM);
+            _exit(2);
+        }
+        ASSERT_GT(child, 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        if (c.endedBy != 0) {
+            ASSERT_TRUE(WIFSIGNALED(status)) << status;
+            EXPECT_EQ(WTERMSIG(status), c.endedBy);
+        } else {
+            ASSERT_TRUE(WIFEXITED(status)) << status;
+            EXPECT_EQ(WEXITSTATUS(status), c.status);
+        }
+        EXPECT_EQ(Entries(dir), 0u) << "left: " << fs::directory_iterator(dir.path())->path();
     }
-    ASSERT_GT(child, 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
-    EXPECT_EQ(Entries(dir), 0u) << "left behind: " << fs::directory_iterator(dir.path())->path();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 # on the point button that must write the same CSV as the Linux import.
 # Japanese texts need the IPA fonts in place of the Windows ones (scripts/wine-fonts.reg). Closing
 # (the WM_CLOSE that taskkill sends) must be refused while the import runs and work after it.
+# The end of the session during an import stops it with its whole rows in place.
 set -euo pipefail
 # The virtual navigator takes the stand-in device images.
 export CADDORA_ALLOW_STAND_IN=1
@@ -245,4 +246,53 @@ else
     echo "FAIL the navigator did not store the course file chosen in the dialog"
     failures=$((failures + 1))
 fi
+
+# Logout during an import (Wine's end of session sends WM_QUERYENDSESSION and WM_ENDSESSION to
+# every window): the job stops as on a failure, the navigator is reset, the whole rows read so
+# far are in place and no temporary file is left.
+rm -f "$csv_dir"/*.csv "$csv_dir"/*.gpx "$csv_dir"/*.kml
+: >"$work/sim.out"
+"$linux_bin/caddora-sim" --device-dir "$work/dev" --synthetic-points 50 --delay-ms 300 \
+    --journal "$work/journal.txt" >"$work/sim.out" 2>&1 &
+sim=$!
+pids+=($sim)
+for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
+(cd "$work/app" && exec wine caddora.exe </dev/null >/dev/null 2>&1) &
+window_pid=$!
+pids+=($window_pid)
+window="$(find_window 'CADDORA for MDL4100' 150)"
+sleep 2
+click 78 29
+sleep 0.5
+click 110 129  # buttonUpdata
+# Some records read (0.3 s each), far from all 50.
+for _ in $(seq 100); do
+    [ "$(grep -c ' F4 31 ' "$work/journal.txt" 2>/dev/null)" -ge 8 ] && break
+    sleep 0.1
+done
+wine wineboot --end-session </dev/null >/dev/null 2>&1 || true
+for _ in $(seq 100); do kill -0 "$window_pid" 2>/dev/null || break; sleep 0.1; done
+sleep 1
+csv="$(ls "$csv_dir"/*.csv 2>/dev/null | head -1)" || true
+rows=0
+[ -n "$csv" ] && rows=$(($(wc -l <"$csv") - 1))
+if [ "$rows" -gt 0 ] && [ "$rows" -lt 50 ] && cmp -s -n "$(stat -c %s "$csv")" "$csv" "$work/linux.csv"; then
+    echo "ok   the end of the session stopped the import with its $rows whole rows in place"
+else
+    echo "FAIL the end of the session left no CSV of whole rows (${csv:-none}, $rows rows)"
+    failures=$((failures + 1))
+fi
+if ls -a "$csv_dir" | grep -q '\.part$'; then
+    echo "FAIL the end of the session left a temporary file: $(ls -a "$csv_dir" | grep '\.part$')"
+    failures=$((failures + 1))
+fi
+if awk '$2 $3 == "F431" { read = NR } $2 $3 == "0640" { reset = NR } END { exit !(reset > read) }' \
+    "$work/journal.txt"; then
+    echo "ok   the navigator was reset after the last record read"
+else
+    echo "FAIL no reset after the last record read: $(tail -n 3 "$work/journal.txt" | tr '\n' ' ')"
+    failures=$((failures + 1))
+fi
+kill -TERM "$sim" 2>/dev/null || true
+wait "$sim" 2>/dev/null || true
 [ "$failures" -eq 0 ]

@@ -221,8 +221,12 @@ LRESULT Win32MainWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
             break;
         }
         case WM_QUERYENDSESSION:
-            // Logout or shutdown: the job starts ending now, the way a failure ends it.
-            if (main_) main_->RequestStop();
+            // Logout or shutdown: the job starts ending now, the way a failure ends it, and
+            // the window asks the navigator nothing more.
+            if (main_) {
+                main_->recheckAfterJob = false;
+                main_->RequestStop();
+            }
             return TRUE;
         case WM_ENDSESSION:
             // The system ends the process once this returns: the job first puts its rows in

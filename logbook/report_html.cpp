@@ -181,8 +181,9 @@ void RoundSection(std::string& html, const RoundSummary& r) {
                 std::to_string(h.putts) + "</td><td>" + std::to_string(h.shots + h.putts) +
                 "</td></tr>\n";
     }
-    html += "<tr><th class=\"course\">" + std::to_string(r.holes) + " holes</th><th></th><th>" +
-            std::to_string(r.shots) + "</th><th>" + std::to_string(r.putts) + "</th><th>" +
+    html += "<tr><th class=\"course\">" + std::to_string(r.holes) +
+            (r.holes == 1 ? " hole" : " holes") + "</th><th></th><th>" + std::to_string(r.shots) +
+            "</th><th>" + std::to_string(r.putts) + "</th><th>" +
             std::to_string(r.shots + r.putts) + "</th></tr></table>\n<div class=\"holes\">\n";
     for (const PlayedHole& h : holes) {
         html += "<figure><figcaption>" + Escaped(h.courseName) + " · hole " +

@@ -100,7 +100,7 @@ void AddPatchImageOption(CLI::App* cmd, JobOptions& o) {
 void AddToLogbook(CommandContext& ctx, const JobOptions& o, const std::optional<JobResult>& result,
                   JsonLine& json) {
 #if CADDORA_HAVE_LOGBOOK
-    if (o.noLogbook || !result || result->points.empty()) return;
+    if (o.noLogbook || !result || !result->csvKept || result->points.empty()) return;
     const std::string path = logbook::LogbookPath(o.logbook, std::getenv("CADDORA_LOGBOOK"));
     try {
         if (path.empty()) throw logbook::LogbookError("no folder for the logbook is known");

@@ -36,6 +36,8 @@ svg text { font-size: 11px; fill: #1d2a1d; }
 svg text.dist { font-size: 10px; paint-order: stroke; stroke: #e9f4e4; stroke-width: 3px; }
 svg .bar { stroke: #1d2a1d; stroke-width: 2; }
 p.legend span { margin-right: 1.5em; }
+ol.legs { list-style: none; padding: 0; margin: 4px 0 0; font-size: 0.85em; max-width: 420px; }
+ol.legs li { display: inline-block; margin-right: 1em; }
 )css";
 
 std::string Escaped(std::string_view text) {
@@ -70,7 +72,9 @@ std::string Num(double value, int decimals = 1) {
 }
 
 std::string DistanceText(double metres) {
-    return Num(metres, 0) + " m / " + Num(metres / kMetresPerYard, 0) + " yd";
+    // Putts are short: a tenth of a metre tells them apart.
+    const int decimals = metres < 10 ? 1 : 0;
+    return Num(metres, decimals) + " m / " + Num(metres / kMetresPerYard, decimals) + " yd";
 }
 
 // 1, 2 or 5 times a power of ten, at most `limit` metres.
@@ -136,10 +140,18 @@ void Drawing(std::string& html, const PlayedHole& hole) {
     }
     for (std::size_t i = 0; i + 1 < hole.points.size(); ++i) {
         if (!hole.points[i].toNextMetres) continue;
-        const double mx = (px[i].x + px[i + 1].x) / 2;
-        const double my = (px[i].y + px[i + 1].y) / 2;
-        html += "<text class=\"dist\" x=\"" + Num(mx + 6) + "\" y=\"" + Num(my - 4) + "\">" +
-                DistanceText(*hole.points[i].toNextMetres) + "</text>\n";
+        // Beside the segment's middle, on its right-hand side, so labels of a zigzag stay apart.
+        const double dx = px[i + 1].x - px[i].x;
+        const double dy = px[i + 1].y - px[i].y;
+        const double length = std::max(std::hypot(dx, dy), 1e-9);
+        const double mx = (px[i].x + px[i + 1].x) / 2 - dy / length * 10;
+        const double my = (px[i].y + px[i + 1].y) / 2 + dx / length * 10;
+        const char* anchor = -dy >= 0 ? "start" : "end";
+        // Kept inside the drawing: a label is at most about 90 px wide.
+        const double x = -dy >= 0 ? std::min(mx, kSize - 92) : std::max(mx, 92.0);
+        html += "<text class=\"dist\" text-anchor=\"" + std::string(anchor) + "\" x=\"" + Num(x) +
+                "\" y=\"" + Num(my + 4) + "\">" + DistanceText(*hole.points[i].toNextMetres) +
+                "</text>\n";
     }
     for (std::size_t i = 0; i < hole.points.size(); ++i) {
         const mapexport::PointKind kind = mapexport::KindOf(hole.points[i].stored.point);
@@ -189,7 +201,13 @@ void RoundSection(std::string& html, const RoundSummary& r) {
         html += "<figure><figcaption>" + Escaped(h.courseName) + " · hole " +
                 std::to_string(h.holeNo) + "</figcaption>\n";
         Drawing(html, h);
-        html += "</figure>\n";
+        // The same distances as a list: short putts crowd each other in the drawing.
+        html += "<ol class=\"legs\">";
+        for (std::size_t i = 0; i + 1 < h.points.size(); ++i) {
+            html += "<li>" + std::to_string(i + 1) + " → " + std::to_string(i + 2) + ": " +
+                    DistanceText(*h.points[i].toNextMetres) + "</li>";
+        }
+        html += "</ol>\n</figure>\n";
     }
     html += "</div>\n</section>\n";
 }

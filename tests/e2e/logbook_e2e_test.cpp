@@ -5,9 +5,9 @@
 namespace e2e {
 namespace {
 
-class Logbook : public JobRun {};
+class LogbookCli : public JobRun {};
 
-TEST_F(Logbook, RepeatedImportsAndTheirCsvFilesAddEachPointOnce) {
+TEST_F(LogbookCli, RepeatedImportsAndTheirCsvFilesAddEachPointOnce) {
     const std::string book = Path("logbook.sqlite3");
     StartSim(kQuickPatch);
     const CliRun first = Cli({"import-points", "--out", Path("a.csv"), "--logbook", book});
@@ -38,7 +38,7 @@ TEST_F(Logbook, RepeatedImportsAndTheirCsvFilesAddEachPointOnce) {
     EXPECT_EQ(std::count(rounds.out.begin(), rounds.out.end(), '\n'), 5);
 }
 
-TEST_F(Logbook, AnUnwritableLogbookIsAWarningAndTheCsvFileIsComplete) {
+TEST_F(LogbookCli, AnUnwritableLogbookIsAWarningAndTheCsvFileIsComplete) {
     std::filesystem::create_directory(Path("book"));
     StartSim(kQuickPatch);
     const CliRun run = Cli({"import-points", "--out", Path("a.csv"), "--logbook", Path("book")});
@@ -50,7 +50,7 @@ TEST_F(Logbook, AnUnwritableLogbookIsAWarningAndTheCsvFileIsComplete) {
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 8);
 }
 
-TEST_F(Logbook, AddRefusesAMalformedFileByLineAndKeepsTheOthers) {
+TEST_F(LogbookCli, AddRefusesAMalformedFileByLineAndKeepsTheOthers) {
     const std::string book = Path("logbook.sqlite3");
     const std::string good = Path("good.csv");
     StartSim(kQuickPatch);

@@ -46,6 +46,7 @@ inline constexpr int kOrderJobs = 200;
 inline constexpr int kOrderPack = 300;
 inline constexpr int kOrderYmodem = 400;
 inline constexpr int kOrderConvert = 500;
+inline constexpr int kOrderLogbook = 550;
 inline constexpr int kOrderUdevRule = 600;
 
 // Adds every registered group to the application.

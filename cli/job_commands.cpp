@@ -15,6 +15,7 @@
 #include "cli/failure_text.h"
 #include "cli/import_files.h"
 #include "cli/json_line.h"
+#include "cli/logbook_option.h"
 #include "cli/preflight.h"
 #include "cli/terminal_view.h"
 #include "cli/usb_ids_option.h"
@@ -23,6 +24,10 @@
 #include "platform/output_file.h"
 #include "protocol/patch_upload.h"
 #include "transport/usb_link.h"
+#if CADDORA_HAVE_LOGBOOK
+#include "app/point_export.h"
+#include "logbook/logbook.h"
+#endif
 
 namespace cli {
 
@@ -44,6 +49,8 @@ struct JobOptions {
     std::string start;
     std::string length;
     std::string patchImage;  // import-points, write-course
+    std::string logbook;     // import-points
+    bool noLogbook = false;
 };
 
 const char* CommandName(Job job) {
@@ -86,6 +93,36 @@ void AddPatchImageOption(CLI::App* cmd, JobOptions& o) {
                     "The navigator's patch program (patch_image.bin), loaded in boot-loader mode; "
                     "default: CADDORA_PATCH_IMAGE, then the folders the README lists")
         ->type_name("FILE");
+}
+
+// Adds an import's points to the logbook once its files are in place. A logbook that cannot
+// be opened or written costs the import nothing: a warning line, and the files stay as they are.
+void AddToLogbook(CommandContext& ctx, const JobOptions& o, const std::optional<JobResult>& result,
+                  JsonLine& json) {
+#if CADDORA_HAVE_LOGBOOK
+    if (o.noLogbook || !result || !result->csvKept || result->points.empty()) return;
+    const std::string path = logbook::LogbookPath(o.logbook, std::getenv("CADDORA_LOGBOOK"));
+    try {
+        if (path.empty()) throw logbook::LogbookError("no folder for the logbook is known");
+        logbook::Logbook book(path, o.logbook.empty());
+        const logbook::AddCounts counts = book.Add(
+            ToExportPoints(result->points), result->csvPath.empty() ? "import" : result->csvPath);
+        json.Add("logbookAdded", counts.added).Add("logbookAlreadyThere", counts.alreadyThere);
+        if (!o.common.json) {
+            *ctx.err << "logbook " << path << ": " << counts.added
+                     << (counts.added == 1 ? " point" : " points") << " added, "
+                     << counts.alreadyThere << " already in the logbook" << std::endl;
+        }
+    } catch (const std::exception& e) {
+        *ctx.err << "caddora-cli import-points: warning: the points were not added to the logbook: "
+                 << e.what() << std::endl;
+    }
+#else
+    (void)ctx;
+    (void)o;
+    (void)result;
+    (void)json;
+#endif
 }
 
 // Ends a command: the failure or success line, or the JSON result object.
@@ -136,10 +173,12 @@ ImportFiles ImportFilesOf(const JobOptions& o) {
 }
 
 // The end of an import that wrote maps too: one line (or JSON object) naming every file.
-void FinishImportWithMaps(CommandContext& ctx, const CommonOptions& o, const ImportFiles& files,
+void FinishImportWithMaps(CommandContext& ctx, const JobOptions& options, const ImportFiles& files,
                           const std::optional<JobResult>& result) {
+    const CommonOptions& o = options.common;
     ImportSummary summary = SaveImportMaps(files, result);
     JsonLine json;
+    AddToLogbook(ctx, options, result, json);
     for (const auto& [key, path] : summary.files) json.Add(key, path);
     if (summary.rows) json.Add("rows", *summary.rows);
     json.Add("points", summary.points);
@@ -248,8 +287,7 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     std::optional<ImportFiles> files;
     if (job == Job::ImportPoints) files = ImportFilesOf(o);
     const std::vector<std::string> paths = AttachedDevicePaths(settings);
-    if (paths.empty())
-        return Finish(ctx, o.common, job, false, NoNavigatorText(settings));
+    if (paths.empty()) return Finish(ctx, o.common, job, false, NoNavigatorText(settings));
 
     // From here on the first Ctrl-C (or termination request) stops the job the way a failure
     // does; a second one ends the program at once.
@@ -296,9 +334,10 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     std::string detail;
     if (result && !ok) json.Add("failure", JobFailureName(result->failure));
     if (job == Job::ImportPoints && !files->maps.empty()) {
-        return FinishImportWithMaps(ctx, o.common, *files, result);
+        return FinishImportWithMaps(ctx, o, *files, result);
     }
     if (job == Job::ImportPoints) {
+        AddToLogbook(ctx, o, result, json);
         const int64_t rows = result ? result->rowsWritten : 0;
         json.Add("file", csvPath).Add("rows", rows);
         const std::string shown = csvToStdout ? std::string("standard output") : csvPath;
@@ -405,6 +444,8 @@ void AddJobCommands(CLI::App& app, CommandContext& ctx) {
         ->type_name("N")
         ->check(CLI::Validator(CheckLength, ""));
     AddPatchImageOption(importCmd, *import);
+    importCmd->add_option("--logbook", import->logbook, kLogbookOptionHelp)->type_name("FILE");
+    importCmd->add_flag("--no-logbook", import->noLogbook, "Do not add the points to the logbook");
     AddCommonOptions(importCmd, import->common);
     importCmd->footer(
         "Examples:\n  caddora-cli import-points --out points.csv\n"

@@ -120,4 +120,10 @@ JsonLine& JsonLine::Add(std::string_view key, bool value) {
     return *this;
 }
 
+JsonLine& JsonLine::AddRaw(std::string_view key, std::string_view json) {
+    Key(key);
+    body_ += json;
+    return *this;
+}
+
 }  // namespace cli

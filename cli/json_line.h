@@ -21,6 +21,8 @@ public:
     JsonLine& Add(std::string_view key, int64_t value);
     JsonLine& Add(std::string_view key, double value);
     JsonLine& Add(std::string_view key, bool value);
+    // `json` as it stands: an array, null, or any value built by the caller.
+    JsonLine& AddRaw(std::string_view key, std::string_view json);
     // The object, without a line end.
     std::string Str() const { return "{" + body_ + "}"; }
 

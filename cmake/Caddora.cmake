@@ -96,5 +96,6 @@ function(caddora_test_folder name)
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
-                   ENVIRONMENT "CADDORA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+                   # Imports in tests fill a logbook of the build, never the user's.
+                   ENVIRONMENT "CADDORA_BIN_DIR=${CMAKE_BINARY_DIR}/bin;CADDORA_LOGBOOK=${CMAKE_BINARY_DIR}/tests/logbook.sqlite3")
 endfunction()

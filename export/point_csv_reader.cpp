@@ -197,34 +197,47 @@ std::optional<ExportPoint> ParsePointCsvRow(std::string_view row) {
     return std::nullopt;
 }
 
+PointCsvLines::Line PointCsvLines::Take(std::string_view line, ExportPoint& point) {
+    ++lineNo_;
+    if (lineNo_ == 1) CutPrefix(line, kBom);
+    CutSuffix(line, "\r");
+    if (line.empty()) return Line::Skip;
+    if (!headerSeen_) {
+        if (line != kHeader) {
+            problem_ = "not the header of a point CSV file";
+            return Line::Bad;
+        }
+        headerSeen_ = true;
+        return Line::Skip;
+    }
+    auto parsed = ParsePointCsvRow(line);
+    if (!parsed) {
+        problem_ = "not a point row";
+        return Line::Bad;
+    }
+    point = std::move(*parsed);
+    return Line::Point;
+}
+
 CsvReadResult ReadPointCsv(std::string_view bytes) {
     CsvReadResult result;
-    CutPrefix(bytes, kBom);
-    std::size_t lineNo = 0;
-    bool headerSeen = false;
+    PointCsvLines lines;
+    ExportPoint point;
     while (!bytes.empty()) {
-        ++lineNo;
         const auto end = bytes.find('\n');
-        std::string_view line = bytes.substr(0, end);
+        const std::string_view line = bytes.substr(0, end);
         bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
-        CutSuffix(line, "\r");
-        if (line.empty()) continue;
-        if (!headerSeen) {
-            if (line != kHeader) {
-                result.badLine = lineNo;
-                result.problem = "not the header of a point CSV file";
+        switch (lines.Take(line, point)) {
+            case PointCsvLines::Line::Skip:
+                break;
+            case PointCsvLines::Line::Point:
+                result.points.push_back(std::move(point));
+                break;
+            case PointCsvLines::Line::Bad:
+                result.badLine = lines.LineNo();
+                result.problem = lines.Problem();
                 return result;
-            }
-            headerSeen = true;
-            continue;
         }
-        auto point = ParsePointCsvRow(line);
-        if (!point) {
-            result.badLine = lineNo;
-            result.problem = "not a point row";
-            return result;
-        }
-        result.points.push_back(std::move(*point));
     }
     return result;
 }

@@ -28,6 +28,23 @@ struct CsvReadResult {
 // points. Stops at the first line it cannot read.
 CsvReadResult ReadPointCsv(std::string_view bytes);
 
+// The same reading one line at a time, for a file read in pieces: holds only the line count
+// and whether the header has been seen.
+class PointCsvLines {
+public:
+    enum class Line { Skip, Point, Bad };
+    // `line` without its LF (a CR before it is dropped). Skip: blank, or the header; Point:
+    // `point` holds the row; Bad: Problem() says why.
+    Line Take(std::string_view line, ExportPoint& point);
+    std::size_t LineNo() const { return lineNo_; }  // of the last line taken (1-based)
+    const std::string& Problem() const { return problem_; }
+
+private:
+    std::size_t lineNo_ = 0;
+    bool headerSeen_ = false;
+    std::string problem_;
+};
+
 // One row without its line end.
 std::optional<ExportPoint> ParsePointCsvRow(std::string_view row);
 

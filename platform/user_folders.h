@@ -10,6 +10,10 @@ namespace platform {
 // known.
 std::string DocumentsFolder();
 
+// The folder for data the user keeps but does not edit: $XDG_DATA_HOME when it is absolute,
+// else ~/.local/share; on Windows the local application data folder. Empty when unknown.
+std::string UserDataFolder();
+
 // True when `folder` is a directory this process may create files in.
 bool FolderWritable(const std::string& folder);
 

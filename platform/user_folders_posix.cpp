@@ -45,6 +45,13 @@ std::string DocumentsFolder() {
     return home;
 }
 
+std::string UserDataFolder() {
+    // A relative XDG_DATA_HOME is to be ignored.
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/') return data;
+    const std::string home = HomeFolder();
+    return home.empty() ? std::string() : home + "/.local/share";
+}
+
 bool FolderWritable(const std::string& folder) {
     return IsDirectory(folder) && access(folder.c_str(), W_OK | X_OK) == 0;
 }

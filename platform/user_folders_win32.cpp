@@ -31,6 +31,17 @@ std::string DocumentsFolder() {
     return folder;
 }
 
+std::string UserDataFolder() {
+    PWSTR path = nullptr;
+    std::string folder;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path))) {
+        folder =
+            Utf16ToAnsi(std::u16string(reinterpret_cast<const char16_t*>(path), std::wcslen(path)));
+    }
+    CoTaskMemFree(path);
+    return folder;
+}
+
 bool FolderWritable(const std::string& folder) {
     if (folder.empty()) return false;
     // Access rights, virtualisation and read-only media all decide: try what the job will do,

@@ -74,7 +74,8 @@ devices=$("$bin/caddora-cli" devices --device-dir "$root/dev")
 echo "$devices"
 [[ "$devices" == "$root/dev/navigator0"*"patch program"* ]] || fail "devices did not list the simulator"
 # A boot-stage navigator needs the patch program; the package has only the simulator's stand-in.
-CADDORA_ALLOW_STAND_IN=1 "$bin/caddora-cli" import-points --device-dir "$root/dev" \
+CADDORA_ALLOW_STAND_IN=1 CADDORA_LOGBOOK="$root/logbook.sqlite3" \
+    "$bin/caddora-cli" import-points --device-dir "$root/dev" \
     --patch-image "$root/install/usr/share/caddora-sim/stand-ins/patch_image.bin" \
     --out "$root/points.csv" >"$root/import.log" 2>&1 ||
     fail "the point import failed: $(cat "$root/import.log")"

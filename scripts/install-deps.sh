@@ -17,6 +17,8 @@ packages=(
     imagemagick xdotool x11-utils
     help2man lintian file man-db
     libpugixml-dev gpsbabel python3-gpxpy python3-fastkml libxml2-utils
+    # The logbook: its store, its distances, the independent distance table, the report's browser.
+    libsqlite3-dev libgeographiclib-dev python3-geographiclib chromium
 )
 
 missing=()

@@ -18,6 +18,8 @@ done
 
 wine_up
 work="$(mktemp -d)"
+# The Linux imports fill a logbook of this run, never the user's.
+export CADDORA_LOGBOOK="$work/logbook.sqlite3"
 sim_pid=""
 cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null

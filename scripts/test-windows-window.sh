@@ -20,6 +20,8 @@ for f in "$linux_bin/caddora-sim" "$linux_bin/caddora-cli" "$win_bin/caddora.exe
 done
 
 work="$(mktemp -d)"
+# The Linux imports fill a logbook of this run, never the user's.
+export CADDORA_LOGBOOK="$work/logbook.sqlite3"
 pids=()
 # The prefix's Documents folder (a link to the home folder, as wineboot made it) points into the
 # work folder during the run.

@@ -136,6 +136,8 @@ protected:
         fs::create_directories(DeviceDir());
         // The programs run against a virtual navigator: the repository's stand-in images do.
         ::setenv("CADDORA_ALLOW_STAND_IN", "1", 1);
+        // Imports fill a logbook of their own, never the user's, also when run by hand.
+        ::setenv("CADDORA_LOGBOOK", Path("logbook.sqlite3").c_str(), 1);
     }
 
     void TearDown() override {

@@ -68,7 +68,9 @@ protected:
         Save("XDG_CONFIG_HOME", (home_ / "config").string());
     }
     void TearDown() override {
-        for (const auto& [name, value] : saved_) {
+        // Last saved first, so a variable saved twice ends as it was.
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+            const auto& [name, value] = *it;
             if (value) {
                 setenv(name.c_str(), value->c_str(), 1);
             } else {
@@ -122,3 +124,12 @@ TEST_F(UserFoldersTest, OutputFolderIsThePreferredOneOnlyWhenWritable) {
 }
 
 }  // namespace
+
+TEST_F(UserFoldersTest, UserDataFolderIsAnAbsoluteXdgDataHomeElseLocalShare) {
+    Save("XDG_DATA_HOME", (home_ / "データ").string());
+    EXPECT_EQ(platform::UserDataFolder(), (home_ / "データ").string());
+    Save("XDG_DATA_HOME", "relative/data");
+    EXPECT_EQ(platform::UserDataFolder(), (home_ / ".local/share").string());
+    Save("XDG_DATA_HOME", "");
+    EXPECT_EQ(platform::UserDataFolder(), (home_ / ".local/share").string());
+}

@@ -66,6 +66,14 @@ struct JobResult {
     // Whether the CSV file was put in place (a failure before the first record leaves the
     // path as it was).
     bool csvKept = false;
+    // Point import in a window: the logbook's counts, why the points could not be added (empty
+    // when they were, or when the window keeps no logbook), and the report of the rounds just
+    // imported (empty when none was written) or why it could not be written.
+    int64_t logbookAdded = 0;
+    int64_t logbookAlreadyThere = 0;
+    std::string logbookProblem;
+    std::string reportPath;
+    std::string reportProblem;
 
     bool Done() const { return outcome == JobOutcome::Done; }
     int64_t RecordsRead() const { return static_cast<int64_t>(points.size()); }

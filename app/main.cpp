@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/local_time.h"
 #include "platform/program_folder.h"
+#include "platform/shell.h"
 #include "platform/thread_name.h"
 #include "platform/tick.h"
 #include "platform/user_folders.h"
@@ -178,6 +179,7 @@ void Main::buttonUpdata_Click() {
                          platform::LocalTimestamp() + ".csv";
     type = 1;
     jobMapFormats_ = pointMapFormats;
+    jobLogbook_ = addPointsToLogbook ? pointLogbook : std::nullopt;
     StartJob(&Main::UpdataThread, JobButton::Updata, true);
 }
 
@@ -187,6 +189,10 @@ void Main::linkLabel1_LinkClicked() {
 
 void Main::linkLabel2_LinkClicked() {
     view_.OpenUrl(Str(texts::kMemberUrl));
+}
+
+void Main::linkLabelReport_LinkClicked() {
+    if (!pointReportPath_.empty()) view_.OpenUrl(platform::FileUrl(pointReportPath_));
 }
 
 // --- Job thread ----------------------------------------------------------------------------

@@ -36,6 +36,7 @@
 
 #include "app/job_result.h"
 #include "app/main_view.h"
+#include "app/point_logbook.h"
 #include "export/map_format.h"
 #include "platform/byte_stream.h"
 #include "platform/settings.h"
@@ -132,6 +133,8 @@ public:
     void buttonUpdata_Click();
     void linkLabel1_LinkClicked();
     void linkLabel2_LinkClicked();
+    // Opens the report of the rounds last imported (the point tab's link).
+    void linkLabelReport_LinkClicked();
 
     // --- Device command set ------------------------------------------------------------------
     int32_t WaitForAck(FIFOStream* buffer, int32_t deadline, uint32_t command);
@@ -160,6 +163,10 @@ public:
     // After a complete import: saves the maps chosen at the click from the records read;
     // returns why one could not be saved (empty: all saved, or none chosen).
     std::string SaveChosenPointMaps(const JobResult& result);
+    // After an import that kept its CSV file: adds the records read to the logbook chosen at
+    // the click and writes the report of their rounds, noting both in `result`; then shows or
+    // hides the report's link.
+    void AddPointsToLogbook(JobResult& result);
 
     // --- Firmware transfer by YMODEM (app/ymodem_transfer.cpp) --------------------------------
     // Like a click: connects, hands the job the buffer and starts YmodemThread on the packed
@@ -220,6 +227,13 @@ public:
     std::vector<mapexport::MapFormat> pointMapFormats;
     // The window's "also save GPX and KML" choice.
     void SetAlsoSavePointMaps(bool on);
+    // The logbook the point import adds its points to once its CSV file is in place; none:
+    // the import adds nothing (the command line adds them itself). Set on the UI thread.
+    std::optional<LogbookLocation> pointLogbook;
+    // The window's "add to the logbook" choice.
+    bool addPointsToLogbook = true;
+    // The report of the rounds last imported; empty when there is none (UI thread).
+    const std::string& PointReportPath() const { return pointReportPath_; }
 
     // Whether a job's end is followed by a device check (the job may have reset the navigator
     // into another mode). Front ends that end with the job (the command line) turn it off.
@@ -304,6 +318,9 @@ private:
     const platform::Settings settings_;
     // pointMapFormats as it was at the import's click.
     std::vector<mapexport::MapFormat> jobMapFormats_;
+    // The logbook as it was at the import's click (none: chosen off).
+    std::optional<LogbookLocation> jobLogbook_;
+    std::string pointReportPath_;
     // The command set, bound to patchStatus, bootMemory and kroType above.
     DeviceCommands commands_{patchStatus, bootMemory, kroType};
     // Guards refDevData and the connection's life (connect and disconnect).

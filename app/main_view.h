@@ -69,6 +69,10 @@ public:
     // Hands a web address to the desktop's browser; false when that failed.
     virtual bool OpenUrl(const std::string& url) = 0;
 
+    // Shows or hides the point tab's link to the report of the rounds last imported. Default:
+    // nothing (a view without that tab).
+    virtual void ShowReportLink(bool visible) { (void)visible; }
+
     // A job thread has ended with `result`; posted after every call the job posted, so the
     // view has shown everything the job reported. Default: nothing.
     virtual void JobEnded(const JobResult& result) { (void)result; }

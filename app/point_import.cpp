@@ -34,8 +34,8 @@ enum class ReadEnd {
 
 // The record loop: one request in flight at a time, one row per record; the records and rows
 // go into `result`, and a failure's kind too.
-ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file,
-                    const PointArea& area, JobResult& result) {
+ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file, const PointArea& area,
+                    JobResult& result) {
     const uint32_t records = area.RecordCount();
     for (uint32_t i = 0; i < records; ++i) {
         if (main.StopRequested()) {
@@ -69,6 +69,25 @@ ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file,
 }
 
 }  // namespace
+
+void Main::AddPointsToLogbook(JobResult& result) {
+    if (jobLogbook_ && result.csvKept && !result.points.empty()) {
+        const LogbookAddition addition = AddImportToLogbook(result, *jobLogbook_);
+        result.logbookAdded = addition.added;
+        result.logbookAlreadyThere = addition.alreadyThere;
+        result.logbookProblem = addition.problem;
+        if (addition.problem.empty()) {
+            const std::string report = ImportReportPath(jobLogbook_->path);
+            result.reportProblem = WriteImportReport(*jobLogbook_, result.points, report);
+            if (result.reportProblem.empty()) result.reportPath = report;
+        }
+    }
+    // The link leads to this import's rounds, or is gone when it brought none.
+    PostToUi([this, report = result.reportPath] {
+        pointReportPath_ = report;
+        view_.ShowReportLink(!report.empty());
+    });
+}
 
 JobResult Main::UpdataThread() {
     JobResult result;
@@ -140,13 +159,21 @@ JobResult Main::UpdataThread() {
     SendResetCmd();
     UpdateButtonDelegate(true);
     DisconnectRevDev();
+    AddPointsToLogbook(result);
     if (complete) {
         result.outcome = JobOutcome::Done;
         result.failure = JobFailure::None;
         const std::string mapProblem = SaveChosenPointMaps(result);
         // The window picked the file's folder itself, so it says where the file is.
-        result.message = ShowJobMessage(pointCsvPath.empty() ? PointsWrittenMessage(filePath)
-                                                             : WriteDoneMessage());
+        JobMessage done =
+            pointCsvPath.empty() ? PointsWrittenMessage(filePath) : WriteDoneMessage();
+        // The import has worked whatever became of the logbook: a line more, no failure.
+        if (!result.logbookProblem.empty()) {
+            done.text += "\n" + LogbookProblemLine(result.logbookProblem);
+        } else if (!result.reportProblem.empty()) {
+            done.text += "\n" + ReportProblemLine(result.reportProblem);
+        }
+        result.message = ShowJobMessage(done);
         if (!mapProblem.empty()) ShowJobMessage(MapsNotSavedMessage(mapProblem));
     } else if (result.failure != JobFailure::Interrupted) {
         // A stop asked for by the front end is its own doing: it reports that itself.

@@ -9,6 +9,7 @@
 #include "app/course_file_table.h"
 #include "app/main.h"
 #include "app/point_area.h"
+#include "app/point_logbook.h"
 #include "cli/commands.h"
 #include "cli/device_diagnosis.h"
 #include "cli/device_probe.h"
@@ -24,10 +25,6 @@
 #include "platform/output_file.h"
 #include "protocol/patch_upload.h"
 #include "transport/usb_link.h"
-#if CADDORA_HAVE_LOGBOOK
-#include "app/point_export.h"
-#include "logbook/logbook.h"
-#endif
 
 namespace cli {
 
@@ -99,30 +96,23 @@ void AddPatchImageOption(CLI::App* cmd, JobOptions& o) {
 // be opened or written costs the import nothing: a warning line, and the files stay as they are.
 void AddToLogbook(CommandContext& ctx, const JobOptions& o, const std::optional<JobResult>& result,
                   JsonLine& json) {
-#if CADDORA_HAVE_LOGBOOK
-    if (o.noLogbook || !result || !result->csvKept || result->points.empty()) return;
-    const std::string path = logbook::LogbookPath(o.logbook, std::getenv("CADDORA_LOGBOOK"));
-    try {
-        if (path.empty()) throw logbook::LogbookError("no folder for the logbook is known");
-        logbook::Logbook book(path, o.logbook.empty());
-        const logbook::AddCounts counts = book.Add(
-            ToExportPoints(result->points), result->csvPath.empty() ? "import" : result->csvPath);
-        json.Add("logbookAdded", counts.added).Add("logbookAlreadyThere", counts.alreadyThere);
-        if (!o.common.json) {
-            *ctx.err << "logbook " << path << ": " << counts.added
-                     << (counts.added == 1 ? " point" : " points") << " added, "
-                     << counts.alreadyThere << " already in the logbook" << std::endl;
-        }
-    } catch (const std::exception& e) {
-        *ctx.err << "caddora-cli import-points: warning: the points were not added to the logbook: "
-                 << e.what() << std::endl;
+    if (!LogbookAvailable() || o.noLogbook || !result || !result->csvKept ||
+        result->points.empty()) {
+        return;
     }
-#else
-    (void)ctx;
-    (void)o;
-    (void)result;
-    (void)json;
-#endif
+    const LogbookLocation where = ChooseLogbook(o.logbook, std::getenv("CADDORA_LOGBOOK"));
+    const LogbookAddition addition = AddImportToLogbook(*result, where);
+    if (!addition.problem.empty()) {
+        *ctx.err << "caddora-cli import-points: warning: the points were not added to the logbook: "
+                 << addition.problem << std::endl;
+        return;
+    }
+    json.Add("logbookAdded", addition.added).Add("logbookAlreadyThere", addition.alreadyThere);
+    if (!o.common.json) {
+        *ctx.err << "logbook " << where.path << ": " << addition.added
+                 << (addition.added == 1 ? " point" : " points") << " added, "
+                 << addition.alreadyThere << " already in the logbook" << std::endl;
+    }
 }
 
 // Ends a command: the failure or success line, or the JSON result object.

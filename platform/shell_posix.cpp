@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 extern char** environ;
 
@@ -27,6 +28,24 @@ bool OpenUrl(const std::string& url) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+std::string FileUrl(const std::string& path) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+            (byte >= '0' && byte <= '9') ||
+            std::string_view("/-._~").find(c) != std::string_view::npos) {
+            url += c;
+        } else {
+            url += '%';
+            url += kHex[byte >> 4];
+            url += kHex[byte & 0xF];
+        }
+    }
+    return url;
+}
+
 static std::string ReadComm(const std::string& pidDir) {
     std::ifstream in(pidDir + "/comm");
     std::string name;
@@ -34,7 +53,9 @@ static std::string ReadComm(const std::string& pidDir) {
     return name;
 }
 
-std::string CurrentProcessName() { return ReadComm("/proc/self"); }
+std::string CurrentProcessName() {
+    return ReadComm("/proc/self");
+}
 
 int CountProcessesNamed(const std::string& name) {
     // The kernel keeps at most 15 characters of a process name.

@@ -34,6 +34,10 @@ bool OpenUrl(const std::string& url) {
     return rc > 32;
 }
 
+std::string FileUrl(const std::string& path) {
+    return path;
+}
+
 std::string CurrentProcessName() {
     wchar_t path[MAX_PATH] = {};
     const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/point_logbook.h"
 #include "app/qt/main_window.h"
 #include "app/qt/signal_end.h"
 #include "caddora_version.h"
@@ -80,6 +81,10 @@ int main(int argc, char** argv) {
         std::getenv("CADDORA_ALLOW_STAND_IN"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"),
         platform::ProgramFolder());
     window.Logic().SetPatchImage(images.PatchImage(""));
+    // Imports add their points to the logbook that caddora-cli uses too.
+    if (LogbookAvailable()) {
+        window.Logic().pointLogbook = ChooseLogbook("", std::getenv("CADDORA_LOGBOOK"));
+    }
     window.show();
 
     // Every change in the device directory, from udev or from libusb's hotplug callbacks asks

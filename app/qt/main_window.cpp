@@ -89,6 +89,13 @@ MainWindow::MainWindow(const platform::Settings& settings, QWidget* parent) : QW
         UserSettings()->setValue(kAlsoSaveMapsKey, on);
         main_->SetAlsoSavePointMaps(on);
     });
+    // So is the "add to the logbook" choice (on unless turned off).
+    checkBoxLogbook->setChecked(UserSettings()->value(kAddToLogbookKey, true).toBool());
+    main_->addPointsToLogbook = checkBoxLogbook->isChecked();
+    connect(checkBoxLogbook, &QCheckBox::toggled, this, [this](bool on) {
+        UserSettings()->setValue(kAddToLogbookKey, on);
+        main_->addPointsToLogbook = on;
+    });
 }
 
 MainWindow::~MainWindow() {
@@ -254,6 +261,10 @@ void MainWindow::SetLabelPackets(const std::string& text) {
 
 bool MainWindow::OpenUrl(const std::string& url) {
     return QDesktopServices::openUrl(QUrl(Q(url)));
+}
+
+void MainWindow::ShowReportLink(bool visible) {
+    linkLabelReport->setVisible(visible);
 }
 
 void MainWindow::JobEnded(const JobResult&) {

@@ -31,6 +31,8 @@ public:
     // Key of the point tab's "also save GPX and KML" choice in the user's settings
     // (~/.config/caddora/caddora.conf).
     static constexpr const char* kAlsoSaveMapsKey = "points/alsoSaveMaps";
+    // Key of the point tab's "add to the logbook" choice, kept the same way.
+    static constexpr const char* kAddToLogbookKey = "points/addToLogbook";
     // Coalescing of device-change bursts into one device check.
     static constexpr int kDeviceCheckDelayMs = 100;
 
@@ -59,6 +61,7 @@ public:
     std::string SettingText(Setting setting) override;
     void SetLabelPackets(const std::string& text) override;
     bool OpenUrl(const std::string& url) override;
+    void ShowReportLink(bool visible) override;
     void JobEnded(const JobResult& result) override;
 
     // Releases job threads waiting in message boxes; later ones return at once.
@@ -98,6 +101,8 @@ private:
     QTabWidget* tabControl1 = nullptr;
     QPushButton* buttonUpdata = nullptr;
     QCheckBox* checkBoxMaps = nullptr;
+    QCheckBox* checkBoxLogbook = nullptr;
+    QLabel* linkLabelReport = nullptr;
     QPushButton* buttonKroDown = nullptr;
     QPushButton* buttonFwDown = nullptr;
     QLabel* labelPackets = nullptr;

@@ -9,6 +9,7 @@
 #include <QTabBar>
 
 #include "app/point_import_maps.h"
+#include "app/point_logbook.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_text.h"
 #include "app/window_texts.h"
@@ -57,8 +58,9 @@ void InstallFontSubstitutions() {
 // it, as rich-text links keep their colour otherwise.
 class LinkLabel : public QLabel {
 public:
-    LinkLabel(QWidget* parent, QString url, bool breakFirst)
-        : QLabel(parent), url_(std::move(url)), breakFirst_(breakFirst) {
+    // Shows `url` itself, or `text` when given.
+    LinkLabel(QWidget* parent, QString url, bool breakFirst, QString text = {})
+        : QLabel(parent), url_(std::move(url)), text_(std::move(text)), breakFirst_(breakFirst) {
         setTextFormat(Qt::RichText);
         setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
         Render();
@@ -78,11 +80,14 @@ private:
                                   ? palette().color(QPalette::Link)
                                   : palette().color(QPalette::Disabled, QPalette::WindowText);
         const QString escaped = url_.toHtmlEscaped();
-        setText(QStringLiteral("%1<a href=\"%2\" style=\"color:%3\">%2</a>")
-                    .arg(breakFirst_ ? QStringLiteral("<br>") : QString(), escaped, colour.name()));
+        const QString shown = text_.isEmpty() ? escaped : text_.toHtmlEscaped();
+        setText(QStringLiteral("%1<a href=\"%2\" style=\"color:%3\">%4</a>")
+                    .arg(breakFirst_ ? QStringLiteral("<br>") : QString(), escaped, colour.name(),
+                         shown));
     }
 
     QString url_;
+    QString text_;
     bool breakFirst_;
 };
 
@@ -125,6 +130,23 @@ QWidget* MainWindow::BuildPointsPage() {
     checkBoxMaps->setFont(MakeFont("MS PGothic"));
     checkBoxMaps->move(180, 126);
     checkBoxMaps->adjustSize();
+    // The logbook's choice below the maps' one, and the link to the report of the rounds last
+    // imported below the picture button, shown once an import has written it.
+    checkBoxLogbook = new QCheckBox(Q(texts::kAddToLogbook), page);
+    checkBoxLogbook->setObjectName(QStringLiteral("checkBoxLogbook"));
+    checkBoxLogbook->setFont(MakeFont("MS PGothic"));
+    checkBoxLogbook->move(180, 150);
+    checkBoxLogbook->adjustSize();
+    checkBoxLogbook->setVisible(LogbookAvailable());
+    auto* report =
+        new LinkLabel(page, QStringLiteral("report"), false, Q(texts::kLogbookReportLink));
+    report->setObjectName(QStringLiteral("linkLabelReport"));
+    report->setFont(MakeFont("MS PGothic"));
+    report->move(180, 100);
+    report->adjustSize();
+    report->setVisible(false);
+    connect(report, &QLabel::linkActivated, this, [this] { main_->linkLabelReport_LinkClicked(); });
+    linkLabelReport = report;
     MakeHiddenSetting(page, "textUpAddr", "labelUpAddr", texts::kUpAddrLabel, texts::kUpAddrDefault,
                       Setting::textUpAddr);
     MakeHiddenSetting(page, "textUpLen", "labelUpLen", texts::kUpLenLabel, texts::kUpLenDefault,

@@ -212,6 +212,33 @@ TEST_F(WindowJobs, AlsoSaveMapsIsRememberedAndSavesMapsBesideTheCsv) {
     }
 }
 
+// The point tab's "add to the logbook" box: on at first, then kept between runs; an import
+// with it on shows the link to the report of its rounds.
+TEST_F(WindowJobs, AddToLogbookIsRememberedAndTheReportLinkFollowsAnImport) {
+    for (const bool on : {false, true}) {
+        MainWindow window(dir_.Settings());
+        auto* box = window.findChild<QCheckBox*>(QStringLiteral("checkBoxLogbook"));
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->parentWidget()->objectName(), "tabPage1");
+        EXPECT_EQ(box->isChecked(), !on);
+        box->setChecked(on);
+        EXPECT_EQ(window.Logic().addPointsToLogbook, on);
+    }
+    StartSim(sim::DeviceMode::Patch);
+    auto* link = Control<QLabel>("linkLabelReport");
+    ASSERT_NE(link, nullptr);
+    EXPECT_FALSE(link->isVisible());
+    const std::string stem = dir_.Path() + "-logbook";
+    window_->Logic().pointCsvPath = stem + ".csv";
+    window_->Logic().pointLogbook = LogbookLocation{stem + ".sqlite3", false};
+    Control<QPushButton>("buttonUpdata")->click();
+    EXPECT_EQ(TakeJobMessage(), QString::fromUtf8("データの書込みが完了しました。"));
+    EXPECT_TRUE(link->isVisible());
+    EXPECT_EQ(window_->Logic().PointReportPath(), stem + "-last-import.html");
+    EXPECT_TRUE(fs::exists(window_->Logic().PointReportPath()));
+    for (const char* ext : {".csv", ".sqlite3", "-last-import.html"}) fs::remove(stem + ext);
+}
+
 TEST_F(WindowJobs, CourseWriteStoresTheFileAtItsAddress) {
     StartSim(sim::DeviceMode::Patch);
     const std::string named =

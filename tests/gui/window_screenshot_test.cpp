@@ -55,6 +55,12 @@ TEST(WindowScreenshots, EachTabIsDrawnAndSaved) {
         const QString path = QStringLiteral("%1/tab%2_%3.png").arg(folder).arg(i + 1).arg(names[i]);
         EXPECT_TRUE(image.save(path)) << path.toStdString();
     }
+    // After an import: the link to the report of its rounds.
+    tabs->setCurrentIndex(0);
+    window.ShowReportLink(true);
+    ProcessEventsFor(50);
+    EXPECT_TRUE(window.grab().toImage().save(folder + QStringLiteral("/points_report_link.png")));
+    window.ShowReportLink(false);
     // A job at work: tabs disabled, progress shown.
     tabs->setCurrentIndex(1);
     Peer(window.Logic()).FwType() = true;

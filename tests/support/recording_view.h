@@ -110,6 +110,7 @@ public:
         urls_.push_back(url);
         return true;
     }
+    void ShowReportLink(bool visible) override { Log("report-link", visible ? "on" : "off"); }
     void JobEnded(const JobResult& result) override {
         std::lock_guard<std::mutex> lock(mutex_);
         ++jobsEnded_;

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "app/point_export.h"
+#include "platform/utf8_paths.h"
 
 namespace cli {
 
@@ -60,7 +61,11 @@ ScratchFolder::ScratchFolder() {
             return;
         }
     }
-    throw std::runtime_error("cannot create a scratch folder in " + base.string());
+    throw std::runtime_error("cannot create a scratch folder in " + platform::PathToUtf8(base));
+}
+
+std::string ScratchFolder::File(const std::string& name) const {
+    return platform::PathToUtf8(path_ / platform::PathFromUtf8(name));
 }
 
 ScratchFolder::~ScratchFolder() {

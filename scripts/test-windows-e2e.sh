@@ -49,11 +49,15 @@ stop_sim() {
     sim_pid=""
 }
 
-# Runs caddora-cli.exe in the work folder; its output goes to cli.log, shown when a check fails.
-win_cli() {
-    (cd "$work" && CADDORA_DEVICE_PATHS='\\.\COM8' timeout 300 wine "$win_cli" "$@" \
+# Runs caddora-cli.exe in the work folder (win_cli_in: in folder $1); its output goes to cli.log,
+# shown when a check fails.
+win_cli_in() {
+    local dir=$1
+    shift
+    (cd "$dir" && CADDORA_DEVICE_PATHS='\\.\COM8' timeout 300 wine "$win_cli" "$@" \
         </dev/null >"$work/cli.log" 2>&1)
 }
+win_cli() { win_cli_in "$work" "$@"; }
 
 check() {
     local what=$1
@@ -153,6 +157,32 @@ check "ymodem: exit status 0" win_cli ymodem ym.ckfm
 stop_sim
 check "ymodem: the navigator received the payload" cmp "$work/ymodem/dump/ymodem_0.bin" \
     "$work/ym.bin"
+
+# Japanese names (a user folder 山田 and files in it), and a character outside code page 932.
+jp="$work/山田"
+mkdir -p "$jp"
+start_sim points-japanese --synthetic-points 200
+check "import into the folder 山田: exit status 0" win_cli_in "$jp" import-points
+stop_sim
+jp_csv="$(ls "$jp"/*.csv 2>/dev/null | head -1)" || true
+check "import into the folder 山田: the CSV is there, equal to the Linux one" \
+    cmp "$work/linux.csv" "${jp_csv:-/nonexistent}"
+cp "$work/sample.csv" "$jp/テスト.csv"
+check "convert テスト.csv to 地図.gpx: exit status 0" \
+    win_cli_in "$jp" convert テスト.csv --to gpx --out 地図.gpx
+check "convert テスト.csv to 地図.gpx: same bytes" cmp "$work/sample.gpx" "$jp/地図.gpx"
+check "convert テスト.csv to 地図.gpx: the console names 地図.gpx" grep -q "地図.gpx" "$work/cli.log"
+check "convert テスト.csv --to kml: テスト.kml beside it" \
+    win_cli_in "$jp" convert テスト.csv --to kml
+check "convert テスト.csv --to kml: same bytes" cmp "$work/sample.kml" "$jp/テスト.kml"
+check "convert --out sortie_é.gpx: exit status 0" \
+    win_cli_in "$jp" convert テスト.csv --to gpx --out sortie_é.gpx
+check "convert --out sortie_é.gpx: that very name" cmp "$work/sample.gpx" "$jp/sortie_é.gpx"
+cp "$work/fw.ckfm" "$jp/ファーム.ckfm"
+check "unpack ファーム.ckfm to ファーム.bin: exit status 0" \
+    win_cli_in "$jp" unpack ファーム.ckfm ファーム.bin
+check "unpack to ファーム.bin: the payload" cmp "$work/fw.image" "$jp/ファーム.bin"
+check "the folder 山田 holds only these files" test "$(ls "$jp" | wc -l)" -eq 7
 
 # The serial link: the same navigator as a plain COM port.
 serial_test="$(dirname "$win_cli")/../tests/test_win32_serial.exe"

@@ -142,7 +142,7 @@ fi
 click 198 29
 sleep 0.5
 click 110 129  # buttonKroDown
-dialog="$(find_window '^Open$' 50)"
+dialog="$(find_window '^(Open|開く)$' 50)"  # English or Japanese Wine
 if [ -n "$dialog" ]; then
     echo "ok   the course button opens the file dialog"
     sleep 0.5

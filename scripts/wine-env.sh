@@ -26,6 +26,7 @@ if [ -d "$_wine_locales/ja_JP.UTF-8" ]; then
     export LOCPATH="$_wine_locales"
     # (This shell itself cannot load the locale: it took LOCPATH from its own start.)
     { export LC_ALL=ja_JP.UTF-8; } 2>/dev/null
+    export LANGUAGE=en  # the Linux tools of the scripts still speak English
 fi
 
 _wine_server_running() {

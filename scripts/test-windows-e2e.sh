@@ -148,6 +148,20 @@ stop_sim
 check "firmware write: the navigator stored the image" \
     stored_equals firmware 90000000 "$(stat -c %s "$work/fw.image")" "$work/fw.image"
 
+# A file written reaches the disk before its name does: the temporary is flushed, then renamed
+# over the target with write-through (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH = 9),
+# as Wine's trace of the calls shows.
+flushed_then_renamed() {
+    (cd "$work" && WINEDEBUG=+relay timeout 120 wine "$win_cli" unpack fw.ckfm flushed.bin \
+        </dev/null >/dev/null 2>"$work/relay.log") || return 1
+    grep -a -E 'Call KERNEL32\.(FlushFileBuffers|MoveFileExW)\(' "$work/relay.log" | tr -d '\r' |
+        awk '/FlushFileBuffers/ { flushed = 1 }
+             /MoveFileExW/ && /flushed\.bin",00000009\)/ && flushed { ok = 1 }
+             END { exit !ok }'
+}
+check "unpack: the output is flushed, then renamed with write-through" flushed_then_renamed
+rm -f "$work/relay.log"
+
 # YMODEM: a packed file of type 3, its payload received whole.
 head -c 40000 /dev/urandom >"$work/ym.bin"
 "$linux_bin/caddora-cli" pack "$work/ym.bin" "$work/ym.ckfm" --sub-header 0300000000000000 \

@@ -178,9 +178,9 @@ mkdir -p "$jp"
 start_sim points-japanese --synthetic-points 200
 check "import into the folder 山田: exit status 0" win_cli_in "$jp" import-points
 stop_sim
-jp_csv="$(ls "$jp"/*.csv 2>/dev/null | head -1)" || true
+jp_csvs=("$jp"/*.csv)
 check "import into the folder 山田: the CSV is there, equal to the Linux one" \
-    cmp "$work/linux.csv" "${jp_csv:-/nonexistent}"
+    cmp "$work/linux.csv" "${jp_csvs[0]}"
 cp "$work/sample.csv" "$jp/テスト.csv"
 check "convert テスト.csv to 地図.gpx: exit status 0" \
     win_cli_in "$jp" convert テスト.csv --to gpx --out 地図.gpx
@@ -196,7 +196,8 @@ cp "$work/fw.ckfm" "$jp/ファーム.ckfm"
 check "unpack ファーム.ckfm to ファーム.bin: exit status 0" \
     win_cli_in "$jp" unpack ファーム.ckfm ファーム.bin
 check "unpack to ファーム.bin: the payload" cmp "$work/fw.image" "$jp/ファーム.bin"
-check "the folder 山田 holds only these files" test "$(ls "$jp" | wc -l)" -eq 7
+files_in() { local files=("$1"/*); echo "${#files[@]}"; }
+check "the folder 山田 holds only these files" test "$(files_in "$jp")" -eq 7
 
 # The serial link: the same navigator as a plain COM port.
 serial_test="$(dirname "$win_cli")/../tests/test_win32_serial.exe"

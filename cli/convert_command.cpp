@@ -9,6 +9,7 @@
 #include "export/map_format.h"
 #include "export/point_csv_reader.h"
 #include "platform/replace_file.h"
+#include "platform/utf8_paths.h"
 
 namespace cli {
 
@@ -28,8 +29,9 @@ struct ConvertOptions {
 // The CSV file's bytes, or nothing after a failure line. Only regular files (or links to one):
 // a FIFO or device would block or never end.
 std::optional<std::string> ReadCsv(CommandContext& ctx, const std::string& path) {
+    const fs::path file = platform::PathFromUtf8(path);
     std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
+    const fs::file_status status = fs::status(file, ec);
     if (ec || !fs::exists(status)) {
         ctx.Fail(kCommand, "cannot read " + path + ": no such file");
         return std::nullopt;
@@ -38,11 +40,11 @@ std::optional<std::string> ReadCsv(CommandContext& ctx, const std::string& path)
         ctx.Fail(kCommand, "cannot read " + path + ": not a regular file");
         return std::nullopt;
     }
-    if (fs::file_size(path, ec) > kMaxCsvBytes) {
+    if (fs::file_size(file, ec) > kMaxCsvBytes) {
         ctx.Fail(kCommand, path + " is too large for a point CSV file");
         return std::nullopt;
     }
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(file, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.good() && !in.eof()) {
         ctx.Fail(kCommand, "cannot read " + path);
@@ -61,11 +63,11 @@ void RunConvert(CommandContext& ctx, const ConvertOptions& o) {
                                       csv.problem + "; nothing was written");
     }
     const std::string out =
-        !o.out.empty()
-            ? o.out
-            : fs::path(o.input).replace_extension(mapexport::FormatName(*format)).string();
+        !o.out.empty() ? o.out
+                       : platform::PathToUtf8(platform::PathFromUtf8(o.input).replace_extension(
+                             mapexport::FormatName(*format)));
     std::error_code ec;
-    if (fs::equivalent(o.input, out, ec)) {
+    if (fs::equivalent(platform::PathFromUtf8(o.input), platform::PathFromUtf8(out), ec)) {
         return ctx.Fail(kCommand, out + " is the CSV file itself; choose another --out");
     }
     std::string error;

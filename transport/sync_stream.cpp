@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/codepage.h"
+#include "platform/utf8_paths.h"
 
 // Handlers subscribed to a receive buffer may be called after this stream is gone (the reader
 // keeps the buffer). They go through this record, which the stream detaches on destruction
@@ -340,7 +341,7 @@ ComHandle SyncStream::Port() const {
 bool SyncStream::LogPath(const std::optional<std::string>& path) {
     std::FILE* next = nullptr;
     if (path) {
-        next = std::fopen(path->c_str(), "ab");
+        next = platform::OpenFile(*path, "ab");
         if (!next) return false;
         std::setvbuf(next, nullptr, _IOFBF, BufferSize);
     }

@@ -255,7 +255,7 @@ bool CUsb_Interface::gCheckDevice(const std::string& path) {
 
 UsbHandle CUsb_Interface::gConnectToDriver(const std::string& path) {
     UsbHandle handle;
-    const std::u16string wide = platform::AnsiToUtf16(path);
+    const std::u16string wide = platform::Utf8ToUtf16(path);
     // The path buffer holds 128 UTF-16 units with the terminator.
     if (!wide.empty() && wide.size() < kUsbInfoPathSize) {
         auto link = std::make_shared<LinkFd>();

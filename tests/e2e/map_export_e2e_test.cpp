@@ -37,7 +37,10 @@ protected:
 
 TEST_F(MapExport, SamplePointsReadBackWithTheirCoordinatesAndUtcTimes) {
     StartSim(kQuickPatch);
-    const std::string csv = Path("points.csv");
+    // Japanese (and accented) folder and file names, as on the owners' PCs.
+    const std::string folder = Path("山田");
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const std::string csv = folder + "/テスト.csv";
     const CliRun import = Cli({"import-points", "--out", csv});
     StopSim();
     ASSERT_EQ(import.status, 0) << import.err;
@@ -48,7 +51,7 @@ TEST_F(MapExport, SamplePointsReadBackWithTheirCoordinatesAndUtcTimes) {
         SCOPED_TRACE(format);
         const CliRun run = Cli({"convert", csv, "--to", format}, false);
         ASSERT_EQ(run.status, 0) << run.err;
-        const std::string map = Path("points." + format);
+        const std::string map = folder + "/テスト." + format;
         EXPECT_NE(run.out.find("7 points written to " + map), std::string::npos) << run.out;
         std::string lint;
         EXPECT_TRUE(map_readers::XmllintAccepts(map, &lint)) << lint;
@@ -63,6 +66,11 @@ TEST_F(MapExport, SamplePointsReadBackWithTheirCoordinatesAndUtcTimes) {
             EXPECT_NEAR(read[i].longitude, coordinates[i].first, 5e-7);
             EXPECT_NEAR(read[i].latitude, coordinates[i].second, 5e-7);
         }
+    }
+    for (const std::string out : {"地図.gpx", "sortie_é.gpx"}) {
+        const CliRun run = Cli({"convert", csv, "--to", "gpx", "--out", folder + "/" + out}, false);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(Slurp(folder + "/" + out), Slurp(folder + "/テスト.gpx")) << out;
     }
 }
 

@@ -348,8 +348,17 @@ bool PointCsvReader::Next(ExportPoint& point) {
 }
 
 bool PointCsvReader::ReadAt(uint64_t offset, ExportPoint& point) {
-    const auto at = static_cast<std::streamoff>(offset);
-    if (in_.pubseekpos(at, std::ios_base::in) != std::streambuf::pos_type(at)) return false;
+    // Maps mostly ask for rows in the file's order: a row just ahead is read up to, since a
+    // seek throws away what the stream has buffered.
+    constexpr uint64_t kReadAhead = 16 * 1024;
+    if (offset >= position_ && offset - position_ <= kReadAhead) {
+        char skipped[kReadAhead];
+        const auto gap = static_cast<std::streamsize>(offset - position_);
+        if (in_.sgetn(skipped, gap) != gap) return false;
+    } else {
+        const auto at = static_cast<std::streamoff>(offset);
+        if (in_.pubseekpos(at, std::ios_base::in) != std::streambuf::pos_type(at)) return false;
+    }
     position_ = offset;
     return ReadRecord() == Record::Read && ParseRecord(point);
 }

@@ -181,6 +181,13 @@ TEST(PointCsvReader, FilesAndTheirProblemLines) {
                    "\"0\",1.0,2.0\r\n",
          0, 2},
         {"cut short", kHeader + row.substr(0, 40), 0, 2},
+        {"a quote never closed", kHeader + row + "\"1\",\"A\r\n\r\n", 1, 3},
+        {"names with lone quotes, as written before they were doubled",
+         kHeader +
+             "\"1\",\"Pine, \"Old\"\",\"2\",\"West \",\"7\",\" 9\",\"3\",\"2015/04/01\","
+             "\"09:05:07\",\"s\",\"0\",1.000000,2.000000\r\n" +
+             row,
+         2, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -40,8 +40,10 @@ const char* JobFailureName(JobFailure failure) {
     return "?";
 }
 
-JobMessage ErrorMessage() {
-    return {std::string(texts::kErrorText), std::string(texts::kErrorCaption), MessageIcon::Error};
+JobMessage ErrorMessage(const std::string& detail) {
+    std::string text(texts::kErrorText);
+    if (!detail.empty()) text += "\n" + detail;
+    return {std::move(text), std::string(texts::kErrorCaption), MessageIcon::Error};
 }
 
 JobMessage WriteDoneMessage() {

@@ -236,7 +236,7 @@ void Main::RunJob(JobBody body, JobButton button, bool checkPatchFirst) {
                                                     : JobKind::Firmware;
         result.failure = JobFailure::Unexpected;
         result.detail = std::move(text);
-        result.message = PostError();
+        result.message = PostError(result.detail);
         UpdateButtonDelegate(true);
         DisconnectRevDev();
     }
@@ -279,9 +279,14 @@ JobMessage Main::ShowJobMessage(const JobMessage& message) {
     return message;
 }
 
-JobMessage Main::PostError() {
-    ErrorShowDelegate();
-    return ErrorMessage();
+JobMessage Main::PostError(const std::string& detail) {
+    if (detail.empty()) {
+        ErrorShowDelegate();
+        return ErrorMessage();
+    }
+    JobMessage message = ErrorMessage(detail);
+    PostToUi([this, message] { view_.ShowMessage(message.text, message.caption, message.icon); });
+    return message;
 }
 
 JobFailure AckFailure(int32_t ack, const FIFOStream& port) {

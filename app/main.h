@@ -179,8 +179,9 @@ public:
     JobMessage ShowJobMessage(const JobMessage& message);
     // Posts a progress value (UpdateProgressDelegate).
     void PostProgress(int32_t value) { UpdateProgressDelegate(value); }
-    // Posts the generic error (ErrorShowDelegate); returns the message it shows.
-    JobMessage PostError();
+    // Posts the error message: the generic one (ErrorShowDelegate) without a detail, else with
+    // the detail under its first line. Returns the message it shows.
+    JobMessage PostError(const std::string& detail = {});
     // A hidden settings text (any thread).
     std::string SettingText(Setting setting);
 

@@ -34,8 +34,8 @@ enum class ReadEnd {
 
 // The record loop: one request in flight at a time, one row per record; the records and rows
 // go into `result`, and a failure's kind too.
-ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file,
-                    const PointArea& area, JobResult& result) {
+ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file, const PointArea& area,
+                    JobResult& result) {
     const uint32_t records = area.RecordCount();
     for (uint32_t i = 0; i < records; ++i) {
         if (main.StopRequested()) {
@@ -150,7 +150,7 @@ JobResult Main::UpdataThread() {
         if (!mapProblem.empty()) ShowJobMessage(MapsNotSavedMessage(mapProblem));
     } else if (result.failure != JobFailure::Interrupted) {
         // A stop asked for by the front end is its own doing: it reports that itself.
-        result.message = PostError();
+        result.message = PostError(result.detail);
     }
     return result;
 }

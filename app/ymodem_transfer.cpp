@@ -134,7 +134,7 @@ JobResult Main::YmodemThread() {
     DisconnectRevDev();
     if (!ok) {
         // A stop asked for by the front end is reported by the front end.
-        if (result.failure != JobFailure::Interrupted) result.message = PostError();
+        if (result.failure != JobFailure::Interrupted) result.message = PostError(result.detail);
     } else if (sendModem->fileSize >= 0 && sendModem->bytesLeft == 0) {
         // The sender has handed over every byte only when nothing is left.
         result.outcome = JobOutcome::Done;

@@ -34,8 +34,8 @@ enum class ReadEnd {
 
 // The record loop: one request in flight at a time, one row per record; the records and rows
 // go into `result`, and a failure's kind too.
-ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file,
-                    const PointArea& area, JobResult& result) {
+ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file, const PointArea& area,
+                    JobResult& result) {
     const uint32_t records = area.RecordCount();
     for (uint32_t i = 0; i < records; ++i) {
         if (main.StopRequested()) {
@@ -49,7 +49,7 @@ ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file,
         const auto payload = WaitForSpinorData(port, deadline);
         // Fewer bytes than asked for is no answer to this request.
         if (!payload || payload->size() < length) {
-            result.failure = port.IsOpen() ? JobFailure::NotAnswering : JobFailure::DeviceGone;
+            result.failure = WaitFailure(port, JobFailure::NotAnswering);
             return ReadEnd::Failed;
         }
         if (IsErasedPointRecord(*payload)) return ReadEnd::Erased;
@@ -101,12 +101,11 @@ JobResult Main::UpdataThread() {
         const bool patchReady = patchStatus || FwType || sendPatchFile() == kPatchStarted;
         progressMax = static_cast<int32_t>(records);
         if (!patchReady) {
-            result.failure = SendPort->IsOpen() ? JobFailure::PatchFailed : JobFailure::DeviceGone;
+            result.failure = WaitFailure(*SendPort, JobFailure::PatchFailed);
         } else if (StopRequested()) {
             result.failure = JobFailure::Interrupted;
         } else if (!CheckSpinorId()) {
-            result.failure =
-                SendPort->IsOpen() ? JobFailure::FlashNotFound : JobFailure::DeviceGone;
+            result.failure = WaitFailure(*SendPort, JobFailure::FlashNotFound);
         } else if (records == 0) {
             complete = true;
         } else if (!WriteAll(*file, PointCsvHeader())) {

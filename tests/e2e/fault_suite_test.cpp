@@ -475,5 +475,42 @@ TEST_F(FaultSuite, YmodemThroughNoiseAndSingleBytes) {
     });
 }
 
+// --- The navigator's process dies mid-job: its end of the pty hangs up ----------------------
+
+TEST_F(FaultSuite, KilledNavigatorEndsTheJobAtOnceWhateverItWaitsFor) {
+    WriteBytes(Path("jis.bin"), Pattern(200 * 2048, 3));
+    const std::string packed = Packed("fw.ckfm", Pattern(16 << 20, 4), {3, 0, 0, 0, 0, 0, 0, 0});
+    const struct {
+        const char* name;
+        std::vector<std::string> sim;
+        std::vector<std::string> cli;
+        std::function<bool()> ready;
+    } cases[] = {
+        // Mostly inside a 10,000 ms acknowledgement wait.
+        {"write-course",
+         {"--mode", "patch", "--ack-delay-ms", "50"},
+         {"write-course", Path("jis.bin")},
+         [&] { return FramesOf(Journal(), kFwpg[0], kFwpg[1]).size() >= 5; }},
+        // Frozen inside the transfer, whose reads wait up to 25,000 ms, then killed.
+        {"ymodem",
+         {},
+         {"ymodem", packed},
+         [&] {
+             if (FramesOf(Journal(), 0x06, 0x50).empty()) return false;
+             std::this_thread::sleep_for(std::chrono::milliseconds(200));
+             PauseSim();
+             std::this_thread::sleep_for(std::chrono::milliseconds(300));
+             return true;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartSim(c.sim);
+        const CliRun run = CliActing(c.cli, c.ready, [&] { KillSim(); });
+        ExpectError(run, "the navigator vanished");
+        EXPECT_LT(run.ms, 3000) << "the job waited out a time-out after the device had gone";
+    }
+}
+
 }  // namespace
 }  // namespace e2e

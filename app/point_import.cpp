@@ -34,8 +34,8 @@ enum class ReadEnd {
 
 // The record loop: one request in flight at a time, one row per record; the records and rows
 // go into `result`, and a failure's kind too.
-ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file, const PointArea& area,
-                    JobResult& result) {
+ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file,
+                    const PointArea& area, JobResult& result) {
     const uint32_t records = area.RecordCount();
     for (uint32_t i = 0; i < records; ++i) {
         if (main.StopRequested()) {

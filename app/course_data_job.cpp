@@ -86,7 +86,7 @@ JobResult Main::KrodownThread() {
     };
     if (!SendPort) return failA(JobFailure::NoDevice);
     if (!patchStatus && !FwType && sendPatchFile() != kPatchStarted) {
-        return failA(SendPort->IsOpen() ? JobFailure::PatchFailed : JobFailure::DeviceGone);
+        return failA(WaitFailure(*SendPort, JobFailure::PatchFailed));
     }
     platform::SleepMs(kPatchSettleMs);
 

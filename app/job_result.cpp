@@ -10,6 +10,8 @@ const char* JobFailureName(JobFailure failure) {
             return "no device";
         case JobFailure::DeviceGone:
             return "device gone";
+        case JobFailure::Stalled:
+            return "endpoint stalled";
         case JobFailure::NotAnswering:
             return "not answering";
         case JobFailure::Refused:

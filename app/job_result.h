@@ -17,6 +17,7 @@ enum class JobFailure {
     None,
     NoDevice,        // no connection was handed to the job
     DeviceGone,      // the connection closed under the job
+    Stalled,         // a USB endpoint of the device stalled (the halt is cleared again)
     NotAnswering,    // a wait for an answer ran out
     Refused,         // the device refused a frame
     PatchFailed,     // the patch program could not be loaded and started

@@ -291,7 +291,12 @@ JobMessage Main::PostError(const std::string& detail) {
 
 JobFailure AckFailure(int32_t ack, const FIFOStream& port) {
     if (ack == kAckRefused) return JobFailure::Refused;
-    return port.IsOpen() ? JobFailure::NotAnswering : JobFailure::DeviceGone;
+    return WaitFailure(port, JobFailure::NotAnswering);
+}
+
+JobFailure WaitFailure(const FIFOStream& port, JobFailure whileOpen) {
+    if (port.IsOpen()) return whileOpen;
+    return port.Fault() == SourceFault::Stalled ? JobFailure::Stalled : JobFailure::DeviceGone;
 }
 
 std::string Main::SettingText(Setting setting) {

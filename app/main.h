@@ -48,6 +48,9 @@
 
 // The failure a frame writer reports when WaitForAck gave `ack` (not kAckAccepted).
 JobFailure AckFailure(int32_t ack, const FIFOStream& port);
+// The failure of a step that got no answer: `whileOpen` while the connection is still open,
+// else why it closed (the device went, or one of its USB endpoints stalled).
+JobFailure WaitFailure(const FIFOStream& port, JobFailure whileOpen);
 
 class Main {
 public:

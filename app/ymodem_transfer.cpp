@@ -109,9 +109,9 @@ JobResult Main::YmodemThread() {
             file->Seek(header.gzipOffset);
             ok = sendModem->sendPackets(*file, *port, true);
             if (!ok) {
-                result.failure = sendModem->receiverCancelled ? JobFailure::RefusedFile
-                                 : port->IsOpen()             ? JobFailure::NotAnswering
-                                                              : JobFailure::DeviceGone;
+                result.failure = sendModem->receiverCancelled
+                                     ? JobFailure::RefusedFile
+                                     : WaitFailure(*port, JobFailure::NotAnswering);
             }
         }
     } catch (const std::exception&) {
@@ -120,8 +120,8 @@ JobResult Main::YmodemThread() {
         if (!result.detail.empty()) {
             result.failure = JobFailure::FileUnreadable;
         } else if (result.failure == JobFailure::Unexpected) {
-            result.failure =
-                SendPort && !SendPort->IsOpen() ? JobFailure::DeviceGone : JobFailure::NotAnswering;
+            result.failure = SendPort ? WaitFailure(*SendPort, JobFailure::NotAnswering)
+                                      : JobFailure::NotAnswering;
         }
     }
     if (sendModem) {

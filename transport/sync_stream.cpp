@@ -258,7 +258,10 @@ UsbFillStatus SyncStream::usbFillBuffer(FIFOStream*) {
     std::array<uint8_t, kUsbChunk> chunk{};
     const int32_t n = UsbInterface.Read_Usb(handle, chunk.data(), kUsbChunk);
     if (n < 0) {
-        for (const Registration& r : *Buffers()) r.buffer->EndRead();
+        // Every wait on the buffers wakes and fails now, whatever its time-out.
+        const SourceFault fault =
+            UsbInterface.Stalled(handle) ? SourceFault::Stalled : SourceFault::Gone;
+        for (const Registration& r : *Buffers()) r.buffer->EndRead(fault);
         return finish(UsbFillStatus::Failed);
     }
     if (n == 0) return finish(UsbFillStatus::Empty);

@@ -80,13 +80,13 @@ JobResult Main::KrodownThread() {
     auto failA = [this, &result](JobFailure failure) {
         result.failure = failure;
         UpdateButtonDelegate(true);
-        result.message = PostError();
+        result.message = PostError(result.detail);
         DisconnectRevDev();
         return result;
     };
     if (!SendPort) return failA(JobFailure::NoDevice);
     if (!patchStatus && !FwType && sendPatchFile() != kPatchStarted) {
-        return failA(SendPort->IsOpen() ? JobFailure::PatchFailed : JobFailure::DeviceGone);
+        return failA(WaitFailure(*SendPort, JobFailure::PatchFailed));
     }
     platform::SleepMs(kPatchSettleMs);
 
@@ -97,7 +97,7 @@ JobResult Main::KrodownThread() {
         // An unknown name leaves the connection open, as it found it.
         input.reset();
         result.failure = JobFailure::UnknownCourseFile;
-        result.message = PostError();
+        result.message = PostError(result.detail);
         UpdateButtonDelegate(true);
         ConnectRefDev();
         return result;
@@ -177,7 +177,7 @@ JobResult Main::KrodownThread() {
         result.message = ShowJobMessage(WriteDoneMessage());
     } else {
         // A stop asked for by the front end is reported by the front end.
-        if (result.failure != JobFailure::Interrupted) result.message = PostError();
+        if (result.failure != JobFailure::Interrupted) result.message = PostError(result.detail);
         DisconnectRevDev();
     }
     return result;

@@ -77,7 +77,7 @@ JobResult Main::FirmwareThread() {
         case FileVerdict::Unreadable:
             // A file that vanished or cannot be read after the dialog: a failed run.
             result.failure = SendPort ? JobFailure::FileUnreadable : JobFailure::NoDevice;
-            result.message = PostError();
+            result.message = PostError(result.detail);
             UpdateButtonDelegate(true);
             DisconnectRevDev();
             return result;
@@ -133,7 +133,7 @@ JobResult Main::FirmwareThread() {
         }
     }
 
-    if (!acknowledged && !stopped) result.message = PostError();
+    if (!acknowledged && !stopped) result.message = PostError(result.detail);
     UpdateButtonDelegate(true);
     DisconnectRevDev();
     if (acknowledged) {

@@ -10,6 +10,8 @@ const char* JobFailureName(JobFailure failure) {
             return "no device";
         case JobFailure::DeviceGone:
             return "device gone";
+        case JobFailure::Stalled:
+            return "endpoint stalled";
         case JobFailure::NotAnswering:
             return "not answering";
         case JobFailure::Refused:
@@ -40,8 +42,10 @@ const char* JobFailureName(JobFailure failure) {
     return "?";
 }
 
-JobMessage ErrorMessage() {
-    return {std::string(texts::kErrorText), std::string(texts::kErrorCaption), MessageIcon::Error};
+JobMessage ErrorMessage(const std::string& detail) {
+    std::string text(texts::kErrorText);
+    if (!detail.empty()) text += "\n" + detail;
+    return {std::move(text), std::string(texts::kErrorCaption), MessageIcon::Error};
 }
 
 JobMessage WriteDoneMessage() {

@@ -17,6 +17,7 @@ enum class JobFailure {
     None,
     NoDevice,        // no connection was handed to the job
     DeviceGone,      // the connection closed under the job
+    Stalled,         // a USB endpoint of the device stalled (the halt is cleared again)
     NotAnswering,    // a wait for an answer ran out
     Refused,         // the device refused a frame
     PatchFailed,     // the patch program could not be loaded and started
@@ -82,8 +83,9 @@ struct JobResult {
 // Short English name of a failure kind, for logs and JSON ("device gone", ...).
 const char* JobFailureName(JobFailure failure);
 
-// The message boxes the jobs show.
-JobMessage ErrorMessage();
+// The message boxes the jobs show. The error's first line is "Error!"; a failure whose result
+// says why (the file and the system's reason, say) has that text on the lines under it.
+JobMessage ErrorMessage(const std::string& detail = {});
 JobMessage WriteDoneMessage();
 // The point import's done message with the CSV's path on a line of its own, for a window whose
 // user did not choose where the file goes.

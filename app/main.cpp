@@ -242,7 +242,7 @@ void Main::RunJob(JobBody body, JobButton button, bool checkPatchFirst) {
                                                     : JobKind::Firmware;
         result.failure = JobFailure::Unexpected;
         result.detail = std::move(text);
-        result.message = PostError();
+        result.message = PostError(result.detail);
         UpdateButtonDelegate(true);
         DisconnectRevDev();
     }
@@ -285,14 +285,24 @@ JobMessage Main::ShowJobMessage(const JobMessage& message) {
     return message;
 }
 
-JobMessage Main::PostError() {
-    ErrorShowDelegate();
-    return ErrorMessage();
+JobMessage Main::PostError(const std::string& detail) {
+    if (detail.empty()) {
+        ErrorShowDelegate();
+        return ErrorMessage();
+    }
+    JobMessage message = ErrorMessage(detail);
+    PostToUi([this, message] { view_.ShowMessage(message.text, message.caption, message.icon); });
+    return message;
 }
 
 JobFailure AckFailure(int32_t ack, const FIFOStream& port) {
     if (ack == kAckRefused) return JobFailure::Refused;
-    return port.IsOpen() ? JobFailure::NotAnswering : JobFailure::DeviceGone;
+    return WaitFailure(port, JobFailure::NotAnswering);
+}
+
+JobFailure WaitFailure(const FIFOStream& port, JobFailure whileOpen) {
+    if (port.IsOpen()) return whileOpen;
+    return port.Fault() == SourceFault::Stalled ? JobFailure::Stalled : JobFailure::DeviceGone;
 }
 
 std::string Main::SettingText(Setting setting) {

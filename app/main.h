@@ -49,6 +49,9 @@
 
 // The failure a frame writer reports when WaitForAck gave `ack` (not kAckAccepted).
 JobFailure AckFailure(int32_t ack, const FIFOStream& port);
+// The failure of a step that got no answer: `whileOpen` while the connection is still open,
+// else why it closed (the device went, or one of its USB endpoints stalled).
+JobFailure WaitFailure(const FIFOStream& port, JobFailure whileOpen);
 
 class Main {
 public:
@@ -186,8 +189,9 @@ public:
     JobMessage ShowJobMessage(const JobMessage& message);
     // Posts a progress value (UpdateProgressDelegate).
     void PostProgress(int32_t value) { UpdateProgressDelegate(value); }
-    // Posts the generic error (ErrorShowDelegate); returns the message it shows.
-    JobMessage PostError();
+    // Posts the error message: the generic one (ErrorShowDelegate) without a detail, else with
+    // the detail under its first line. Returns the message it shows.
+    JobMessage PostError(const std::string& detail = {});
     // A hidden settings text (any thread).
     std::string SettingText(Setting setting);
 

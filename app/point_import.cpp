@@ -49,7 +49,7 @@ ReadEnd ReadRecords(Main& main, FIFOStream& port, platform::OutputFile& file, co
         const auto payload = WaitForSpinorData(port, deadline);
         // Fewer bytes than asked for is no answer to this request.
         if (!payload || payload->size() < length) {
-            result.failure = port.IsOpen() ? JobFailure::NotAnswering : JobFailure::DeviceGone;
+            result.failure = WaitFailure(port, JobFailure::NotAnswering);
             return ReadEnd::Failed;
         }
         if (IsErasedPointRecord(*payload)) return ReadEnd::Erased;
@@ -120,12 +120,11 @@ JobResult Main::UpdataThread() {
         const bool patchReady = patchStatus || FwType || sendPatchFile() == kPatchStarted;
         progressMax = static_cast<int32_t>(records);
         if (!patchReady) {
-            result.failure = SendPort->IsOpen() ? JobFailure::PatchFailed : JobFailure::DeviceGone;
+            result.failure = WaitFailure(*SendPort, JobFailure::PatchFailed);
         } else if (StopRequested()) {
             result.failure = JobFailure::Interrupted;
         } else if (!CheckSpinorId()) {
-            result.failure =
-                SendPort->IsOpen() ? JobFailure::FlashNotFound : JobFailure::DeviceGone;
+            result.failure = WaitFailure(*SendPort, JobFailure::FlashNotFound);
         } else if (records == 0) {
             complete = true;
         } else if (!WriteAll(*file, PointCsvHeader())) {
@@ -177,7 +176,7 @@ JobResult Main::UpdataThread() {
         if (!mapProblem.empty()) ShowJobMessage(MapsNotSavedMessage(mapProblem));
     } else if (result.failure != JobFailure::Interrupted) {
         // A stop asked for by the front end is its own doing: it reports that itself.
-        result.message = PostError();
+        result.message = PostError(result.detail);
     }
     return result;
 }

@@ -4,11 +4,12 @@
 
 #include "app/point_export.h"
 #include "platform/replace_file.h"
+#include "platform/utf8_paths.h"
 
 std::string PointMapPathBeside(const std::string& csvPath, mapexport::MapFormat format) {
-    std::filesystem::path path(csvPath);
+    std::filesystem::path path = platform::PathFromUtf8(csvPath);
     path.replace_extension(mapexport::FormatName(format));
-    return path.string();
+    return platform::PathToUtf8(path);
 }
 
 bool SavePointMaps(std::span<const PointRecord> points, std::span<const PointMapFile> files,
@@ -21,4 +22,3 @@ bool SavePointMaps(std::span<const PointRecord> points, std::span<const PointMap
     }
     return true;
 }
-

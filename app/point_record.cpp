@@ -81,39 +81,68 @@ std::string_view PointCsvHeader() {
     return kCsvHeader;
 }
 
-std::string FormatPointRowShiftJis(const PointRecord& r) {
-    const double longitude = r.longitudeRaw / kPointUnitsPerDegree;
-    const double latitude = r.latitudeRaw / kPointUnitsPerDegree;
-    const char* golf = r.golfCourseName.c_str();
-    const char* course = r.courseName.c_str();
-    // %c takes the byte as the device stores it (char promotes to int, printf writes it back).
-    const int shot = static_cast<unsigned char>(r.shotOrPutt);
-    const int additional = static_cast<unsigned char>(r.additionalNo);
-    if (r.utcOffset == kHomeUtcOffset) {
-        return Printf(
-            "\"%d\",\"%s\",\"%d\",\"%s\",\"%d\",\"%04d/%02d/%02d\",\"%02d:%02d:%02d\",\"%c\","
-            "\"%c\",%.6f,%.6f\r\n",
-            r.gcid, golf, r.cid, course, r.holeNo, r.year, r.month, r.day, r.hour, r.minute,
-            r.second, shot, additional, longitude, latitude);
+namespace {
+
+// A quoted CSV field's text: a quote inside it doubled, so that a name holding quotes, commas
+// or line breaks stays one field (RFC 4180).
+std::string Quoted(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
     }
-    // Hours truncate toward zero and the remainder takes the offset's sign.
+    out += '"';
+    return out;
+}
+
+// The time column: the local time, and the offset for any but the home one. Hours truncate
+// toward zero and the remainder takes the offset's sign.
+std::string TimeText(const PointRecord& r) {
+    if (r.utcOffset == kHomeUtcOffset) {
+        return Printf("%02d:%02d:%02d", r.hour, r.minute, r.second);
+    }
     const int hours = r.utcOffset / 60;
     const int remainder = r.utcOffset % 60;
     if (r.utcOffset > 0) {
-        return Printf(
-            "\"%d\",\"%s\",\"%d\",\"%s\",\"%d\",\"%04d/%02d/%02d\",\"%02d:%02d:%02d "
-            "UTC%+02d:%02d\","
-            "\"%c\",\"%c\",%.6f,%.6f\r\n",
-            r.gcid, golf, r.cid, course, r.holeNo, r.year, r.month, r.day, r.hour, r.minute,
-            r.second, hours, remainder, shot, additional, longitude, latitude);
+        return Printf("%02d:%02d:%02d UTC%+02d:%02d", r.hour, r.minute, r.second, hours, remainder);
     }
-    return Printf(
-        "\"%d\",\"%s\",\"%d\",\"%s\",\"%d\",\"%04d/%02d/%02d\",\"%02d:%02d:%02d UTC%02d:%02d\","
-        "\"%c\",\"%c\",%.6f,%.6f\r\n",
-        r.gcid, golf, r.cid, course, r.holeNo, r.year, r.month, r.day, r.hour, r.minute, r.second,
-        hours, -remainder, shot, additional, longitude, latitude);
+    return Printf("%02d:%02d:%02d UTC%02d:%02d", r.hour, r.minute, r.second, hours, -remainder);
 }
 
-std::string FormatPointRowUtf8(const PointRecord& record) {
-    return platform::Utf16ToUtf8(platform::ShiftJisToUtf16(FormatPointRowShiftJis(record)));
+// The row from its texts, already in the encoding of the row: the same bytes the row patterns
+// give for texts without quotes.
+std::string Row(const PointRecord& r, std::string_view golf, std::string_view course,
+                std::string_view shot, std::string_view additional) {
+    std::string row = Printf("\"%d\",", r.gcid);
+    row += Quoted(golf);
+    row += Printf(",\"%d\",", r.cid);
+    row += Quoted(course);
+    row += Printf(",\"%d\",\"%04d/%02d/%02d\",\"", r.holeNo, r.year, r.month, r.day);
+    row += TimeText(r);
+    row += "\",";
+    row += Quoted(shot);
+    row += ',';
+    row += Quoted(additional);
+    row += Printf(",%.6f,%.6f\r\n", r.longitudeRaw / kPointUnitsPerDegree,
+                  r.latitudeRaw / kPointUnitsPerDegree);
+    return row;
+}
+
+}  // namespace
+
+std::string FormatPointRowShiftJis(const PointRecord& r) {
+    return Row(r, r.golfCourseName, r.courseName, std::string_view(&r.shotOrPutt, 1),
+               std::string_view(&r.additionalNo, 1));
+}
+
+// Each text is converted on its own: a byte that is no whole Shift-JIS character (a lead byte
+// at a name's end, say) then never takes the quote after it into the conversion, whichever
+// system converts. For whole characters this gives the bytes of converting the row at once.
+std::string FormatPointRowUtf8(const PointRecord& r) {
+    auto utf8 = [](std::string_view sjis) { return platform::ShiftJisToUtf8(sjis); };
+    return Row(r, utf8(r.golfCourseName), utf8(r.courseName),
+               utf8(std::string_view(&r.shotOrPutt, 1)),
+               utf8(std::string_view(&r.additionalNo, 1)));
 }

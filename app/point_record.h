@@ -42,9 +42,11 @@ PointRecord ParsePointRecord(std::span<const uint8_t, kPointRecordLength> bytes)
 // The CSV header: UTF-8 byte-order mark, the quoted column names, CR LF (136 bytes).
 std::string_view PointCsvHeader();
 
-// The record's row as printf produces it from the row patterns, in Shift-JIS, ended by CR LF.
-// No length limit; an additionalNo (or shotOrPutt) of 0x00 stays a 0x00 byte in the row.
+// The record's row as printf produces it from the row patterns, in Shift-JIS, ended by CR LF,
+// except that a quote inside a quoted field is doubled (RFC 4180; CR and LF in a name stay
+// inside its quotes). No length limit; an additionalNo (or shotOrPutt) of 0x00 stays a 0x00
+// byte in the row.
 std::string FormatPointRowShiftJis(const PointRecord& record);
 
-// The row converted Shift-JIS -> UTF-16 -> UTF-8, as written to the file.
+// The row with its texts converted Shift-JIS -> UTF-16 -> UTF-8, as written to the file.
 std::string FormatPointRowUtf8(const PointRecord& record);

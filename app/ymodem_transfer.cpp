@@ -109,9 +109,9 @@ JobResult Main::YmodemThread() {
             file->Seek(header.gzipOffset);
             ok = sendModem->sendPackets(*file, *port, true);
             if (!ok) {
-                result.failure = sendModem->receiverCancelled ? JobFailure::RefusedFile
-                                 : port->IsOpen()             ? JobFailure::NotAnswering
-                                                              : JobFailure::DeviceGone;
+                result.failure = sendModem->receiverCancelled
+                                     ? JobFailure::RefusedFile
+                                     : WaitFailure(*port, JobFailure::NotAnswering);
             }
         }
     } catch (const std::exception&) {
@@ -120,8 +120,8 @@ JobResult Main::YmodemThread() {
         if (!result.detail.empty()) {
             result.failure = JobFailure::FileUnreadable;
         } else if (result.failure == JobFailure::Unexpected) {
-            result.failure =
-                SendPort && !SendPort->IsOpen() ? JobFailure::DeviceGone : JobFailure::NotAnswering;
+            result.failure = SendPort ? WaitFailure(*SendPort, JobFailure::NotAnswering)
+                                      : JobFailure::NotAnswering;
         }
     }
     if (sendModem) {
@@ -134,7 +134,7 @@ JobResult Main::YmodemThread() {
     DisconnectRevDev();
     if (!ok) {
         // A stop asked for by the front end is reported by the front end.
-        if (result.failure != JobFailure::Interrupted) result.message = PostError();
+        if (result.failure != JobFailure::Interrupted) result.message = PostError(result.detail);
     } else if (sendModem->fileSize >= 0 && sendModem->bytesLeft == 0) {
         // The sender has handed over every byte only when nothing is left.
         result.outcome = JobOutcome::Done;

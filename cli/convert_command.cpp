@@ -1,14 +1,15 @@
 // convert: a point CSV file imported earlier into GPX or KML, with true UTC times.
-#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "cli/commands.h"
 #include "export/map_format.h"
 #include "export/point_csv_reader.h"
-#include "platform/replace_file.h"
+#include "platform/output_file.h"
+#include "platform/utf8_paths.h"
 
 namespace cli {
 
@@ -25,56 +26,67 @@ struct ConvertOptions {
     std::string out;
 };
 
-// The CSV file's bytes, or nothing after a failure line. Only regular files (or links to one):
-// a FIFO or device would block or never end.
-std::optional<std::string> ReadCsv(CommandContext& ctx, const std::string& path) {
+// The CSV file opened for reading, or nothing after a failure line. Only regular files (or
+// links to one): a FIFO or device would block or never end.
+bool OpenCsv(CommandContext& ctx, const std::string& path, std::filebuf& in) {
+    const fs::path file = platform::PathFromUtf8(path);
     std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
+    const fs::file_status status = fs::status(file, ec);
     if (ec || !fs::exists(status)) {
         ctx.Fail(kCommand, "cannot read " + path + ": no such file");
-        return std::nullopt;
+        return false;
     }
     if (!fs::is_regular_file(status)) {
         ctx.Fail(kCommand, "cannot read " + path + ": not a regular file");
-        return std::nullopt;
+        return false;
     }
-    if (fs::file_size(path, ec) > kMaxCsvBytes) {
+    if (fs::file_size(file, ec) > kMaxCsvBytes) {
         ctx.Fail(kCommand, path + " is too large for a point CSV file");
-        return std::nullopt;
+        return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
+    if (!in.open(file, std::ios::in | std::ios::binary)) {
         ctx.Fail(kCommand, "cannot read " + path);
-        return std::nullopt;
+        return false;
     }
-    return bytes;
+    return true;
 }
 
+// The file is read twice and never held whole: once to check every row and plan the map, then
+// row by row as the map is written (straight into the output file).
 void RunConvert(CommandContext& ctx, const ConvertOptions& o) {
     const auto format = mapexport::FormatFromName(o.to);
-    const auto bytes = ReadCsv(ctx, o.input);
-    if (!format || !bytes) return;
-    const mapexport::CsvReadResult csv = mapexport::ReadPointCsv(*bytes);
-    if (!csv.ok()) {
-        return ctx.Fail(kCommand, o.input + ", line " + std::to_string(csv.badLine) + ": " +
-                                      csv.problem + "; nothing was written");
+    std::filebuf scan, reread;
+    if (!format || !OpenCsv(ctx, o.input, scan) || !OpenCsv(ctx, o.input, reread)) return;
+    mapexport::CsvPointSource source(reread);
+    const mapexport::CsvMapPlan plan = mapexport::PlanCsvMap(scan, *format, source);
+    if (!plan.ok()) {
+        return ctx.Fail(kCommand, o.input + ", line " + std::to_string(plan.badLine) + ": " +
+                                      plan.problem + "; nothing was written");
     }
     const std::string out =
-        !o.out.empty()
-            ? o.out
-            : fs::path(o.input).replace_extension(mapexport::FormatName(*format)).string();
+        !o.out.empty() ? o.out
+                       : platform::PathToUtf8(platform::PathFromUtf8(o.input).replace_extension(
+                             mapexport::FormatName(*format)));
     std::error_code ec;
-    if (fs::equivalent(o.input, out, ec)) {
+    if (fs::equivalent(platform::PathFromUtf8(o.input), platform::PathFromUtf8(out), ec)) {
         return ctx.Fail(kCommand, out + " is the CSV file itself; choose another --out");
     }
-    std::string error;
-    if (!platform::ReplaceFile(out, mapexport::WriteMap(*format, csv.points), error)) {
-        return ctx.Fail(kCommand, error);
+    try {
+        platform::OutputFile file(out);
+        mapexport::XmlOut xml(file.Stream());
+        mapexport::WriteMap(*format, source, plan.placed, xml);
+        if (!xml.Flush()) {
+            throw platform::StreamError("cannot write " + out + ": " + std::strerror(errno));
+        }
+        file.Commit();
+    } catch (const platform::StreamError& e) {
+        return ctx.Fail(kCommand, e.what());
+    } catch (const std::exception& e) {
+        return ctx.Fail(kCommand, o.input + ": " + e.what() + "; nothing was written");
     }
-    const auto kept = std::count_if(csv.points.begin(), csv.points.end(), mapexport::OnEarth);
+    const auto kept = plan.placed.size();
     *ctx.out << kept << (kept == 1 ? " point" : " points") << " written to " << out;
-    if (const auto left = static_cast<long>(csv.points.size()) - kept; left > 0) {
+    if (const auto left = plan.rows - kept; left > 0) {
         *ctx.out << " (" << left << " left out: no position on Earth)";
     }
     *ctx.out << '\n';

@@ -4,6 +4,8 @@ namespace cli {
 
 namespace {
 
+constexpr const char* kStalled = "the navigator's USB endpoint stalled";
+
 bool WritesFrames(const JobResult& r) {
     return r.job == JobKind::Firmware || r.job == JobKind::CourseData;
 }
@@ -51,6 +53,13 @@ std::string FailureText(const JobResult& r) {
                 return "the navigator vanished after " + Records(r.RecordsRead());
             }
             return "the navigator vanished";
+        case JobFailure::Stalled:
+            if (InFrames(r)) return std::string(kStalled) + " at " + FailedFrame(r);
+            if (InTransfer(r)) return std::string(kStalled) + " after " + Bytes(r);
+            if (r.job == JobKind::PointImport && r.RecordsRead() > 0) {
+                return std::string(kStalled) + " after " + Records(r.RecordsRead());
+            }
+            return kStalled;
         case JobFailure::NotAnswering:
             if (InFrames(r)) return "the navigator stopped answering at " + FailedFrame(r);
             if (InTransfer(r)) return "the navigator stopped answering after " + Bytes(r);

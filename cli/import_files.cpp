@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "app/point_export.h"
+#include "platform/utf8_paths.h"
 
 namespace cli {
 
@@ -58,11 +59,11 @@ ScratchFolder::ScratchFolder() {
         if (std::filesystem::create_directory(candidate, ec)) {
             path_ = candidate;
             removed_.push_back(
-                std::make_unique<platform::RemovedOnAbruptEnd>(path_.string(), true));
+                std::make_unique<platform::RemovedOnAbruptEnd>(platform::PathToUtf8(path_), true));
             return;
         }
     }
-    throw std::runtime_error("cannot create a scratch folder in " + base.string());
+    throw std::runtime_error("cannot create a scratch folder in " + platform::PathToUtf8(base));
 }
 
 ScratchFolder::~ScratchFolder() {
@@ -71,7 +72,7 @@ ScratchFolder::~ScratchFolder() {
 }
 
 std::string ScratchFolder::File(const std::string& name) {
-    const std::string path = (path_ / name).string();
+    const std::string path = platform::PathToUtf8(path_ / platform::PathFromUtf8(name));
     removed_.push_back(std::make_unique<platform::RemovedOnAbruptEnd>(path, false));
     return path;
 }

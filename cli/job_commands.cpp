@@ -23,6 +23,7 @@
 #include "platform/console.h"
 #include "platform/local_time.h"
 #include "platform/output_file.h"
+#include "platform/utf8_paths.h"
 #include "protocol/patch_upload.h"
 #include "transport/usb_link.h"
 
@@ -156,7 +157,7 @@ std::string NoJobReason(Job job, const Main& main, const std::vector<std::string
 ImportFiles ImportFilesOf(const JobOptions& o) {
     std::string usage;
     const std::string stem =
-        (std::filesystem::current_path() / platform::LocalTimestamp()).string();
+        platform::PathToUtf8(std::filesystem::current_path() / platform::LocalTimestamp());
     auto files = PlanImportFiles(o.formats, o.out, stem, usage);
     if (!files) throw CLI::ValidationError("--out", usage);
     return *files;
@@ -449,7 +450,7 @@ void AddJobCommands(CLI::App& app, CommandContext& ctx) {
         "(kx20x20.bin, jis.bin, kx10x20.bin, index4.dat, packed.k16, index4.kzip).");
     courseCmd->add_option("FILE", course->file, "Course-data file")
         ->required()
-        ->check(CLI::ExistingFile);
+        ->check(ExistingFile());
     AddPatchImageOption(courseCmd, *course);
     AddCommonOptions(courseCmd, course->common);
     courseCmd->footer("Example:\n  caddora-cli write-course data/index4.kzip");
@@ -461,7 +462,7 @@ void AddJobCommands(CLI::App& app, CommandContext& ctx) {
         "Write a packed firmware file (.ckfm) while the navigator runs its boot loader.");
     fwCmd->add_option("FILE", firmware->file, "Packed firmware file")
         ->required()
-        ->check(CLI::ExistingFile);
+        ->check(ExistingFile());
     AddCommonOptions(fwCmd, firmware->common);
     fwCmd->footer("Example:\n  caddora-cli write-firmware update.ckfm");
     fwCmd->callback([firmware, &ctx] { RunJob(ctx, Job::WriteFirmware, *firmware); });

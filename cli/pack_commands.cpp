@@ -13,6 +13,7 @@
 #include "cli/packed_info.h"
 #include "cli/preflight.h"
 #include "platform/output_file.h"
+#include "platform/utf8_paths.h"
 #include "transfer/boot_block.h"
 #include "transfer/packed_file.h"
 #include "transfer/packing.h"
@@ -59,7 +60,7 @@ std::vector<uint8_t> BuildSubHeader(const PackOptions& o, const CLI::App* cmd) {
 
 std::string SizeText(const std::string& path) {
     std::error_code ec;
-    auto size = std::filesystem::file_size(path, ec);
+    auto size = std::filesystem::file_size(platform::PathFromUtf8(path), ec);
     return ec ? std::string("?") : std::to_string(size);
 }
 

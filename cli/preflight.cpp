@@ -8,6 +8,7 @@
 #include "app/course_file_table.h"
 #include "platform/file_access.h"
 #include "platform/output_file.h"
+#include "platform/utf8_paths.h"
 
 namespace cli {
 
@@ -34,7 +35,7 @@ const char* KindName(fs::file_type type) {
 // The input exists and can be read; `pipeAllowed` for inputs that are read once to their end.
 std::string CheckInput(const std::string& path, bool pipeAllowed) {
     std::error_code ec;
-    const fs::file_status st = fs::status(path, ec);
+    const fs::file_status st = fs::status(platform::PathFromUtf8(path), ec);
     if (ec || !fs::exists(st)) {
         return "cannot open " + path + ": " +
                (ec ? ec.message() : std::string("No such file or directory"));
@@ -53,8 +54,9 @@ std::string CheckInput(const std::string& path, bool pipeAllowed) {
 // The output can be written: not a directory, not the input, in a folder that exists.
 std::string CheckOutput(const std::string& path, const std::string& input) {
     if (path.empty()) return "no output file named";
+    const fs::path file = platform::PathFromUtf8(path);
     std::error_code ec;
-    const fs::file_status st = fs::status(path, ec);
+    const fs::file_status st = fs::status(file, ec);
     if (fs::exists(st)) {
         if (fs::is_directory(st)) return "cannot write " + path + ": it is a directory";
         if (!input.empty() && platform::SameExistingFile(input, path)) {
@@ -65,19 +67,20 @@ std::string CheckOutput(const std::string& path, const std::string& input) {
     if (ec && ec != std::errc::no_such_file_or_directory) {
         return "cannot write " + path + ": " + ec.message();
     }
-    if (fs::is_symlink(fs::symlink_status(path, ec))) {
+    if (fs::is_symlink(fs::symlink_status(file, ec))) {
         return "cannot write " + path + ": it is a link to a missing file";
     }
-    fs::path folder = fs::path(path).parent_path();
+    fs::path folder = file.parent_path();
     if (folder.empty()) folder = ".";
+    const std::string folderText = platform::PathToUtf8(folder);
     const fs::file_status fst = fs::status(folder, ec);
     if (!fs::exists(fst))
-        return "cannot write " + path + ": the folder " + folder.string() + " does not exist";
+        return "cannot write " + path + ": the folder " + folderText + " does not exist";
     if (!fs::is_directory(fst)) {
-        return "cannot write " + path + ": " + folder.string() + " is not a folder";
+        return "cannot write " + path + ": " + folderText + " is not a folder";
     }
-    if (const std::string why = platform::CreateInFolderProblem(folder.string()); !why.empty()) {
-        return "cannot write " + path + ": cannot create files in " + folder.string() + ": " + why;
+    if (const std::string why = platform::CreateInFolderProblem(folderText); !why.empty()) {
+        return "cannot write " + path + ": cannot create files in " + folderText + ": " + why;
     }
     return {};
 }
@@ -130,7 +133,7 @@ std::string PreflightWriteCourse(const std::string& file) {
     }
     if (CourseFileKind(file) == kKroTypeRaw) {
         std::error_code ec;
-        const uintmax_t size = fs::file_size(file, ec);
+        const uintmax_t size = fs::file_size(platform::PathFromUtf8(file), ec);
         const uint64_t slot = CourseFileSlotSize(name);
         if (!ec && size > slot) {
             return "cannot write " + file + " as course data: " + std::to_string(size) +
@@ -138,6 +141,18 @@ std::string PreflightWriteCourse(const std::string& file) {
         }
     }
     return {};
+}
+
+CLI::Validator ExistingFile() {
+    return CLI::Validator(
+        [](std::string& path) {
+            std::error_code ec;
+            const fs::file_status st = fs::status(platform::PathFromUtf8(path), ec);
+            if (ec || !fs::exists(st)) return "File does not exist: " + path;
+            if (fs::is_directory(st)) return "File is actually a directory: " + path;
+            return std::string();
+        },
+        "FILE");
 }
 
 std::string PreflightImportPoints(const std::string& out) {

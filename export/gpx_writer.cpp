@@ -1,8 +1,6 @@
 #include "export/gpx_writer.h"
 
-#include "export/rounds.h"
 #include "export/utc_time.h"
-#include "export/xml_document.h"
 
 namespace mapexport {
 
@@ -22,53 +20,58 @@ const char* TypeText(PointKind kind) {
     return nullptr;
 }
 
-pugi::xml_node AddPosition(pugi::xml_node parent, const char* name, const ExportPoint& p) {
-    pugi::xml_node node = parent.append_child(name);
-    node.append_attribute("lat") = DegreesText(p.latitude).c_str();
-    node.append_attribute("lon") = DegreesText(p.longitude).c_str();
-    return node;
+void OpenPosition(XmlOut& out, const char* name, const ExportPoint& p) {
+    out.Open(name, {{"lat", DegreesText(p.latitude)}, {"lon", DegreesText(p.longitude)}});
 }
 
 // Children in the order the GPX schema fixes: time, name, desc, type.
-void AddWaypoint(pugi::xml_node gpx, const TimedPoint& t) {
-    const ExportPoint& p = *t.point;
-    pugi::xml_node wpt = AddPosition(gpx, "wpt", p);
-    if (t.utc) AddText(wpt, "time", UtcText(*t.utc));
-    AddText(wpt, "name", PointName(p));
-    AddText(wpt, "desc", PointDescription(p));
-    if (const char* type = TypeText(KindOf(p))) AddText(wpt, "type", type);
-}
-
-void AddTrack(pugi::xml_node gpx, const Round& round) {
-    pugi::xml_node trk = gpx.append_child("trk");
-    AddText(trk, "name", RoundName(round));
-    pugi::xml_node seg = trk.append_child("trkseg");
-    for (const TimedPoint& t : round.points) {
-        pugi::xml_node pt = AddPosition(seg, "trkpt", *t.point);
-        if (t.utc) AddText(pt, "time", UtcText(*t.utc));
-    }
+void AddWaypoint(XmlOut& out, const PlacedPoint& placed, const ExportPoint& p) {
+    OpenPosition(out, "wpt", p);
+    if (placed.Timed()) out.Text("time", UtcText(placed.utc));
+    out.Text("name", PointName(p));
+    out.Text("desc", PointDescription(p));
+    if (const char* type = TypeText(KindOf(p))) out.Text("type", type);
+    out.Close();
 }
 
 }  // namespace
 
-std::string WriteGpx(std::span<const ExportPoint> points) {
-    pugi::xml_document doc;
-    StartDocument(doc);
-    pugi::xml_node gpx = doc.append_child("gpx");
-    gpx.append_attribute("version") = "1.1";
-    gpx.append_attribute("creator") = kCreator;
-    gpx.append_attribute("xmlns") = "http://www.topografix.com/GPX/1/1";
-    gpx.append_attribute("xmlns:xsi") = "http://www.w3.org/2001/XMLSchema-instance";
-    gpx.append_attribute("xsi:schemaLocation") =
-        "http://www.topografix.com/GPX/1/1 http://www.topografix.com/GPX/1/1/gpx.xsd";
-
+void WriteGpx(PointSource& source, std::span<const PlacedPoint> placed, XmlOut& out) {
+    out.Declaration();
+    out.Open("gpx",
+             {{"version", "1.1"},
+              {"creator", kCreator},
+              {"xmlns", "http://www.topografix.com/GPX/1/1"},
+              {"xmlns:xsi", "http://www.w3.org/2001/XMLSchema-instance"},
+              {"xsi:schemaLocation",
+               "http://www.topografix.com/GPX/1/1 http://www.topografix.com/GPX/1/1/gpx.xsd"}});
     // Waypoints come before tracks in GPX; both follow the rounds' time order.
-    const std::vector<Round> rounds = GroupRounds(points);
-    for (const Round& round : rounds) {
-        for (const TimedPoint& t : round.points) AddWaypoint(gpx, t);
+    for (const PlacedPoint& t : placed) AddWaypoint(out, t, source.Load(t.id));
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+        const ExportPoint& p = source.Load(placed[i].id);
+        if (i == 0 || placed[i].round != placed[i - 1].round) {
+            if (i > 0) out.Close(), out.Close();
+            out.Open("trk");
+            out.Text("name", RoundName(p));
+            out.Open("trkseg");
+        }
+        OpenPosition(out, "trkpt", p);
+        if (placed[i].Timed()) out.Text("time", UtcText(placed[i].utc));
+        out.Close();
     }
-    for (const Round& round : rounds) AddTrack(gpx, round);
-    return Serialize(doc);
+    if (!placed.empty()) out.Close(), out.Close();
+    out.Close();
+}
+
+std::string WriteGpx(std::span<const ExportPoint> points) {
+    PointSpan source(points);
+    RoundPlan plan(source);
+    for (uint32_t i = 0; i < points.size(); ++i) plan.Add(points[i], i);
+    const std::vector<PlacedPoint> placed = std::move(plan).Take(RoundPlan::Order::Time);
+    std::string text;
+    XmlOut out(text);
+    WriteGpx(source, placed, out);
+    return text;
 }
 
 }  // namespace mapexport

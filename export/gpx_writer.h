@@ -5,9 +5,14 @@
 #include <string>
 
 #include "export/export_point.h"
+#include "export/rounds.h"
+#include "export/xml_document.h"
 
 namespace mapexport {
 
 std::string WriteGpx(std::span<const ExportPoint> points);
+
+// The points of `source` placed in RoundPlan::Order::Time, written to `out` as they come.
+void WriteGpx(PointSource& source, std::span<const PlacedPoint> placed, XmlOut& out);
 
 }  // namespace mapexport

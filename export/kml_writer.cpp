@@ -1,8 +1,6 @@
 #include "export/kml_writer.h"
 
-#include "export/rounds.h"
 #include "export/utc_time.h"
-#include "export/xml_document.h"
 
 namespace mapexport {
 
@@ -25,19 +23,21 @@ constexpr IconLook kIcons[] = {
     {kPuttStyle, "ff00ff00", "0.8"},
 };
 
-void AddStyles(pugi::xml_node document) {
+void AddStyles(XmlOut& out) {
     for (const IconLook& look : kIcons) {
-        pugi::xml_node style = document.append_child("Style");
-        style.append_attribute("id") = look.id;
-        pugi::xml_node icon = style.append_child("IconStyle");
-        AddText(icon, "color", look.color);
-        AddText(icon, "scale", look.scale);
+        out.Open("Style", {{"id", look.id}});
+        out.Open("IconStyle");
+        out.Text("color", look.color);
+        out.Text("scale", look.scale);
+        out.Close();
+        out.Close();
     }
-    pugi::xml_node line = document.append_child("Style");
-    line.append_attribute("id") = kHoleStyle;
-    pugi::xml_node lineStyle = line.append_child("LineStyle");
-    AddText(lineStyle, "color", "ff0000ff");
-    AddText(lineStyle, "width", "2");
+    out.Open("Style", {{"id", kHoleStyle}});
+    out.Open("LineStyle");
+    out.Text("color", "ff0000ff");
+    out.Text("width", "2");
+    out.Close();
+    out.Close();
 }
 
 std::string Coordinates(const ExportPoint& p) {
@@ -45,62 +45,90 @@ std::string Coordinates(const ExportPoint& p) {
 }
 
 // Children in the order the KML schema fixes: name, description, TimeStamp, styleUrl, Point.
-void AddPlacemark(pugi::xml_node folder, const TimedPoint& t) {
-    const ExportPoint& p = *t.point;
-    pugi::xml_node mark = folder.append_child("Placemark");
-    AddText(mark, "name", PointName(p));
-    AddText(mark, "description", PointDescription(p));
-    if (t.utc) AddText(mark.append_child("TimeStamp"), "when", UtcText(*t.utc));
+void AddPlacemark(XmlOut& out, const PlacedPoint& placed, const ExportPoint& p) {
+    out.Open("Placemark");
+    out.Text("name", PointName(p));
+    out.Text("description", PointDescription(p));
+    if (placed.Timed()) {
+        out.Open("TimeStamp");
+        out.Text("when", UtcText(placed.utc));
+        out.Close();
+    }
     switch (KindOf(p)) {
         case PointKind::Shot:
-            AddText(mark, "styleUrl", std::string("#") + kShotStyle);
+            out.Text("styleUrl", std::string("#") + kShotStyle);
             break;
         case PointKind::Putt:
-            AddText(mark, "styleUrl", std::string("#") + kPuttStyle);
+            out.Text("styleUrl", std::string("#") + kPuttStyle);
             break;
         case PointKind::Other:
             break;
     }
-    AddText(mark.append_child("Point"), "coordinates", Coordinates(p));
+    out.Open("Point");
+    out.Text("coordinates", Coordinates(p));
+    out.Close();
+    out.Close();
 }
 
-// A line needs two points at least.
-void AddHoleLine(pugi::xml_node folder, const Hole& hole) {
-    if (hole.points.size() < 2) return;
-    std::string coordinates;
-    for (const TimedPoint& t : hole.points) {
-        if (!coordinates.empty()) coordinates += ' ';
-        coordinates += Coordinates(*t.point);
+// A hole's folder: a placemark per point, then a line through them (two points at least).
+void AddHole(XmlOut& out, PointSource& source, std::span<const PlacedPoint> hole) {
+    out.Open("Folder");
+    out.Text("name", HoleName(hole.front().holeNo));
+    for (const PlacedPoint& t : hole) AddPlacemark(out, t, source.Load(t.id));
+    if (hole.size() >= 2) {
+        out.Open("Placemark");
+        out.Text("name", HoleName(hole.front().holeNo));
+        out.Text("styleUrl", std::string("#") + kHoleStyle);
+        out.Open("LineString");
+        out.Text("tessellate", "1");
+        // Point by point: a hole may have more points than fit in memory as one text.
+        out.StartText("coordinates");
+        for (std::size_t i = 0; i < hole.size(); ++i) {
+            out.AddText((i == 0 ? "" : " ") + Coordinates(source.Load(hole[i].id)));
+        }
+        out.EndText("coordinates");
+        out.Close();
+        out.Close();
     }
-    pugi::xml_node mark = folder.append_child("Placemark");
-    AddText(mark, "name", HoleName(hole.holeNo));
-    AddText(mark, "styleUrl", std::string("#") + kHoleStyle);
-    pugi::xml_node line = mark.append_child("LineString");
-    AddText(line, "tessellate", "1");
-    AddText(line, "coordinates", coordinates);
+    out.Close();
 }
 
 }  // namespace
 
-std::string WriteKml(std::span<const ExportPoint> points) {
-    pugi::xml_document doc;
-    StartDocument(doc);
-    pugi::xml_node kml = doc.append_child("kml");
-    kml.append_attribute("xmlns") = "http://www.opengis.net/kml/2.2";
-    pugi::xml_node document = kml.append_child("Document");
-    AddText(document, "name", "Saved points");
-    AddStyles(document);
-    for (const Round& round : GroupRounds(points)) {
-        pugi::xml_node roundFolder = document.append_child("Folder");
-        AddText(roundFolder, "name", RoundName(round));
-        for (const Hole& hole : round.Holes()) {
-            pugi::xml_node holeFolder = roundFolder.append_child("Folder");
-            AddText(holeFolder, "name", HoleName(hole.holeNo));
-            for (const TimedPoint& t : hole.points) AddPlacemark(holeFolder, t);
-            AddHoleLine(holeFolder, hole);
+void WriteKml(PointSource& source, std::span<const PlacedPoint> placed, XmlOut& out) {
+    out.Declaration();
+    out.Open("kml", {{"xmlns", "http://www.opengis.net/kml/2.2"}});
+    out.Open("Document");
+    out.Text("name", "Saved points");
+    AddStyles(out);
+    for (std::size_t i = 0; i < placed.size();) {
+        out.Open("Folder");
+        out.Text("name", RoundName(source.Load(placed[i].id)));
+        const uint32_t round = placed[i].round;
+        while (i < placed.size() && placed[i].round == round) {
+            std::size_t end = i;
+            while (end < placed.size() && placed[end].round == round &&
+                   placed[end].holeNo == placed[i].holeNo) {
+                ++end;
+            }
+            AddHole(out, source, placed.subspan(i, end - i));
+            i = end;
         }
+        out.Close();
     }
-    return Serialize(doc);
+    out.Close();
+    out.Close();
+}
+
+std::string WriteKml(std::span<const ExportPoint> points) {
+    PointSpan source(points);
+    RoundPlan plan(source);
+    for (uint32_t i = 0; i < points.size(); ++i) plan.Add(points[i], i);
+    const std::vector<PlacedPoint> placed = std::move(plan).Take(RoundPlan::Order::HoleThenTime);
+    std::string text;
+    XmlOut out(text);
+    WriteKml(source, placed, out);
+    return text;
 }
 
 }  // namespace mapexport

@@ -135,7 +135,10 @@ std::optional<TimeColumn> ParseTimeColumn(std::string_view text) {
     return TimeColumn{*h, *m, *s, *offset};
 }
 
-std::optional<ExportPoint> ParsePointCsvRow(std::string_view row) {
+namespace {
+
+// A one-line row written before names were escaped, taken apart from both ends.
+std::optional<ExportPoint> ParseUnescapedRow(std::string_view row) {
     ExportPoint p;
     // Coordinates last, unquoted: longitude, latitude. Stored values reach ±3579 degrees.
     const auto latComma = row.rfind(',');
@@ -197,49 +200,212 @@ std::optional<ExportPoint> ParsePointCsvRow(std::string_view row) {
     return std::nullopt;
 }
 
-PointCsvLines::Line PointCsvLines::Take(std::string_view line, ExportPoint& point) {
-    ++lineNo_;
-    if (lineNo_ == 1) CutPrefix(line, kBom);
-    CutSuffix(line, "\r");
-    if (line.empty()) return Line::Skip;
-    if (!headerSeen_) {
-        if (line != kHeader) {
-            problem_ = "not the header of a point CSV file";
-            return Line::Bad;
+// A text that is one character: a single byte (a NUL too), or one UTF-8 sequence.
+bool OneCharacter(std::string_view text) {
+    std::string_view rest = text;
+    return CutLastCharacter(rest) && rest.empty();
+}
+
+bool ParseFields(const std::vector<std::string>& f, ExportPoint& p) {
+    if (f.size() != 11) return false;
+    const auto gcid = Number<int32_t>(f[0]);
+    const auto cid = AllDigits(f[2]) ? IntIn(f[2], 0, 65535) : std::nullopt;
+    const auto hole = IntIn(f[4], 0, 255);
+    const auto date = Split(f[5], '/', 3);
+    const auto clock = ParseTimeColumn(f[6]);
+    const auto longitude = Coordinate(f[9], 4000);
+    const auto latitude = Coordinate(f[10], 4000);
+    if (!gcid || !cid || !hole || !date || !clock || !longitude || !latitude) return false;
+    if (!OneCharacter(f[7]) || !OneCharacter(f[8])) return false;
+    const auto year = IntIn((*date)[0], 0, 65535);
+    const auto month = IntIn((*date)[1], 0, 255);
+    const auto day = IntIn((*date)[2], 0, 255);
+    if (!year || !month || !day) return false;
+    p.gcid = *gcid;
+    p.golfCourseName = f[1];
+    p.cid = *cid;
+    p.courseName = f[3];
+    p.holeNo = *hole;
+    p.local = {*year, *month, *day, clock->hour, clock->minute, clock->second};
+    p.utcOffset = clock->utcOffset;
+    p.shotOrPutt = f[7];
+    p.additionalNo = f[8];
+    p.longitude = *longitude;
+    p.latitude = *latitude;
+    return true;
+}
+
+}  // namespace
+
+PointCsvReader::Record PointCsvReader::ReadRecord() {
+    raw_.clear();
+    fields_.clear();
+    wellFormed_ = true;
+    recordLine_ = line_ + 1;
+    recordOffset_ = position_;
+    constexpr int kEnd = std::char_traits<char>::eof();
+    auto take = [this] {
+        const int c = in_.sbumpc();
+        if (c != kEnd) {
+            ++position_;
+            if (c == '\n') ++line_;
         }
-        headerSeen_ = true;
-        return Line::Skip;
+        return c;
+    };
+    auto peek = [this] { return in_.sgetc(); };
+    if (peek() == kEnd) return Record::End;
+    for (;;) {
+        std::string& field = fields_.emplace_back();
+        int c = take();
+        if (c == '"') {
+            raw_ += '"';
+            for (;;) {
+                c = take();
+                if (c == kEnd) {
+                    wellFormed_ = false;  // no closing quote
+                    return Record::Read;
+                }
+                if (c == '"') {
+                    const int next = peek();
+                    if (next == '"') {
+                        take();
+                        raw_ += "\"\"";
+                        field += '"';
+                        continue;
+                    }
+                    if (next == ',' || next == '\r' || next == '\n' || next == kEnd) {
+                        raw_ += '"';
+                        break;
+                    }
+                    // Otherwise a lone quote of an older file, taken as it stands.
+                }
+                raw_ += static_cast<char>(c);
+                field += static_cast<char>(c);
+                if (raw_.size() > kMaxRowBytes) return Record::TooLong;
+            }
+            c = take();
+        } else {
+            while (c != ',' && c != '\r' && c != '\n' && c != kEnd) {
+                raw_ += static_cast<char>(c);
+                field += static_cast<char>(c);
+                if (raw_.size() > kMaxRowBytes) return Record::TooLong;
+                c = take();
+            }
+        }
+        if (c == ',') {
+            raw_ += ',';
+            continue;
+        }
+        if (c == '\r') {
+            if (peek() == '\n') {
+                take();
+                return Record::Read;
+            }
+            // A CR alone after a field: kept in the line, which is then no row.
+            raw_ += '\r';
+            wellFormed_ = false;
+            while ((c = take()) != '\n' && c != kEnd) {
+                raw_ += static_cast<char>(c);
+                if (raw_.size() > kMaxRowBytes) return Record::TooLong;
+            }
+        }
+        return Record::Read;  // LF or the end of the input
     }
-    auto parsed = ParsePointCsvRow(line);
-    if (!parsed) {
-        problem_ = "not a point row";
-        return Line::Bad;
+}
+
+bool PointCsvReader::ParseRecord(ExportPoint& point) const {
+    if (wellFormed_ && ParseFields(fields_, point)) return true;
+    if (raw_.find('\n') != std::string::npos) return false;
+    auto old = ParseUnescapedRow(raw_);
+    if (!old) return false;
+    point = std::move(*old);
+    return true;
+}
+
+bool PointCsvReader::Fail(std::size_t line, const char* problem) {
+    badLine_ = line;
+    problem_ = problem;
+    return false;
+}
+
+bool PointCsvReader::Next(ExportPoint& point) {
+    if (badLine_ != 0) return false;
+    for (;;) {
+        const Record record = ReadRecord();
+        if (record == Record::End) return false;
+        if (record == Record::TooLong) return Fail(recordLine_, "not a point row (too long)");
+        if (recordOffset_ == 0 && raw_.starts_with(kBom)) raw_.erase(0, kBom.size());
+        if (raw_.empty()) continue;  // a blank line
+        if (!headerSeen_) {
+            if (raw_ != kHeader) return Fail(recordLine_, "not the header of a point CSV file");
+            headerSeen_ = true;
+            continue;
+        }
+        if (!ParseRecord(point)) return Fail(recordLine_, "not a point row");
+        rowOffset_ = recordOffset_;
+        rowLine_ = recordLine_;
+        return true;
     }
-    point = std::move(*parsed);
-    return Line::Point;
+}
+
+bool PointCsvReader::ReadAt(uint64_t offset, ExportPoint& point) {
+    // Maps mostly ask for rows in the file's order: a row just ahead is read up to, since a
+    // seek throws away what the stream has buffered.
+    constexpr uint64_t kReadAhead = 16 * 1024;
+    if (offset >= position_ && offset - position_ <= kReadAhead) {
+        char skipped[kReadAhead];
+        const auto gap = static_cast<std::streamsize>(offset - position_);
+        if (in_.sgetn(skipped, gap) != gap) return false;
+    } else {
+        const auto at = static_cast<std::streamoff>(offset);
+        if (in_.pubseekpos(at, std::ios_base::in) != std::streambuf::pos_type(at)) return false;
+    }
+    position_ = offset;
+    return ReadRecord() == Record::Read && ParseRecord(point);
+}
+
+MemoryStreamBuf::MemoryStreamBuf(std::string_view bytes) {
+    char* begin = const_cast<char*>(bytes.data());  // only ever read
+    setg(begin, begin, begin + bytes.size());
+}
+
+MemoryStreamBuf::pos_type MemoryStreamBuf::seekoff(off_type off, std::ios_base::seekdir dir,
+                                                   std::ios_base::openmode which) {
+    const off_type base = dir == std::ios_base::beg   ? 0
+                          : dir == std::ios_base::cur ? gptr() - eback()
+                                                      : egptr() - eback();
+    return seekpos(pos_type(base + off), which);
+}
+
+MemoryStreamBuf::pos_type MemoryStreamBuf::seekpos(pos_type pos, std::ios_base::openmode which) {
+    const off_type at = pos;
+    if (!(which & std::ios_base::in) || at < 0 || at > egptr() - eback()) {
+        return pos_type(off_type(-1));
+    }
+    setg(eback(), eback() + at, egptr());
+    return pos;
 }
 
 CsvReadResult ReadPointCsv(std::string_view bytes) {
     CsvReadResult result;
-    PointCsvLines lines;
+    MemoryStreamBuf buffer(bytes);
+    PointCsvReader reader(buffer);
     ExportPoint point;
-    while (!bytes.empty()) {
-        const auto end = bytes.find('\n');
-        const std::string_view line = bytes.substr(0, end);
-        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
-        switch (lines.Take(line, point)) {
-            case PointCsvLines::Line::Skip:
-                break;
-            case PointCsvLines::Line::Point:
-                result.points.push_back(std::move(point));
-                break;
-            case PointCsvLines::Line::Bad:
-                result.badLine = lines.LineNo();
-                result.problem = lines.Problem();
-                return result;
-        }
-    }
+    while (reader.Next(point)) result.points.push_back(point);
+    result.badLine = reader.BadLine();
+    result.problem = reader.Problem();
     return result;
+}
+
+std::optional<ExportPoint> ParsePointCsvRow(std::string_view row) {
+    MemoryStreamBuf buffer(row);
+    PointCsvReader reader(buffer);
+    ExportPoint point;
+    // The whole text must be the one row.
+    if (!reader.ReadAt(0, point) || buffer.sgetc() != std::char_traits<char>::eof()) {
+        return std::nullopt;
+    }
+    return point;
 }
 
 }  // namespace mapexport

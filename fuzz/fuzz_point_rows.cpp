@@ -1,6 +1,7 @@
 // Random 192-byte point records through decoding and both row forms. A row must start with the
-// quoted id, carry the names as they are stored, end with the two coordinates and CR LF, and
-// its UTF-8 form must be well-formed UTF-8 (the same bytes when the row is plain ASCII).
+// quoted id, carry the names as they are stored (quotes doubled), end with the two coordinates
+// and CR LF, and its UTF-8 form must be well-formed UTF-8 (the same bytes when the row is plain
+// ASCII).
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -58,6 +59,13 @@ bool IsAscii(const std::string& s) {
     return true;
 }
 
+// A name as its quoted field holds it: quotes doubled.
+std::string Doubled(const std::string& name) {
+    std::string out;
+    for (char c : name) out += c == '"' ? std::string(2, c) : std::string(1, c);
+    return out;
+}
+
 bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -75,9 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(record.courseName.find('\0') == std::string::npos);
 
     const std::string row = FormatPointRowShiftJis(record);
-    const std::string head = "\"" + std::to_string(record.gcid) + "\",\"" + record.golfCourseName +
-                             "\",\"" + std::to_string(record.cid) + "\",\"" + record.courseName +
-                             "\",\"" + std::to_string(record.holeNo) + "\",\"";
+    const std::string head = "\"" + std::to_string(record.gcid) + "\",\"" +
+                             Doubled(record.golfCourseName) + "\",\"" + std::to_string(record.cid) +
+                             "\",\"" + Doubled(record.courseName) + "\",\"" +
+                             std::to_string(record.holeNo) + "\",\"";
     Check(row.compare(0, head.size(), head) == 0);
     char tail[96];
     std::snprintf(tail, sizeof tail, "\",%.6f,%.6f\r\n", record.longitudeRaw / kPointUnitsPerDegree,

@@ -2,10 +2,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <vector>
 
 #include "export/point_csv_reader.h"
 #include "platform/codepage.h"
+#include "platform/utf8_paths.h"
 
 namespace logbook {
 
@@ -24,7 +24,7 @@ std::string Refused(const std::string& path, std::size_t line, const std::string
 CsvAddResult AddCsvFile(Logbook& logbook, const std::string& path) {
     CsvAddResult result;
     std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
+    const auto status = std::filesystem::status(platform::PathFromUtf8(path), ec);
     if (ec || !std::filesystem::exists(status)) {
         result.error = "cannot read " + path + ": no such file";
         return result;
@@ -34,56 +34,31 @@ CsvAddResult AddCsvFile(Logbook& logbook, const std::string& path) {
         result.error = "cannot read " + path + ": not a regular file";
         return result;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::filebuf in;
+    if (!in.open(platform::PathFromUtf8(path), std::ios::in | std::ios::binary)) {
         result.error = "cannot read " + path;
         return result;
     }
 
     Logbook::Import import(logbook, path);
-    mapexport::PointCsvLines lines;
+    // The map export's reader: quoted names may hold commas, quotes and line breaks, and a
+    // row is never longer than its limit, so a hostile file costs no more than one row.
+    mapexport::PointCsvReader reader(in);
     mapexport::ExportPoint point;
-    std::string line;
-    std::vector<char> chunk(64 * 1024);
-    // Returns false when the file is refused.
-    const auto take = [&](std::string_view text) {
-        if (!IsUtf8(text)) {
-            result.error = Refused(path, lines.LineNo() + 1, "not UTF-8 text");
-            return false;
-        }
-        switch (lines.Take(text, point)) {
-            case mapexport::PointCsvLines::Line::Bad:
-                result.error = Refused(path, lines.LineNo(), lines.Problem());
-                return false;
-            case mapexport::PointCsvLines::Line::Point:
-                import.Add(point);
-                break;
-            case mapexport::PointCsvLines::Line::Skip:
-                break;
-        }
-        return true;
-    };
-    while (in) {
-        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        std::string_view piece(chunk.data(), static_cast<std::size_t>(in.gcount()));
-        while (!piece.empty()) {
-            const auto end = piece.find('\n');
-            line.append(piece.substr(0, end));
-            if (line.size() > kMaxCsvLine) {
-                result.error = Refused(path, lines.LineNo() + 1, "line too long for a point row");
+    while (reader.Next(point)) {
+        for (const std::string* text : {&point.golfCourseName, &point.courseName,
+                                        &point.shotOrPutt, &point.additionalNo}) {
+            if (!IsUtf8(*text)) {
+                result.error = Refused(path, reader.RowLine(), "not UTF-8 text");
                 return result;
             }
-            if (end == std::string_view::npos) break;
-            piece.remove_prefix(end + 1);
-            if (!take(line)) return result;
-            line.clear();
         }
+        import.Add(point);
     }
-    if (in.bad()) {
-        result.error = "cannot read " + path;
+    if (reader.BadLine() != 0) {
+        result.error = Refused(path, reader.BadLine(), reader.Problem());
         return result;
     }
-    if (!line.empty() && !take(line)) return result;
     result.counts = import.Commit();
     return result;
 }

@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/utf8_paths.h"
+
 namespace platform {
 
 FileStream::FileStream(const std::string& path) : path_(path) {
-    file_ = std::fopen(path.c_str(), "rb");
+    file_ = OpenFile(path, "rb");
     if (!file_) throw StreamError("cannot open " + path + ": " + std::strerror(errno));
     if (std::fseek(file_, 0, SEEK_END) != 0 || (length_ = std::ftell(file_)) < 0 ||
         std::fseek(file_, 0, SEEK_SET) != 0) {
@@ -16,7 +18,9 @@ FileStream::FileStream(const std::string& path) : path_(path) {
     }
 }
 
-FileStream::~FileStream() { Close(); }
+FileStream::~FileStream() {
+    Close();
+}
 
 void FileStream::Close() {
     if (file_) std::fclose(file_);
@@ -31,7 +35,9 @@ int32_t FileStream::Read(uint8_t* buffer, int32_t offset, int32_t count) {
     return static_cast<int32_t>(n);
 }
 
-int64_t FileStream::Position() const { return file_ ? std::ftell(file_) : 0; }
+int64_t FileStream::Position() const {
+    return file_ ? std::ftell(file_) : 0;
+}
 
 void FileStream::Seek(int64_t position) {
     if (!file_ || std::fseek(file_, static_cast<long>(position), SEEK_SET) != 0) {

@@ -1,7 +1,8 @@
 #pragma once
 // Text conversions between the encodings the navigator and the PC use: Shift-JIS (code page
 // 932) for texts stored on the device, UTF-16 as the exchange form, UTF-8 for files and the
-// console, and the "ANSI" code page for device paths, which on Linux is the locale's (UTF-8).
+// console and for every path inside the program, and the "ANSI" code page for texts sent to the
+// navigator as bytes (a YMODEM file name), which on Linux is the locale's (UTF-8).
 //
 // Conversions never fail: a byte sequence that is not valid in the source encoding becomes
 // the target's replacement character ('?' when encoding, U+30FB for undecodable Shift-JIS as

@@ -6,13 +6,14 @@
 #include <filesystem>
 
 #include "platform/user_folders.h"
+#include "platform/utf8_paths.h"
 
 namespace platform {
 
 // Windows has no named pipes in the file system that an open could hang on: a plain open
 // answers at once.
 std::string OpenForReadingProblem(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = OpenFile(path, "rb");
     if (!file) return std::strerror(errno);
     std::fclose(file);
     return {};
@@ -20,7 +21,7 @@ std::string OpenForReadingProblem(const std::string& path) {
 
 std::string CreateInFolderProblem(const std::string& folder) {
     std::error_code ec;
-    if (!std::filesystem::is_directory(folder, ec)) return "No such directory";
+    if (!std::filesystem::is_directory(PathFromUtf8(folder), ec)) return "No such directory";
     return FolderWritable(folder) ? std::string() : std::string("Permission denied");
 }
 

@@ -10,7 +10,9 @@
 #include <filesystem>
 #include <random>
 
+#include "platform/codepage.h"
 #include "platform/output_file_shared.h"
+#include "platform/utf8_paths.h"
 
 namespace platform {
 
@@ -21,26 +23,61 @@ using output_detail::ErrnoText;
 // A name of 255 UTF-16 units at most, as NTFS and FAT allow.
 constexpr size_t kNameLimit = 255;
 
+// The system's own words for a Win32 error, as UTF-8 on one line.
+std::string SystemErrorText(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string out = n ? Utf16ToUtf8(std::u16string_view(reinterpret_cast<char16_t*>(text), n))
+                        : "error " + std::to_string(error);
+    if (text) LocalFree(text);
+    while (!out.empty() &&
+           (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.')) {
+        out.pop_back();
+    }
+    return out;
+}
+
+std::wstring Wide(const std::filesystem::path& path) {
+    return path.wstring();
+}
+
 // A name no other writer uses: "<name>.<pid>.<random>.part" next to the target, created
-// exclusively.
-std::FILE* CreateTemporary(const std::filesystem::path& target, std::string& tempPath) {
+// exclusively, so an existing file is never taken over. Sets `error` when none could be created.
+std::FILE* CreateTemporary(const std::filesystem::path& target, std::filesystem::path& temp,
+                           DWORD& error) {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     const std::filesystem::path folder = target.parent_path();
     output_detail::RemoveOrphanedTemporaries(folder, false);
+    error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::filesystem::path candidate =
-            folder / output_detail::TemporaryName(target.filename().string(),
-                                                  output_detail::CurrentProcessId(), rng(), false,
-                                                  kNameLimit, output_detail::NameUnits::Utf16Units);
-        // "x": fails when the name exists, so an existing file is never taken over.
-        std::FILE* file = std::fopen(candidate.string().c_str(), "wbx");
-        if (file) {
-            tempPath = candidate.string();
-            return file;
+            folder / PathFromUtf8(output_detail::TemporaryName(
+                         PathToUtf8(target.filename()), output_detail::CurrentProcessId(), rng(),
+                         false, kNameLimit, output_detail::NameUnits::Utf16Units));
+        const HANDLE handle = CreateFileW(Wide(candidate).c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+            return nullptr;
         }
-        if (errno != EEXIST) return nullptr;
+        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
+        std::FILE* file = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+        if (!file) {
+            if (fd >= 0) {
+                _close(fd);
+            } else {
+                CloseHandle(handle);
+            }
+            DeleteFileW(Wide(candidate).c_str());
+            error = ERROR_NOT_ENOUGH_MEMORY;
+            return nullptr;
+        }
+        temp = candidate;
+        return file;
     }
-    errno = EEXIST;
     return nullptr;
 }
 
@@ -62,28 +99,31 @@ OutputFile::OutputFile(const std::string& target) : target_(target) {
         finalPath_ = target;
         return;
     }
+    std::filesystem::path path = PathFromUtf8(target);
     std::error_code ec;
-    const auto status = std::filesystem::status(target, ec);
+    const auto status = std::filesystem::status(path, ec);
     if (std::filesystem::is_directory(status)) {
         throw StreamError("cannot write " + target + ": it is a directory");
     }
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
         // A device such as CON or NUL: written in place, never replaced or removed.
-        file_ = std::fopen(target.c_str(), "wb");
+        file_ = OpenFile(target, "wb");
         if (!file_) throw StreamError(ErrnoText("cannot write", target, errno));
         inPlace_ = true;
         finalPath_ = target;
         return;
     }
-    std::filesystem::path path = target;
     if (path.filename().empty()) throw StreamError("cannot write " + target + ": not a file name");
     if (path.parent_path().empty()) path = std::filesystem::path(".") / path;
-    finalPath_ = path.string();
-    file_ = CreateTemporary(path, tempPath_);
+    finalPath_ = PathToUtf8(path);
+    std::filesystem::path temp;
+    DWORD error = 0;
+    file_ = CreateTemporary(path, temp, error);
     if (!file_) {
-        throw StreamError(ErrnoText("cannot write " + target + ": cannot create a file in",
-                                    path.parent_path().string(), errno));
+        throw StreamError("cannot write " + target + ": cannot create a file in " +
+                          PathToUtf8(path.parent_path()) + ": " + SystemErrorText(error));
     }
+    tempPath_ = PathToUtf8(temp);
     pending_ = output_detail::Note(tempPath_, false);
 }
 
@@ -97,7 +137,7 @@ OutputFile::~OutputFile() {
 
 void OutputFile::Discard() {
     // Removed before it is forgotten, so an interrupt in between still removes it.
-    if (!tempPath_.empty()) std::remove(tempPath_.c_str());
+    if (!tempPath_.empty()) DeleteFileW(Wide(PathFromUtf8(tempPath_)).c_str());
     output_detail::Forget(pending_);
     pending_ = -1;
     tempPath_.clear();
@@ -108,22 +148,32 @@ void OutputFile::Commit() {
     std::FILE* f = file_;
     file_ = nullptr;
     bool ok = std::fflush(f) == 0;
-    int error = errno;
+    std::string why = ok ? std::string() : std::strerror(errno);
+    // The data reaches the disk before the name does, as fsync does on POSIX: a power cut
+    // after the rename must not leave an empty or partial file under the target's name.
+    if (ok && !inPlace_) {
+        const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+        if (!FlushFileBuffers(handle)) {
+            ok = false;
+            why = SystemErrorText(GetLastError());
+        }
+    }
     if (std::fclose(f) != 0 && ok) {
         ok = false;
-        error = errno;
+        why = std::strerror(errno);
     }
     if (!ok) {
         Discard();
-        throw StreamError(ErrnoText("cannot write", target_, error));
+        throw StreamError("cannot write " + target_ + ": " + why);
     }
     if (inPlace_) return;
-    // Replaces an existing target in one step (MoveFileEx with replace).
-    std::error_code ec;
-    std::filesystem::rename(tempPath_, finalPath_, ec);
-    if (ec) {
+    // Replaces an existing target in one step; write-through returns once the new name is on
+    // the disk.
+    if (!MoveFileExW(Wide(PathFromUtf8(tempPath_)).c_str(), Wide(PathFromUtf8(finalPath_)).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        why = SystemErrorText(GetLastError());
         Discard();
-        throw StreamError("cannot write " + target_ + ": " + ec.message());
+        throw StreamError("cannot write " + target_ + ": " + why);
     }
     output_detail::Forget(pending_);
     pending_ = -1;
@@ -134,7 +184,7 @@ namespace {
 
 // The noted paths are UTF-8; the console handler runs on a thread of its own, where
 // converting them is allowed.
-std::wstring Wide(const char* utf8) {
+std::wstring WideFromUtf8(const char* utf8) {
     const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
     std::wstring wide(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
     if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), n);
@@ -144,8 +194,8 @@ std::wstring Wide(const char* utf8) {
 }  // namespace
 
 void RemovePendingOutput() noexcept {
-    output_detail::RemoveNotedPaths([](const char* p) { DeleteFileW(Wide(p).c_str()); },
-                                    [](const char* p) { RemoveDirectoryW(Wide(p).c_str()); });
+    output_detail::RemoveNotedPaths([](const char* p) { DeleteFileW(WideFromUtf8(p).c_str()); },
+                                    [](const char* p) { RemoveDirectoryW(WideFromUtf8(p).c_str()); });
 }
 
 namespace output_detail {
@@ -175,7 +225,7 @@ bool NamesStandardOutput(const std::string& path) {
 
 bool SameExistingFile(const std::string& a, const std::string& b) {
     std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
+    return std::filesystem::equivalent(PathFromUtf8(a), PathFromUtf8(b), ec) && !ec;
 }
 
 }  // namespace platform

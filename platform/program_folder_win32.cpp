@@ -23,7 +23,7 @@ std::string ProgramFolder() {
     const auto slash = buf.find_last_of(L"\\/");
     if (slash == std::wstring::npos) return ".";
     const std::u16string folder(reinterpret_cast<const char16_t*>(buf.data()), slash);
-    return Utf16ToAnsi(folder);
+    return Utf16ToUtf8(folder);
 }
 
 }  // namespace platform

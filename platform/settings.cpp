@@ -1,6 +1,6 @@
 #include "platform/settings.h"
 
-#include <cstdlib>
+#include "platform/utf8_paths.h"
 
 namespace platform {
 
@@ -11,10 +11,10 @@ std::string WithoutTrailingSlashes(std::string dir) {
 
 Settings ResolveSettings(const std::string& deviceDirOption) {
     Settings settings;
-    const char* env = std::getenv(kDeviceDirVariable);
+    const std::string env = EnvironmentText(kDeviceDirVariable);
     if (!deviceDirOption.empty()) {
         settings.deviceDir = deviceDirOption;
-    } else if (env != nullptr && *env != '\0') {
+    } else if (!env.empty()) {
         settings.deviceDir = env;
     }
     settings.deviceDir = WithoutTrailingSlashes(settings.deviceDir);

@@ -14,13 +14,13 @@
 namespace platform {
 namespace {
 
-std::wstring Wide(const std::string& ansi) {
-    const std::u16string u = AnsiToUtf16(ansi);
+std::wstring Wide(const std::string& utf8) {
+    const std::u16string u = Utf8ToUtf16(utf8);
     return std::wstring(u.begin(), u.end());
 }
 
 std::string Narrow(const wchar_t* text) {
-    return Utf16ToAnsi(std::u16string(reinterpret_cast<const char16_t*>(text), std::wcslen(text)));
+    return Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(text), std::wcslen(text)));
 }
 
 }  // namespace

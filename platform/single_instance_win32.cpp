@@ -19,7 +19,7 @@ std::string SingleInstanceLock::DefaultLockPath() {
 
 bool SingleInstanceLock::TryAcquire() {
     if (mutex_) return true;
-    const std::u16string name = platform::AnsiToUtf16(path_);
+    const std::u16string name = platform::Utf8ToUtf16(path_);
     HANDLE h = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(name.c_str()));
     const DWORD error = GetLastError();
     if (h == nullptr) {

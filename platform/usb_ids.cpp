@@ -6,13 +6,15 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/utf8_paths.h"
+
 namespace platform {
 
 namespace {
 
 std::optional<std::string> Variable(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? std::optional<std::string>(value) : std::nullopt;
+    std::string value = EnvironmentText(name);
+    return value.empty() ? std::nullopt : std::optional<std::string>(std::move(value));
 }
 
 std::optional<uint16_t> ParseHex16(std::string_view digits) {
@@ -49,7 +51,7 @@ bool IsSeparator(char c) {
 }
 
 std::optional<std::string> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in) return std::nullopt;
     std::ostringstream text;
     text << in.rdbuf();

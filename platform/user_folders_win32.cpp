@@ -13,8 +13,8 @@
 namespace platform {
 namespace {
 
-std::wstring Wide(const std::string& ansi) {
-    const std::u16string u = AnsiToUtf16(ansi);
+std::wstring Wide(const std::string& utf8) {
+    const std::u16string u = Utf8ToUtf16(utf8);
     return std::wstring(u.begin(), u.end());
 }
 
@@ -25,7 +25,7 @@ std::string DocumentsFolder() {
     std::string folder;
     if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &path))) {
         folder =
-            Utf16ToAnsi(std::u16string(reinterpret_cast<const char16_t*>(path), std::wcslen(path)));
+            Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(path), std::wcslen(path)));
     }
     CoTaskMemFree(path);
     return folder;

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/byte_stream.h"
+#include "platform/utf8_paths.h"
 
 namespace platform {
 
@@ -14,12 +15,12 @@ namespace platform {
 bool ReadWholeInput(const std::string& path, std::vector<uint8_t>& data, int /*pipeWaitMs*/) {
     data.clear();
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
+    if (std::filesystem::is_directory(PathFromUtf8(path), ec)) {
         throw StreamError("cannot read " + path + ": it is a directory");
     }
-    std::FILE* in = std::fopen(path.c_str(), "rb");
+    std::FILE* in = OpenFile(path, "rb");
     if (!in) throw StreamError("cannot open " + path + ": " + std::strerror(errno));
-    const auto size = std::filesystem::file_size(path, ec);
+    const auto size = std::filesystem::file_size(PathFromUtf8(path), ec);
     const size_t expected = ec ? 0 : static_cast<size_t>(size);
     data.reserve(expected);
     uint8_t chunk[65536];

@@ -73,7 +73,7 @@ bool RunQuery(FIFOStream* stream, FUR_CMD_NAME request, FUR_CMD_NAME reply, Test
             DropFront(held.data(), fill, 1);
             progressed = true;
         }
-        if (!progressed) AwaitBytes(*stream, deadline);
+        if (!progressed && !AwaitBytes(*stream, deadline)) return false;  // the link is gone
     }
     return false;
 }
@@ -141,8 +141,8 @@ int32_t WaitForAck(FIFOStream* buffer, int32_t deadline, uint32_t /*command*/) {
         if (room == 0) {
             // A frame longer than the work array never completes; wait out the deadline.
             platform::SleepMs(std::min(TickRemaining(TickCount(), end), kPollSliceMs));
-        } else {
-            AwaitBytes(*buffer, end);
+        } else if (!AwaitBytes(*buffer, end)) {
+            return kAckTimeout;  // the link is gone: no answer can come
         }
     }
     return kAckTimeout;

@@ -13,9 +13,10 @@
 //     bool Main::CheckUsbVersion() { return commands.CheckUsbVersion(refDevData.stream.get()); }
 //
 // Waits block on the buffer (FIFOStream::WaitForData) in slices of at most 20 ms instead of
-// spinning; every `Read` in between may request a refill from a polled link. All operations
-// run on the calling thread and return within their deadline. None of them throws, except
-// that the stream readers pass on the source's own errors.
+// spinning, and end at once when the buffer's source failed; every `Read` in between may
+// request a refill from a polled link. All operations run on the calling thread and return
+// within their deadline. None of them throws, except that the stream readers pass on the
+// source's own errors.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -58,8 +59,9 @@ inline constexpr int32_t kReadAllPieceSize = 100;
 // count reaches `deadline` + 50 (deadline is an absolute tick value: now + time-out).
 // Returns 2 for an ACK_ACK answering F4 05, F4 06, F4 09, 06 50, 06 09, 06 0A or 06 00; 1 for
 // an ACK_NAK answering F4 05; 0 at the deadline, when the deadline has already passed (nothing
-// is read then) or when `buffer` is null. Every other frame is dropped and the wait goes on.
-// `command` names the command being answered and does not change the result.
+// is read then), when `buffer` is null, or at once when the buffer's source failed (the link
+// is gone) and what it delivered holds no answer. Every other frame is dropped and the wait goes
+// on. `command` names the command being answered and does not change the result.
 int32_t WaitForAck(FIFOStream* buffer, int32_t deadline, uint32_t command);
 
 // True when an ACK_ACK answering class/id ends a wait with success.

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "platform/utf8_paths.h"
+
 namespace images {
 
 namespace {
@@ -21,17 +23,18 @@ std::string WithThousands(std::size_t n) {
 // Empty when `path` holds the image, else why not. A directory, device or pipe is refused
 // before it is opened, so a pipe cannot hold the search.
 std::string Load(const ImageKind& kind, const std::string& path, std::vector<uint8_t>& bytes) {
+    const std::filesystem::path file = platform::PathFromUtf8(path);
     std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
+    const auto status = std::filesystem::status(file, ec);
     if (ec || !std::filesystem::exists(status)) return path + " does not exist";
     if (!std::filesystem::is_regular_file(status)) return path + " is not a regular file";
-    const auto size = std::filesystem::file_size(path, ec);
+    const auto size = std::filesystem::file_size(file, ec);
     if (ec) return "cannot read " + path + ": " + ec.message();
     if (size != kind.size) {
         return path + " has " + WithThousands(static_cast<std::size_t>(size)) + " bytes, not " +
                WithThousands(kind.size);
     }
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(file, std::ios::binary);
     bytes.assign(std::istreambuf_iterator<char>(in), {});
     if (!in.good() && !in.eof()) return "cannot read " + path;
     if (bytes.size() != kind.size) return "cannot read all of " + path;
@@ -118,7 +121,7 @@ FoundImage FindDeviceImage(const ImageKind& kind, const ImageSearch& search) {
         if (folder.empty()) continue;
         const std::string path = folder + "/" + kind.fileName;
         std::error_code ec;
-        if (!std::filesystem::exists(path, ec)) continue;
+        if (!std::filesystem::exists(platform::PathFromUtf8(path), ec)) continue;
         std::vector<uint8_t> bytes;
         if (std::string why = Load(kind, path, bytes); !why.empty()) {
             lastProblem = why;

@@ -35,6 +35,6 @@ std::optional<std::vector<uint8_t>> WaitForFramePayload(FIFOStream& buffer, FUR_
             }
         }
         if (platform::TickReached(platform::TickCount(), deadline)) return std::nullopt;
-        if (got <= 0) AwaitBytes(buffer, deadline);
+        if (got <= 0 && !AwaitBytes(buffer, deadline)) return std::nullopt;  // the link is gone
     }
 }

@@ -18,6 +18,7 @@ inline constexpr std::size_t kFrameHoldLimit = 16384;
 
 // Reads `buffer` until a good frame decoded as `command` arrives or the tick count reaches
 // `deadline`; returns that frame's payload, or nothing at the deadline (also when the buffer's
-// stream has ended: the wait then sleeps out short slices instead of spinning).
+// stream has ended: the wait then sleeps out short slices instead of spinning), or nothing at
+// once when the buffer's source failed and nothing is left in it.
 std::optional<std::vector<uint8_t>> WaitForFramePayload(FIFOStream& buffer, FUR_CMD_NAME command,
                                                         uint32_t deadline);

@@ -51,11 +51,15 @@ stop_sim() {
     sim_pid=""
 }
 
-# Runs caddora-cli.exe in the work folder; its output goes to cli.log, shown when a check fails.
-win_cli() {
-    (cd "$work" && CADDORA_DEVICE_PATHS='\\.\COM8' timeout 300 wine "$win_cli" "$@" \
+# Runs caddora-cli.exe in the work folder (win_cli_in: in folder $1); its output goes to cli.log,
+# shown when a check fails.
+win_cli_in() {
+    local dir=$1
+    shift
+    (cd "$dir" && CADDORA_DEVICE_PATHS='\\.\COM8' timeout 300 wine "$win_cli" "$@" \
         </dev/null >"$work/cli.log" 2>&1)
 }
+win_cli() { win_cli_in "$work" "$@"; }
 
 check() {
     local what=$1
@@ -146,6 +150,20 @@ stop_sim
 check "firmware write: the navigator stored the image" \
     stored_equals firmware 90000000 "$(stat -c %s "$work/fw.image")" "$work/fw.image"
 
+# A file written reaches the disk before its name does: the temporary is flushed, then renamed
+# over the target with write-through (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH = 9),
+# as Wine's trace of the calls shows.
+flushed_then_renamed() {
+    (cd "$work" && WINEDEBUG=+relay timeout 120 wine "$win_cli" unpack fw.ckfm flushed.bin \
+        </dev/null >/dev/null 2>"$work/relay.log") || return 1
+    grep -a -E 'Call KERNEL32\.(FlushFileBuffers|MoveFileExW)\(' "$work/relay.log" | tr -d '\r' |
+        awk '/FlushFileBuffers/ { flushed = 1 }
+             /MoveFileExW/ && /flushed\.bin",00000009\)/ && flushed { ok = 1 }
+             END { exit !ok }'
+}
+check "unpack: the output is flushed, then renamed with write-through" flushed_then_renamed
+rm -f "$work/relay.log"
+
 # YMODEM: a packed file of type 3, its payload received whole.
 head -c 40000 /dev/urandom >"$work/ym.bin"
 "$linux_bin/caddora-cli" pack "$work/ym.bin" "$work/ym.ckfm" --sub-header 0300000000000000 \
@@ -155,6 +173,33 @@ check "ymodem: exit status 0" win_cli ymodem ym.ckfm
 stop_sim
 check "ymodem: the navigator received the payload" cmp "$work/ymodem/dump/ymodem_0.bin" \
     "$work/ym.bin"
+
+# Japanese names (a user folder 山田 and files in it), and a character outside code page 932.
+jp="$work/山田"
+mkdir -p "$jp"
+start_sim points-japanese --synthetic-points 200
+check "import into the folder 山田: exit status 0" win_cli_in "$jp" import-points
+stop_sim
+jp_csvs=("$jp"/*.csv)
+check "import into the folder 山田: the CSV is there, equal to the Linux one" \
+    cmp "$work/linux.csv" "${jp_csvs[0]}"
+cp "$work/sample.csv" "$jp/テスト.csv"
+check "convert テスト.csv to 地図.gpx: exit status 0" \
+    win_cli_in "$jp" convert テスト.csv --to gpx --out 地図.gpx
+check "convert テスト.csv to 地図.gpx: same bytes" cmp "$work/sample.gpx" "$jp/地図.gpx"
+check "convert テスト.csv to 地図.gpx: the console names 地図.gpx" grep -q "地図.gpx" "$work/cli.log"
+check "convert テスト.csv --to kml: テスト.kml beside it" \
+    win_cli_in "$jp" convert テスト.csv --to kml
+check "convert テスト.csv --to kml: same bytes" cmp "$work/sample.kml" "$jp/テスト.kml"
+check "convert --out sortie_é.gpx: exit status 0" \
+    win_cli_in "$jp" convert テスト.csv --to gpx --out sortie_é.gpx
+check "convert --out sortie_é.gpx: that very name" cmp "$work/sample.gpx" "$jp/sortie_é.gpx"
+cp "$work/fw.ckfm" "$jp/ファーム.ckfm"
+check "unpack ファーム.ckfm to ファーム.bin: exit status 0" \
+    win_cli_in "$jp" unpack ファーム.ckfm ファーム.bin
+check "unpack to ファーム.bin: the payload" cmp "$work/fw.image" "$jp/ファーム.bin"
+files_in() { local files=("$1"/*); echo "${#files[@]}"; }
+check "the folder 山田 holds only these files" test "$(files_in "$jp")" -eq 7
 
 # The serial link: the same navigator as a plain COM port.
 serial_test="$(dirname "$win_cli")/../tests/test_win32_serial.exe"

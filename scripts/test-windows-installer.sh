@@ -40,10 +40,15 @@ gone() {
     done
 }
 
-# install_cycle SETUP SCRIPT_DIR: installs, checks, uninstalls. The device images that lay beside
-# the installer's script in SCRIPT_DIR must be installed, no others.
+# install_cycle SETUP SCRIPT_DIR [FOLDER]: installs (into FOLDER, a Windows path on C:, when
+# given), checks, uninstalls. The device images that lay beside the installer's script in
+# SCRIPT_DIR must be installed, no others.
 install_cycle() {
-    wine "$1" /S </dev/null >/dev/null 2>&1
+    local dir="${3:-C:\Program Files\CADDORA}" target=()
+    [ -n "${3:-}" ] && target=("/D=$dir")
+    installed="$WINEPREFIX/drive_c/${dir#C:\\}"
+    installed="${installed//\\//}"
+    wine "$1" /S "${target[@]}" </dev/null >/dev/null 2>&1
     check "installed both programs" \
         test -f "$installed/caddora.exe" -a -f "$installed/caddora-cli.exe"
     check "uninstall entry written" \
@@ -56,12 +61,12 @@ install_cycle() {
             check "no $image" test ! -e "$installed/$image"
         fi
     done
-    reported="$(wine 'C:\Program Files\CADDORA\caddora-cli.exe' --version </dev/null 2>/dev/null |
+    reported="$(wine "$dir\\caddora-cli.exe" --version </dev/null 2>/dev/null |
         tr -d '\r')"
     check "caddora-cli.exe --version from the installed folder says $version" \
         test "$reported" = "caddora-cli $version"
 
-    wine 'C:\Program Files\CADDORA\uninstall.exe' /S '_?=C:\Program Files\CADDORA' \
+    wine "$dir\\uninstall.exe" /S "_?=$dir" \
         </dev/null >/dev/null 2>&1
     for _ in $(seq 50); do gone && break; sleep 0.2; done
     check "uninstalled: programs, images and shortcut gone" gone
@@ -75,4 +80,6 @@ echo "--- the installer as built"
 install_cycle "$setup" "$root/packaging/windows"
 echo "--- with stand-ins for the owner's device images beside the script"
 install_cycle "$work/setup-with-images.exe" "$work"
+echo "--- into a folder with a Japanese name"
+install_cycle "$work/setup-with-images.exe" "$work" 'C:\ゴルフ\キャドラ'
 [ "$failures" -eq 0 ]

@@ -23,16 +23,21 @@ work="$(mktemp -d)"
 # The Linux imports fill a logbook of this run, never the user's.
 export CADDORA_LOGBOOK="$work/logbook.sqlite3"
 pids=()
-# The prefix's Documents folder (a link to the home folder, as wineboot made it) points into the
-# work folder during the run.
-documents="$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/Documents"
-documents_was=""
+# The window runs from a folder with a Japanese name, and the user's Documents folder, named in
+# the prefix's registry, lies in another one during the run (on a Japanese PC, under the user's
+# own folder C:\Users\山田).
+app="$work/アプリ"
+shell_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
+personal_was=""
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
     rm -f "$WINEPREFIX/dosdevices/com8"
-    if [ -n "$documents_was" ]; then ln -sfn "$documents_was" "$documents"; fi
-    chattr -i "$work/app" 2>/dev/null || true
+    if [ -n "$personal_was" ]; then
+        wine reg add "$shell_folders" /v Personal /t REG_EXPAND_SZ /d "$personal_was" /f \
+            </dev/null >/dev/null 2>&1 || true
+    fi
+    chattr -i "$app" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -52,7 +57,7 @@ maps_key='HKCU\Software\caddora\caddora\points'
 wine reg delete "$maps_key" /v alsoSaveMaps /f </dev/null >/dev/null 2>&1 || true
 
 # The navigator, and the CSV the Linux build imports from the same records.
-mkdir -p "$work/dev" "$work/linux-dev" "$work/app"
+mkdir -p "$work/dev" "$work/linux-dev" "$app"
 "$linux_bin/caddora-sim" --device-dir "$work/linux-dev" --synthetic-points 50 >/dev/null 2>&1 &
 sim=$!
 sleep 0.5
@@ -71,22 +76,25 @@ export CADDORA_DEVICE_PATHS='\\.\COM8'
 
 # The window runs from its own folder, which then receives the CSV. The course file there is the
 # one the open-file dialog offers.
-cp "$win_bin/caddora.exe" "$work/app/"
+cp "$win_bin/caddora.exe" "$app/"
 head -c 5000 /dev/urandom >"$work/course.raw"
-gzip -n -c "$work/course.raw" >"$work/app/index4.kzip"
+gzip -n -c "$work/course.raw" >"$app/index4.kzip"
 # Like a program under Program Files, the window may not write into its own folder: it must put
 # the CSV into the user's Documents folder. (Where the folder cannot be made read-only, the CSV
 # goes beside the program.)
-csv_dir="$work/app"
-if [ -L "$documents" ] && chattr +i "$work/app" 2>/dev/null; then
-    documents_was="$(readlink "$documents")"
-    mkdir -p "$work/documents"
-    ln -sfn "$work/documents" "$documents"
-    csv_dir="$work/documents"
+csv_dir="$app"
+if chattr +i "$app" 2>/dev/null; then
+    personal_was="$(wine reg query "$shell_folders" /v Personal </dev/null 2>/dev/null |
+        sed -n 's/.*REG_EXPAND_SZ *//p' | tr -d '\r')"
+    [ -n "$personal_was" ] || personal_was='%USERPROFILE%\Documents'
+    csv_dir="$work/山田/Documents"
+    mkdir -p "$csv_dir"
+    wine reg add "$shell_folders" /v Personal /t REG_EXPAND_SZ /d "Z:${csv_dir//\//\\}" /f \
+        </dev/null >/dev/null 2>&1
 else
     echo "note the program folder stays writable here: the CSV goes beside the program"
 fi
-(cd "$work/app" && exec wine caddora.exe </dev/null >/dev/null 2>&1) &
+(cd "$app" && exec wine caddora.exe </dev/null >/dev/null 2>&1) &
 window_pid=$!
 pids+=($window_pid)
 # The first window named like $1, looked for every 0.2 s, at most $2 times; empty if none came.
@@ -124,7 +132,7 @@ else
 fi
 
 second=0
-(cd "$work/app" && timeout 30 wine caddora.exe </dev/null >/dev/null 2>&1) || second=$?
+(cd "$app" && timeout 30 wine caddora.exe </dev/null >/dev/null 2>&1) || second=$?
 if [ "$second" -eq 0 ]; then
     echo "ok   a second copy ends at once with status 0"
 else
@@ -137,7 +145,7 @@ fi
 click 198 29
 sleep 0.5
 click 110 129  # buttonKroDown
-dialog="$(find_window '^Open$' 50)"
+dialog="$(find_window '^(Open|開く)$' 50)"  # English or Japanese Wine
 if [ -n "$dialog" ]; then
     echo "ok   the course button opens the file dialog"
     sleep 0.5

@@ -8,6 +8,26 @@ export WINEPREFIX="${CADDORA_WINEPREFIX:-$_wine_root/.cache/wine}"
 export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Windows programs run with a Japanese system locale (ANSI code page 932), as on the owners' PCs:
+# a path that goes through the ANSI code page there loses whatever the page lacks. The locale is
+# compiled into a folder beside the prefix (no system locale needed); only Wine looks it up.
+_wine_locales="$WINEPREFIX.locales"
+if [ ! -d "$_wine_locales/ja_JP.UTF-8" ]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    _wine_new="$(mktemp -d "$_wine_locales.XXXXXX")"
+    if localedef -i ja_JP -f UTF-8 "$_wine_new/ja_JP.UTF-8" 2>/dev/null; then
+        mv -T "$_wine_new" "$_wine_locales" 2>/dev/null || rm -rf "$_wine_new"
+    else
+        rm -rf "$_wine_new"
+        echo "note: localedef made no Japanese locale; Wine runs in English" >&2
+    fi
+fi
+if [ -d "$_wine_locales/ja_JP.UTF-8" ]; then
+    export LOCPATH="$_wine_locales"
+    # (This shell itself cannot load the locale: it took LOCPATH from its own start.)
+    { export LC_ALL=ja_JP.UTF-8; } 2>/dev/null
+    export LANGUAGE=en  # the Linux tools of the scripts still speak English
+fi
 
 _wine_server_running() {
     local pid

@@ -126,7 +126,7 @@ bool SendFile(Ymodem& modem, platform::FileStream& file, bool unpack, detail::Ym
 std::string YmodemFileName(const std::string& path) {
     const size_t slash = path.find_last_of(platform::kPathSeparators);
     const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
-    return platform::Utf16ToAnsi(platform::AnsiToUtf16(last));
+    return platform::Utf16ToAnsi(platform::Utf8ToUtf16(last));
 }
 
 bool Ymodem::sendPackets(platform::FileStream& file, FIFOStream& link, bool unpack) {

@@ -29,8 +29,8 @@ struct DeviceInfoList {
     }
 };
 
-std::string ToAnsi(const wchar_t* text) {
-    return platform::Utf16ToAnsi(
+std::string ToUtf8(const wchar_t* text) {
+    return platform::Utf16ToUtf8(
         std::u16string(reinterpret_cast<const char16_t*>(text), std::wcslen(text)));
 }
 
@@ -57,7 +57,7 @@ std::vector<std::string> SetupApiPaths(size_t maxCount, size_t maxPathLength) {
                                               nullptr)) {
             break;
         }
-        std::string path = ToAnsi(detail->DevicePath);
+        std::string path = ToUtf8(detail->DevicePath);
         if (path.size() <= maxPathLength) paths.push_back(std::move(path));
     }
     return paths;
@@ -82,7 +82,7 @@ DeviceDirReport InspectDeviceDirectory(const std::string& dir, std::size_t /*max
 }
 
 std::string DeviceOpenProblem(const std::string& path) {
-    const std::u16string wide = platform::AnsiToUtf16(path);
+    const std::u16string wide = platform::Utf8ToUtf16(path);
     const HANDLE handle =
         CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), GENERIC_READ | GENERIC_WRITE, 0,
                     nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);

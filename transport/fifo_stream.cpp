@@ -126,9 +126,13 @@ int32_t FIFOStream::ReadByte() {
             // Without a time-out, end of stream ends the wait: nothing more can arrive. The flag
             // is read before the count so a byte written just before it is not missed.
             if (timeout <= 0 && m_EndOfStream.load() && m_Count.load() == 0) return -1;
+            // A failed source ends the wait whatever the time-out: no byte can come.
+            if (m_ErrorOccured.load() && m_Count.load() == 0) return -1;
             WaitFor(kReadBytePollMs, [this, timeout] {
-                return m_Count.load() > 0 || (timeout <= 0 && m_EndOfStream.load());
+                return m_Count.load() > 0 || m_ErrorOccured.load() ||
+                       (timeout <= 0 && m_EndOfStream.load());
             });
+            if (m_ErrorOccured.load() && m_Count.load() == 0) return -1;
             if (timeout > 0 && platform::TickDiff(platform::TickCount(), start) > timeout) {
                 throw TimeoutException("ReadByte Timeout");
             }
@@ -343,7 +347,9 @@ void FIFOStream::WriteByte(uint8_t value) {
     SignalWaiters();
 }
 
-void FIFOStream::EndRead() {
+void FIFOStream::EndRead(SourceFault fault) {
+    SourceFault none = SourceFault::None;
+    fault_.compare_exchange_strong(none, fault == SourceFault::None ? SourceFault::Gone : fault);
     m_ErrorOccured.store(true);
     m_EndOfStream.store(true);
     SignalWaiters();
@@ -427,6 +433,14 @@ int32_t FIFOStream::Length() const {
 
 bool FIFOStream::IsOpen() const {
     return !m_ErrorOccured.load() && (!m_EndOfStream.load() || m_Count.load() > 0);
+}
+
+SourceFault FIFOStream::Fault() const {
+    return fault_.load();
+}
+
+bool FIFOStream::SourceLost() const {
+    return m_ErrorOccured.load() && m_Count.load() == 0;
 }
 
 int32_t FIFOStream::ReadTimeout() const {

@@ -33,6 +33,13 @@
 
 class FIFOStream;
 
+// Why the source stopped delivering (EndRead).
+enum class SourceFault {
+    None,
+    Gone,     // the device left or the link failed
+    Stalled,  // a USB endpoint of the device stalled
+};
+
 // Outgoing bytes: (buffer, offset, count); the handler sends buffer[offset .. offset+count).
 using SendCommand = StreamEvent<const uint8_t*, int32_t, int32_t>;
 // Plain notifications carry the buffer that raised them.
@@ -52,7 +59,8 @@ public:
     // empty). Never waits; ignores the time-out and end of stream.
     int32_t Read(uint8_t* buffer, int32_t offset, int32_t count);
     // Waits for one byte and returns it (0..255), or -1 at end of stream. With ReadTimeout > 0
-    // throws TimeoutException("ReadByte Timeout") after waiting longer than that.
+    // throws TimeoutException("ReadByte Timeout") after waiting longer than that; a source that
+    // fails during the wait ends it at once with -1.
     int32_t ReadByte();
     // The oldest byte without consuming it, or -1 when empty. Never waits.
     int32_t Peek();
@@ -70,8 +78,9 @@ public:
     void Write(const uint8_t* buffer, int32_t offset, int32_t count);
     // Appends one byte; OverflowException when only one free place or none is left.
     void WriteByte(uint8_t value);
-    // The source failed: IsOpen turns false, ReadLine raises the I/O error.
-    void EndRead();
+    // The source failed: IsOpen turns false, ReadLine raises the I/O error, and every wait for
+    // bytes wakes (nothing more can come). The first fault reported is kept.
+    void EndRead(SourceFault fault = SourceFault::Gone);
     // The source ended: readers drain what is left, then see end of stream.
     void EndWrite();
 
@@ -99,6 +108,10 @@ public:
     int32_t Length() const;
     // False once the source failed; false after the source ended and the ring ran empty.
     bool IsOpen() const;
+    // Why the source failed; None while it has not.
+    SourceFault Fault() const;
+    // The source failed and every byte it delivered has been taken: no byte can come any more.
+    bool SourceLost() const;
     // Milliseconds for ReadByte and ReadLine; 0 or below waits without limit.
     int32_t ReadTimeout() const;
     void ReadTimeout(int32_t milliseconds);
@@ -134,6 +147,7 @@ private:
     std::atomic<int32_t> m_Count{0};
     std::atomic<bool> m_ErrorOccured{false};
     std::atomic<bool> m_EndOfStream{false};
+    std::atomic<SourceFault> fault_{SourceFault::None};
     std::atomic<int32_t> m_ReadTimeout{-1};
     std::atomic<double> m_LowBufThreshold{0.5};
     std::array<uint8_t, 2> BinaryDataPrefix{};

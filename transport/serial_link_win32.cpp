@@ -46,7 +46,7 @@ std::string ComDevicePath(const std::string& name) {
 ComHandle CCom_Interface::ComConnect(const std::string& name, int32_t speed) {
     ComHandle handle;
     if (name.empty() || name.size() > kMaxNameLength) return handle;
-    const std::u16string wide = platform::AnsiToUtf16(ComDevicePath(name));
+    const std::u16string wide = platform::Utf8ToUtf16(ComDevicePath(name));
     const std::wstring path(wide.begin(), wide.end());
     transport::UniqueHandle h(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                           OPEN_EXISTING, 0, nullptr));

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/codepage.h"
+#include "platform/utf8_paths.h"
 
 // Handlers subscribed to a receive buffer may be called after this stream is gone (the reader
 // keeps the buffer). They go through this record, which the stream detaches on destruction
@@ -257,7 +258,10 @@ UsbFillStatus SyncStream::usbFillBuffer(FIFOStream*) {
     std::array<uint8_t, kUsbChunk> chunk{};
     const int32_t n = UsbInterface.Read_Usb(handle, chunk.data(), kUsbChunk);
     if (n < 0) {
-        for (const Registration& r : *Buffers()) r.buffer->EndRead();
+        // Every wait on the buffers wakes and fails now, whatever its time-out.
+        const SourceFault fault =
+            UsbInterface.Stalled(handle) ? SourceFault::Stalled : SourceFault::Gone;
+        for (const Registration& r : *Buffers()) r.buffer->EndRead(fault);
         return finish(UsbFillStatus::Failed);
     }
     if (n == 0) return finish(UsbFillStatus::Empty);
@@ -340,7 +344,7 @@ ComHandle SyncStream::Port() const {
 bool SyncStream::LogPath(const std::optional<std::string>& path) {
     std::FILE* next = nullptr;
     if (path) {
-        next = std::fopen(path->c_str(), "ab");
+        next = platform::OpenFile(*path, "ab");
         if (!next) return false;
         std::setvbuf(next, nullptr, _IOFBF, BufferSize);
     }

@@ -63,10 +63,10 @@ public:
 
     // Waits until the device sends bytes and returns up to `length` of them. Ends with true and
     // 0 bytes when the link is closed or `stopFd` (if >= 0) becomes readable. False once the
-    // device has gone or the endpoint failed, after the bytes received before were taken.
+    // device has gone or an endpoint failed, after the bytes received before were taken.
     bool Read(uint8_t* buffer, int32_t length, int32_t& bytesRead, int stopFd);
     // Sends `length` bytes, waiting at most `limitMs`; what is not sent by then is cancelled.
-    // True when all bytes went out.
+    // True when all bytes went out; false for no bytes.
     bool Write(const uint8_t* buffer, int32_t length, uint32_t limitMs);
     // Cancels a write in progress.
     void CancelWrite();
@@ -74,6 +74,10 @@ public:
     // driver) and closes the device. Idempotent.
     void Close();
     bool IsOpen() const;
+    // Whether the link failed because an endpoint stalled. A stalled endpoint is cleared at
+    // once (and both are cleared on open): a device left halted would refuse every later
+    // connection until it is plugged in again. The link itself stays failed.
+    bool Stalled() const;
 
     // Interface number and endpoint addresses in use.
     int InterfaceNumber() const;

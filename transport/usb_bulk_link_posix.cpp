@@ -274,6 +274,10 @@ struct BulkUsbLink::Impl {
     int outStatus = LIBUSB_TRANSFER_ERROR;
     int outActual = 0;
     bool failed = false;
+    bool stalled = false;
+    // An endpoint reported a stall and its halt is not cleared yet.
+    bool inHalted = false;
+    bool outHalted = false;
     bool closed = false;
     // Close gave up waiting for a cancelled transfer: libusb still holds our address.
     bool abandoned = false;
@@ -296,11 +300,29 @@ struct BulkUsbLink::Impl {
 
     // Caller holds mut.
     void SubmitIn() {
-        if (libusb_submit_transfer(in) == 0) {
+        const int r = libusb_submit_transfer(in);
+        if (r == 0) {
             inFlight = true;
-        } else {
-            failed = true;  // the device is gone
+            return;
         }
+        failed = true;  // the device is gone, or the endpoint is halted
+        if (r == LIBUSB_ERROR_PIPE) MarkStalled(inHalted);
+    }
+
+    // Caller holds mut.
+    void MarkStalled(bool& halted) {
+        failed = true;
+        stalled = true;
+        halted = true;
+    }
+
+    // Clears the halts reported so far, so the device takes transfers again. Caller holds mut;
+    // the handle stays open meanwhile (Close waits for mut).
+    void ClearHalts() {
+        if (closed || !handle) return;
+        if (inHalted) libusb_clear_halt(handle, interface.in);
+        if (outHalted) libusb_clear_halt(handle, interface.out);
+        inHalted = outHalted = false;
     }
 
     static void LIBUSB_CALL OnIn(libusb_transfer* transfer) {
@@ -321,7 +343,10 @@ struct BulkUsbLink::Impl {
             case LIBUSB_TRANSFER_TIMED_OUT:
                 if (!self->closed) self->SubmitIn();
                 break;
-            default:  // NO_DEVICE, ERROR, STALL, OVERFLOW
+            case LIBUSB_TRANSFER_STALL:
+                self->MarkStalled(self->inHalted);
+                break;
+            default:  // NO_DEVICE, ERROR, OVERFLOW
                 self->failed = true;
                 break;
         }
@@ -383,6 +408,9 @@ std::shared_ptr<BulkUsbLink> BulkUsbLink::Open(const std::string& path,
     const int claim = libusb_claim_interface(impl->handle, interface->number);
     if (claim != 0) return fail(ErrorOf(claim));
     impl->claimed = true;
+    // A halt left by an earlier run (or program) would fail the first transfer.
+    libusb_clear_halt(impl->handle, interface->in);
+    libusb_clear_halt(impl->handle, interface->out);
 
     impl->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     impl->in = libusb_alloc_transfer(0);
@@ -420,10 +448,10 @@ bool BulkUsbLink::Read(uint8_t* buffer, int32_t length, int32_t& bytesRead, int 
                 }
                 return true;
             }
-            if (s.failed) return false;
-            if (!s.inFlight) {
-                s.SubmitIn();
-                if (s.failed) return false;
+            if (!s.inFlight && !s.failed) s.SubmitIn();
+            if (s.failed) {
+                s.ClearHalts();
+                return false;
             }
         }
         pollfd fds[2] = {{s.wakeFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
@@ -451,7 +479,17 @@ bool BulkUsbLink::Write(const uint8_t* buffer, int32_t length, uint32_t limitMs)
     // usbfs copies OUT data when the transfer is submitted; the buffer is not written.
     libusb_fill_bulk_transfer(s.out, s.handle, s.interface.out, const_cast<uint8_t*>(buffer),
                               length, Impl::OnOut, &s, limitMs);
-    if (libusb_submit_transfer(s.out) != 0) return false;
+    // The device refused the data: the link fails, and the reader learns why.
+    auto stall = [&s] {
+        s.MarkStalled(s.outHalted);
+        s.ClearHalts();
+        s.Wake();
+        s.changed.notify_all();
+        return false;
+    };
+    const int submitted = libusb_submit_transfer(s.out);
+    if (submitted == LIBUSB_ERROR_PIPE) return stall();
+    if (submitted != 0) return false;
     s.outFlight = true;
     // libusb cancels the transfer at its time-out; the extra second guards a lost callback.
     if (!s.changed.wait_for(lock, bound, [&] { return !s.outFlight; })) {
@@ -459,6 +497,7 @@ bool BulkUsbLink::Write(const uint8_t* buffer, int32_t length, uint32_t limitMs)
         s.changed.wait_for(lock, kCancelWait, [&] { return !s.outFlight; });
         return false;
     }
+    if (s.outStatus == LIBUSB_TRANSFER_STALL) return stall();
     return s.outStatus == LIBUSB_TRANSFER_COMPLETED && s.outActual == length;
 }
 
@@ -490,6 +529,11 @@ void BulkUsbLink::Close() {
 bool BulkUsbLink::IsOpen() const {
     std::lock_guard<std::mutex> lock(impl_->mut);
     return !impl_->closed;
+}
+
+bool BulkUsbLink::Stalled() const {
+    std::lock_guard<std::mutex> lock(impl_->mut);
+    return impl_->stalled;
 }
 
 int BulkUsbLink::InterfaceNumber() const {

@@ -90,6 +90,9 @@ public:
     // Sends `length` bytes, waiting at most 2,000 ms for the device to take them, then drops
     // what is left. False only for the null handle or no bytes; the outcome is not reported.
     bool WriteToDriver(UsbHandle handle, const uint8_t* buffer, int32_t length);
+    // Whether the link failed because an endpoint of the device stalled (libusb); the halt has
+    // been cleared then, so the next connection works.
+    bool EndpointStalled(UsbHandle handle);
     // Sets the stop flag and closes the link, ending a read or write pending on it.
     void gDisConToDriver(UsbHandle handle);
     // Drops output the device has not taken yet.
@@ -119,6 +122,8 @@ public:
     // Bytes read (0 included), or -1 when the read failed.
     int32_t Read_Usb(UsbHandle handle, uint8_t* buffer, int32_t length);
     bool Write_Usb(UsbHandle handle, const uint8_t* buffer, int32_t length);
+    // Whether a failed read failed because an endpoint stalled (see CUsb_Interface).
+    bool Stalled(UsbHandle handle);
     void Close_Usb(UsbHandle handle);
     void Cancel_Packet(UsbHandle handle);
     // Frees the interface object; later calls behave as for the null handle.

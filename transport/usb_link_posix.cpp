@@ -231,6 +231,10 @@ bool CUsb_Interface::WriteToDriver(UsbHandle handle, const uint8_t* buffer, int3
     return true;
 }
 
+bool CUsb_Interface::EndpointStalled(UsbHandle handle) {
+    return handle.bulk_ && handle.bulk_->Stalled();
+}
+
 void CUsb_Interface::gDisConToDriver(UsbHandle handle) {
     if (UsbStopFlag()) CancelPacket(handle);
     SetUsbStopFlag();

@@ -255,7 +255,7 @@ bool CUsb_Interface::gCheckDevice(const std::string& path) {
 
 UsbHandle CUsb_Interface::gConnectToDriver(const std::string& path) {
     UsbHandle handle;
-    const std::u16string wide = platform::AnsiToUtf16(path);
+    const std::u16string wide = platform::Utf8ToUtf16(path);
     // The path buffer holds 128 UTF-16 units with the terminator.
     if (!wide.empty() && wide.size() < kUsbInfoPathSize) {
         auto link = std::make_shared<LinkFd>();
@@ -302,6 +302,8 @@ bool CUsb_Interface::ReadFromDriver(UsbHandle handle, uint8_t* buffer, int32_t& 
     bytesRead = static_cast<int32_t>(count);
     if (ok || error == ERROR_TIMEOUT) return true;  // a serial time-out: nothing came
     if (error == ERROR_OPERATION_ABORTED && cancelled) return true;  // closed or stopped
+    // 21 not ready, 1167 device not connected, ...: the device is gone. The stream marks its
+    // buffers failed, which ends every wait of the job at once.
     return false;
 }
 
@@ -326,6 +328,11 @@ bool CUsb_Interface::WriteToDriver(UsbHandle handle, const uint8_t* buffer, int3
     GetOverlappedResult(use.handle(), &ov, &count, TRUE);
     // As described for this link: the caller learns nothing about the outcome.
     return true;
+}
+
+bool CUsb_Interface::EndpointStalled(UsbHandle) {
+    // The navigator's driver clears halts itself; a failed read means the device is gone.
+    return false;
 }
 
 void CUsb_Interface::gDisConToDriver(UsbHandle handle) {

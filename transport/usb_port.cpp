@@ -39,6 +39,10 @@ bool Usb_Port::Write_Usb(UsbHandle handle, const uint8_t* buffer, int32_t length
     return dllHandle && dllHandle->WriteToDriver(std::move(handle), buffer, length);
 }
 
+bool Usb_Port::Stalled(UsbHandle handle) {
+    return dllHandle && dllHandle->EndpointStalled(std::move(handle));
+}
+
 void Usb_Port::Close_Usb(UsbHandle handle) {
     if (dllHandle) dllHandle->gDisConToDriver(std::move(handle));
 }

@@ -1,13 +1,12 @@
 // caddora.exe: the maintenance tool's window. Command-line arguments are ignored.
 #include <windows.h>
 
-#include <cstdlib>
-
 #include "app/win32/main_window.h"
 #include "platform/device_watcher.h"
 #include "platform/program_folder.h"
 #include "platform/settings.h"
 #include "platform/single_instance.h"
+#include "platform/utf8_paths.h"
 #include "transfer/device_image_setup.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
@@ -20,10 +19,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     if (!window.Create(showCommand)) return 1;
     // Device images are looked for once; a job that needs a missing one says so when clicked.
     // The user's configuration folder is %APPDATA%\caddora.
+    using platform::EnvironmentText;
     const DeviceImageSetup images = DeviceImageSetup::From(
-        std::getenv("CADDORA_PATCH_IMAGE"), std::getenv("CADDORA_BOOT_PROGRAM"),
-        std::getenv("CADDORA_ALLOW_STAND_IN"), std::getenv("APPDATA"), std::getenv("USERPROFILE"),
-        platform::ProgramFolder());
+        EnvironmentText("CADDORA_PATCH_IMAGE").c_str(),
+        EnvironmentText("CADDORA_BOOT_PROGRAM").c_str(),
+        EnvironmentText("CADDORA_ALLOW_STAND_IN").c_str(), EnvironmentText("APPDATA").c_str(),
+        EnvironmentText("USERPROFILE").c_str(), platform::ProgramFolder());
     window.Logic().SetPatchImage(images.PatchImage(""));
 
     // Changes of the navigator driver's interface class; the broadcasts reach the window too.

@@ -48,14 +48,14 @@ void RememberAlsoSaveMaps(bool on) {
                     sizeof value);
 }
 
-// Paths are in the ANSI code page (UTF-8 where the manifest's code page applies).
-std::wstring WPath(const std::string& ansi) {
-    const std::u16string u = platform::AnsiToUtf16(ansi);
+// Paths are UTF-8 inside the program, whatever the ANSI code page.
+std::wstring WPath(const std::string& utf8) {
+    const std::u16string u = platform::Utf8ToUtf16(utf8);
     return std::wstring(u.begin(), u.end());
 }
 
-std::string AnsiPath(const wchar_t* path) {
-    return platform::Utf16ToAnsi(
+std::string Utf8Path(const wchar_t* path) {
+    return platform::Utf16ToUtf8(
         std::u16string(reinterpret_cast<const char16_t*>(path), std::wcslen(path)));
 }
 
@@ -350,7 +350,7 @@ std::optional<std::string> Win32MainWindow::AskOpenFile(const OpenFileRequest& r
     ofn.Flags =
         OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     if (!GetOpenFileNameW(&ofn)) return std::nullopt;
-    return AnsiPath(file.data());
+    return Utf8Path(file.data());
 }
 
 std::string Win32MainWindow::SettingText(Setting setting) {

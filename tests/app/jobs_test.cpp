@@ -2,6 +2,7 @@
 // open, failure paths of the point import, and answers no virtual navigator gives.
 #include <poll.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -110,7 +111,7 @@ TEST_F(JobsTest, ACourseFileLargerThanItsFlashAreaStopsAtTheAreasEnd) {
     const auto messages = FinishJob(main);
     std::filesystem::remove_all(folder);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "Error!");
+    EXPECT_EQ(messages[0].text, "Error!\nthe data does not fit the file's flash area");
     EXPECT_EQ(FramesOf(0xF4, 0x05), 32);
 }
 
@@ -183,6 +184,28 @@ TEST_F(JobsTest, PointImportFromUnidentifiedFlashIsAnError) {
     EXPECT_EQ(Result().failure, JobFailure::FlashNotFound);
 }
 
+// The window says which file and why under "Error!", as the result has them.
+TEST_F(JobsTest, PointImportThatCannotCreateItsFileSaysWhereAndWhy) {
+    testsupport::ScopedFastClock fast;
+    StartSim(DeviceMode::Patch);
+    std::ofstream(CsvPath()) << "a file where a folder should be";
+    Main main(view_, dir_.Settings());
+    Settle(main);
+    const std::string target = CsvPath() + "/points.csv";
+    main.pointCsvPath = target;
+    main.buttonUpdata_Click();
+    const auto messages = FinishJob(main);
+    ASSERT_EQ(messages.size(), 1u);
+    const JobResult result = Result();
+    EXPECT_EQ(result.failure, JobFailure::CsvNotWritable);
+    EXPECT_NE(result.detail.find(target), std::string::npos) << result.detail;
+    EXPECT_NE(result.detail.find(std::strerror(ENOTDIR)), std::string::npos) << result.detail;
+    EXPECT_EQ(messages[0].text, "Error!\n" + result.detail);
+    EXPECT_EQ(messages[0].icon, MessageIcon::Error);
+    ASSERT_TRUE(result.message);
+    EXPECT_EQ(result.message->text, messages[0].text);
+}
+
 TEST_F(JobsTest, AnErrorThatEndsAJobKeepsItsText) {
     StartSim(DeviceMode::Patch);
     Main main(view_, dir_.Settings());
@@ -193,7 +216,7 @@ TEST_F(JobsTest, AnErrorThatEndsAJobKeepsItsText) {
     main.buttonUpdata_Click();
     const auto messages = FinishJob(main);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "Error!");
+    EXPECT_EQ(messages[0].text, "Error!\nframe table exhausted");
     const JobResult result = Result();
     EXPECT_EQ(result.job, JobKind::PointImport);
     EXPECT_EQ(result.failure, JobFailure::Unexpected);

@@ -175,8 +175,8 @@ TEST_F(FaultSuite, CourseWriteDeviceVanishes) {
         const uint32_t k = Pick(seed, 1, 3, 2 + kCourseFrames);
         SCOPED_TRACE("vanish after frame " + std::to_string(k));
         CourseCase c;
-        // An unanswered frame fails after its 10,000 ms.
-        const CliRun run = c.Write({"--vanish-after", std::to_string(k)}, 20000);
+        // The vanished link ends the run at once, not the frame's 10,000 ms time-out.
+        const CliRun run = c.Write({"--vanish-after", std::to_string(k)}, 6000);
         if (k - 2 == kCourseFrames) {
             ExpectDone(run);
         } else {
@@ -259,7 +259,7 @@ TEST_F(FaultSuite, FirmwareWriteDeviceVanishes) {
         const uint32_t k = Pick(seed, 4, 3, 1 + kFirmwareFrames);
         SCOPED_TRACE("vanish after frame " + std::to_string(k));
         FirmwareCase c;
-        ExpectError(c.Write({"--vanish-after", std::to_string(k)}, 20000),
+        ExpectError(c.Write({"--vanish-after", std::to_string(k)}, 6000),
                     "the navigator vanished at frame " + std::to_string(k - 1) + " of " +
                         std::to_string(kFirmwareFrames));
         EXPECT_EQ(c.rig.ProgramFrames(), k - 2);
@@ -349,8 +349,8 @@ TEST_F(FaultSuite, PointImportDeviceVanishes) {
         const auto records = static_cast<uint32_t>(c.reference.size());
         const uint32_t k = Pick(seed, 7, 4, 3 + records);
         SCOPED_TRACE("vanish after frame " + std::to_string(k));
-        // The next request goes unanswered for its 2,000 ms.
-        ExpectError(c.Import({"--vanish-after", std::to_string(k)}, 12000),
+        // The next request ends with the link, not after its 2,000 ms.
+        ExpectError(c.Import({"--vanish-after", std::to_string(k)}, 6000),
                     "the navigator vanished after " + Nth(k - 3, "record"));
         c.ExpectRows(k - 3);
     });
@@ -473,6 +473,43 @@ TEST_F(FaultSuite, YmodemThroughNoiseAndSingleBytes) {
         EXPECT_EQ(run.status, 0) << run.out << run.err;
         split.ExpectOutcomeMatchesDevice(run);
     });
+}
+
+// --- The navigator's process dies mid-job: its end of the pty hangs up ----------------------
+
+TEST_F(FaultSuite, KilledNavigatorEndsTheJobAtOnceWhateverItWaitsFor) {
+    WriteBytes(Path("jis.bin"), Pattern(200 * 2048, 3));
+    const std::string packed = Packed("fw.ckfm", Pattern(16 << 20, 4), {3, 0, 0, 0, 0, 0, 0, 0});
+    const struct {
+        const char* name;
+        std::vector<std::string> sim;
+        std::vector<std::string> cli;
+        std::function<bool()> ready;
+    } cases[] = {
+        // Mostly inside a 10,000 ms acknowledgement wait.
+        {"write-course",
+         {"--mode", "patch", "--ack-delay-ms", "50"},
+         {"write-course", Path("jis.bin")},
+         [&] { return FramesOf(Journal(), kFwpg[0], kFwpg[1]).size() >= 5; }},
+        // Frozen inside the transfer, whose reads wait up to 25,000 ms, then killed.
+        {"ymodem",
+         {},
+         {"ymodem", packed},
+         [&] {
+             if (FramesOf(Journal(), 0x06, 0x50).empty()) return false;
+             std::this_thread::sleep_for(std::chrono::milliseconds(200));
+             PauseSim();
+             std::this_thread::sleep_for(std::chrono::milliseconds(300));
+             return true;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartSim(c.sim);
+        const CliRun run = CliActing(c.cli, c.ready, [&] { KillSim(); });
+        ExpectError(run, "the navigator vanished");
+        EXPECT_LT(run.ms, 3000) << "the job waited out a time-out after the device had gone";
+    }
 }
 
 }  // namespace

@@ -224,15 +224,45 @@ protected:
     // exit.
     CliRun CliSignalled(const std::vector<std::string>& args, const std::function<bool()>& ready,
                         const std::vector<int>& signals) {
-        const pid_t pid = SpawnCli(args, true);
+        pid_t pid = -1;
+        return CliActing(
+            args, ready,
+            [&] {
+                for (const int signal : signals) kill(pid, signal);
+            },
+            &pid);
+    }
+
+    // Runs caddora-cli like Cli and, once `ready()` holds (looked at every 2 ms), calls `act`;
+    // `ms` is then the time from `act` to the exit. `pid`, when given, is set before `act`.
+    CliRun CliActing(const std::vector<std::string>& args, const std::function<bool()>& ready,
+                     const std::function<void()>& act, pid_t* pid = nullptr) {
+        const pid_t child = SpawnCli(args, true);
+        if (pid) *pid = child;
         const auto deadline = Clock::now() + std::chrono::seconds(60);
-        while (!ready() && Clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0) {
+        while (!ready() && Clock::now() < deadline && waitpid(child, nullptr, WNOHANG) == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        EXPECT_TRUE(ready()) << "the job never reached the point of the signal";
+        EXPECT_TRUE(ready()) << "the job never reached the point of the action";
         const auto start = Clock::now();
-        for (const int signal : signals) kill(pid, signal);
-        return WaitCli(pid, start);
+        act();
+        return WaitCli(child, start);
+    }
+
+    // Freezes the simulator (SIGSTOP): the navigator stops answering, its pty stays.
+    void PauseSim() {
+        if (simPid_ > 0) kill(simPid_, SIGSTOP);
+    }
+
+    // Kills the simulator outright (SIGKILL): the navigator's end of the pty goes at once.
+    // The link it leaves in the device directory is removed, so another one can start.
+    void KillSim() {
+        if (simPid_ <= 0) return;
+        kill(simPid_, SIGKILL);
+        waitpid(simPid_, nullptr, 0);
+        simPid_ = -1;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(DeviceDir(), ec)) fs::remove(entry, ec);
     }
 
     // Runs caddora-cli with its stderr on a terminal (a pty); `err` is what the terminal got.

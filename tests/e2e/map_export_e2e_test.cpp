@@ -1,7 +1,9 @@
 // Maps of the saved points: the simulator's sample points imported to CSV, converted by
 // caddora-cli to GPX and KML, and read back by independent readers; and convert's refusals.
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include "app/point_record.h"
 #include "e2e/job_run_support.h"
 #include "support/map_readers.h"
 
@@ -37,7 +39,10 @@ protected:
 
 TEST_F(MapExport, SamplePointsReadBackWithTheirCoordinatesAndUtcTimes) {
     StartSim(kQuickPatch);
-    const std::string csv = Path("points.csv");
+    // Japanese (and accented) folder and file names, as on the owners' PCs.
+    const std::string folder = Path("山田");
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const std::string csv = folder + "/テスト.csv";
     const CliRun import = Cli({"import-points", "--out", csv});
     StopSim();
     ASSERT_EQ(import.status, 0) << import.err;
@@ -48,7 +53,7 @@ TEST_F(MapExport, SamplePointsReadBackWithTheirCoordinatesAndUtcTimes) {
         SCOPED_TRACE(format);
         const CliRun run = Cli({"convert", csv, "--to", format}, false);
         ASSERT_EQ(run.status, 0) << run.err;
-        const std::string map = Path("points." + format);
+        const std::string map = folder + "/テスト." + format;
         EXPECT_NE(run.out.find("7 points written to " + map), std::string::npos) << run.out;
         std::string lint;
         EXPECT_TRUE(map_readers::XmllintAccepts(map, &lint)) << lint;
@@ -63,6 +68,11 @@ TEST_F(MapExport, SamplePointsReadBackWithTheirCoordinatesAndUtcTimes) {
             EXPECT_NEAR(read[i].longitude, coordinates[i].first, 5e-7);
             EXPECT_NEAR(read[i].latitude, coordinates[i].second, 5e-7);
         }
+    }
+    for (const std::string out : {"地図.gpx", "sortie_é.gpx"}) {
+        const CliRun run = Cli({"convert", csv, "--to", "gpx", "--out", folder + "/" + out}, false);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(Slurp(folder + "/" + out), Slurp(folder + "/テスト.gpx")) << out;
     }
 }
 
@@ -109,6 +119,43 @@ TEST_F(MapExport, ImportWritesMapsBesideTheCsvFromTheRecordsRead) {
     EXPECT_EQ(csvs, (std::vector<std::string>{"all.csv", "plain.csv"}));
     EXPECT_NE(json.out.find("\"file\":\"" + Path("")), std::string::npos) << json.out;
     EXPECT_NE(json.out.find(".gpx\",\"points\":7,"), std::string::npos) << json.out;
+}
+
+// convert never holds the file or the map whole: a CSV file of 16 MiB whose every row is a
+// round of its own (the most a file can make it keep) converts in a fraction of that memory.
+TEST_F(MapExport, ConvertReadsAndWritesAsItGoes) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' own memory would be measured";
+#endif
+    const std::string csv = Path("large.csv");
+    std::size_t rows = 0;
+    {
+        std::ofstream out(csv, std::ios::binary);
+        out << PointCsvHeader();
+        PointRecord r;
+        r.year = 2015, r.month = 4, r.hour = 9, r.utcOffset = 540;
+        r.shotOrPutt = 's', r.additionalNo = '0';
+        for (std::size_t size = 0; size < (16u << 20); ++rows) {
+            r.golfCourseName = "Golf course " + std::to_string(rows);
+            r.day = static_cast<uint8_t>(1 + rows % 28);
+            r.minute = static_cast<uint8_t>(rows % 60);
+            const std::string row = FormatPointRowUtf8(r);
+            out << row;
+            size += row.size();
+        }
+    }
+    const pid_t pid = testsupport::SpawnToFiles(CliPath(), {"convert", csv, "--to", "kml"},
+                                                Path("cli.stdout"), Path("cli.stderr"));
+    int status = 0;
+    rusage usage{};
+    for (int waited = 0; wait4(pid, &status, WNOHANG, &usage) == 0; waited += 10) {
+        if (waited > 60000) kill(pid, SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Slurp(Path("cli.stderr"));
+    EXPECT_LT(usage.ru_maxrss, 100 * 1024) << "peak resident KiB";
+    EXPECT_NE(Slurp(Path("cli.stdout")).find(std::to_string(rows) + " points written"),
+              std::string::npos);
 }
 
 TEST_F(MapExport, ConvertRefusesWhatIsNoPointCsvAndLeavesFilesAlone) {

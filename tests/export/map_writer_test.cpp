@@ -34,7 +34,7 @@ std::string Texts(const pugi::xml_document& doc, const char* xpath) {
 // of the first round has a single point.
 std::vector<ExportPoint> ThreeRounds() {
     std::vector<ExportPoint> points = {
-        Point(1, {2016, 5, 2, 10, 0, 0}),  // second round
+        Point(1, {2016, 5, 31, 10, 0, 0}),  // second round, on the last day of a month
         Point(1, {2015, 4, 1, 9, 30, 0}, 540, "p"),
         Point(2, {2015, 4, 1, 9, 50, 0}),
         Point(1, {2015, 4, 1, 9, 5, 7}),        // first point of the first round
@@ -49,12 +49,13 @@ std::vector<ExportPoint> ThreeRounds() {
 TEST(MapWriters, GpxTracksAreRoundsInTimeOrder) {
     const auto doc = Parse(mapexport::WriteGpx(ThreeRounds()));
     EXPECT_EQ(Texts(doc, "/gpx/trk/name"),
-              "Fuji / East 2015-04-01|Fuji / West 2015-04-02|Fuji / East 2016-05-02");
+              "Fuji / East 2015-04-01|Fuji / West 2015-04-02|Fuji / East 2016-05-31");
     EXPECT_EQ(Texts(doc, "/gpx/trk[1]/trkseg/trkpt/time"),
               "2015-04-01T00:05:07Z|2015-04-01T00:30:00Z|2015-04-01T00:50:00Z|"
               "2015-04-01T13:00:00Z");
     EXPECT_EQ(Texts(doc, "/gpx/wpt/name"), "H1 s0|H1 p0|H2 s0|H3 s0|H4 s0|H1 s0");
-    EXPECT_EQ(Texts(doc, "/gpx/wpt[2]/type"), "putt");
+    EXPECT_EQ(Texts(doc, "/gpx/trk[3]/trkseg/trkpt/time"), "2016-05-31T01:00:00Z");
+    EXPECT_EQ(Texts(doc, "/gpx/wpt/type"), "shot|putt|shot|shot|shot|shot");
     EXPECT_EQ(Texts(doc, "/gpx/wpt[1]/desc"), "Fuji / East, hole 1");
 }
 
@@ -62,7 +63,7 @@ TEST(MapWriters, KmlFoldersPerRoundAndHoleWithALinePerHole) {
     const auto doc = Parse(mapexport::WriteKml(ThreeRounds()));
     const char* round = "/kml/Document/Folder[1]";
     EXPECT_EQ(Texts(doc, "/kml/Document/Folder/name"),
-              "Fuji / East 2015-04-01|Fuji / West 2015-04-02|Fuji / East 2016-05-02");
+              "Fuji / East 2015-04-01|Fuji / West 2015-04-02|Fuji / East 2016-05-31");
     EXPECT_EQ(Texts(doc, (std::string(round) + "/Folder/name").c_str()), "Hole 1|Hole 2|Hole 3");
     // Hole 1: two points, a line from the earlier to the later; holes 2 and 3: no line.
     EXPECT_EQ(Texts(doc, (std::string(round) + "/Folder[1]/Placemark/styleUrl").c_str()),

@@ -159,3 +159,47 @@ TEST(Settings, OptionThenEnvironmentThenDefaultWithoutTrailingSlashes) {
     }
 }
 #endif
+
+#include "platform/output_file.h"
+#include "platform/utf8_paths.h"
+
+namespace {
+std::string Utf8(std::u8string_view text) {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+}
+}  // namespace
+
+// Paths are UTF-8 inside the program; each name must reach the file system as itself (on
+// Windows a narrow path would be read in the ANSI code page and lose it).
+TEST(Utf8Paths, JapaneseNamesAreWrittenReadAndListedAsThemselves) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() /
+                            (u8"caddora-山田-" + fs::path(std::to_string(std::rand())).u8string());
+    fs::remove_all(folder);  // what a failed run left
+    ASSERT_TRUE(fs::create_directory(folder));
+    ASSERT_EQ(PathFromUtf8(PathToUtf8(folder)), folder);
+    for (const std::u8string name :
+         {u8"テスト.csv", u8"地図.gpx", u8"ファーム.bin", u8"sortie_é.gpx"}) {
+        SCOPED_TRACE(Utf8(name));
+        const std::string path = PathToUtf8(folder) + kPathSeparator + Utf8(name);
+        EXPECT_EQ(PathFromUtf8(path), folder / fs::path(name));
+        {
+            OutputFile out(path);
+            std::fputs("rows", out.Stream());
+            out.Commit();
+        }
+        // The one entry of the folder is the file under its own name: no temporary, no '?'.
+        std::vector<fs::path> entries(fs::directory_iterator(folder), {});
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(Utf8(entries[0].filename().u8string()), Utf8(name));
+        std::FILE* in = OpenFile(path, "rb");
+        ASSERT_NE(in, nullptr);
+        char text[8] = {};
+        EXPECT_EQ(std::fread(text, 1, sizeof text, in), 4u);
+        std::fclose(in);
+        EXPECT_STREQ(text, "rows");
+        EXPECT_EQ(FileStream(path).Length(), 4);
+        fs::remove(entries[0]);
+    }
+    fs::remove_all(folder);
+}

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "platform/tick.h"
+#include "protocol/frame_wait.h"
 #include "support/fake_clock.h"
 #include "support/scripted_buffer.h"
 #include "support/sim_link.h"
@@ -138,6 +139,36 @@ TEST(WaitForAck, AcknowledgementFromAnotherThreadWakesTheWaitPromptly) {
     EXPECT_EQ(result, kAckAccepted);
     EXPECT_GE(ms, 150);  // the helper threads started before the clock did
     EXPECT_LT(ms, 1000);
+}
+
+TEST(WaitForAck, EveryWaitEndsAtOnceWhenTheLinkIsGone) {
+    // The clock stands still: only the failed source can end these waits.
+    const struct {
+        const char* name;
+        std::function<bool(FIFOStream&)> wait;
+    } cases[] = {
+        {"acknowledgement",
+         [](FIFOStream& b) { return WaitForAck(&b, DeadlineIn(10000), 0) != kAckTimeout; }},
+        {"query",
+         [](FIFOStream& b) {
+             Fields f;
+             return f.commands.CheckUsbVersion(&b);
+         }},
+        {"record",
+         [](FIFOStream& b) {
+             return WaitForFramePayload(b, VERSION_DATA, platform::TickCount() + 10000).has_value();
+         }},
+    };
+    for (const auto& c : cases) {
+        ScriptedBuffer dev;
+        dev.Feed(Bytes{0xF1, 0xD9, 0x0A});  // the start of an answer that never ends
+        std::thread gone([&dev] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            dev.buffer.EndRead();
+        });
+        EXPECT_EQ(DecidedWithoutTimePassing([&] { return c.wait(dev.buffer); }), false) << c.name;
+        gone.join();
+    }
 }
 
 TEST(WaitForAck, WaitingDoesNotSpinTheProcessor) {

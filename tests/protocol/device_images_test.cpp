@@ -55,7 +55,8 @@ TEST(DeviceImages, EachPlaceInItsOrderAndTheStandInOnlyWhenAllowed) {
     const struct {
         const char* what;
         images::ImageSearch search;
-        std::string source;  // empty: refused
+        std::string source;      // empty: refused
+        std::string lists = {};  // what a refusal says about where to put the file
     } cases[] = {
         {"option first", {option, env, all, false}, option},
         {"then the variable", {"", env, all, false}, env},
@@ -67,6 +68,10 @@ TEST(DeviceImages, EachPlaceInItsOrderAndTheStandInOnlyWhenAllowed) {
          {"", "", images::ImageFolders("", "", f / "data"), false},
          f / "data/caddora/patch_image.bin"},
         {"nothing anywhere", {"", "", {f / "none"}, false}, ""},
+        {"the refusal lists the folders searched",
+         {"", "", {f / "a", "", f / "b", f / "c"}, false},
+         "",
+         " in " + f / "a" + ", " + f / "b" + " or " + f / "c" + " ("},
         {"stand-in refused", {"", "", {f / "standin"}, false}, ""},
         {"stand-in by option refused", {f / "standin/patch_image.bin", "", {}, false}, ""},
         {"stand-in allowed", {"", "", {f / "standin"}, true}, f / "standin/patch_image.bin"},
@@ -85,6 +90,7 @@ TEST(DeviceImages, EachPlaceInItsOrderAndTheStandInOnlyWhenAllowed) {
         } else {
             EXPECT_NE(found.refusal.find("patch_image.bin"), std::string::npos) << found.refusal;
             EXPECT_NE(found.refusal.find("--patch-image"), std::string::npos) << found.refusal;
+            EXPECT_NE(found.refusal.find(c.lists), std::string::npos) << found.refusal;
         }
     }
 }

@@ -130,6 +130,15 @@ inline std::vector<MapPoint> PythonPoints(const std::string& format, const std::
     return points;
 }
 
+// The rows Python's csv module reads from a point CSV file: the number of fields, a tab, the
+// golf course name, a tab and the course name (names in hexadecimal UTF-8).
+inline std::vector<std::string> PythonCsvRows(const std::string& path) {
+    const ToolRun r =
+        RunTool("/usr/bin/python3 " CADDORA_TEST_SOURCE_DIR "/tests/support/map_readers.py csv " +
+                Quote(path));
+    return r.status == 0 ? Lines(r.out) : std::vector<std::string>{r.out};
+}
+
 // xmllint --noout: the file is well-formed XML. `messages` gets what it said.
 inline bool XmllintAccepts(const std::string& path, std::string* messages = nullptr) {
     const ToolRun r = RunTool("xmllint --noout " + Quote(path));

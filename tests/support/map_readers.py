@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Reads a GPX file with gpxpy or a KML file with fastkml and prints one line per point:
 name, UTC time (YYYY-MM-DDTHH:MM:SS or -), latitude, longitude, tab-separated.
-KML lines (LineString placemarks) are printed as "line", name, and the point count."""
+KML lines (LineString placemarks) are printed as "line", name, and the point count.
+A point CSV file (csv) is read with Python's csv module: one line per row, the number of
+fields, then the golf course and course names as hexadecimal UTF-8."""
 import sys
 import warnings
 
@@ -47,4 +49,11 @@ def kml(path):
     walk(doc)
 
 
-{"gpx": gpx, "kml": kml}[sys.argv[1]](sys.argv[2])
+def csv_rows(path):
+    import csv
+    with open(path, encoding="utf-8-sig", newline="") as f:
+        for row in csv.reader(f):
+            print("\t".join([str(len(row))] + [row[i].encode().hex() for i in (1, 3)]))
+
+
+{"gpx": gpx, "kml": kml, "csv": csv_rows}[sys.argv[1]](sys.argv[2])

@@ -375,6 +375,14 @@ void VirtualUsbNavigator::HandleIoctl(UMockdevIoctlClient* client) {
             }
             break;
         }
+        case USBDEVFS_CLEAR_HALT: {
+            UMockdevIoctlData* data = resolve(sizeof(unsigned));
+            unsigned endpoint;
+            std::memcpy(&endpoint, data->data, sizeof endpoint);
+            g_object_unref(data);
+            halted_[(endpoint & 0x80) != 0 ? 1 : 0] = false;
+            break;
+        }
         case USBDEVFS_SUBMITURB:
             Submit(client, arg);
             return;
@@ -415,7 +423,9 @@ void VirtualUsbNavigator::Submit(UMockdevIoctlClient* client, UMockdevIoctlData*
                                                  static_cast<size_t>(u->buffer_length), nullptr);
     }
     urb.client = UMOCKDEV_IOCTL_CLIENT(g_object_ref(client));
-    if (in) {
+    if (halted_[in ? 1 : 0]) {
+        Stall(urb);
+    } else if (in) {
         pendingIn_.push_back(urb);
     } else if (takesOutput_) {
         TakeOutput(urb);
@@ -473,6 +483,28 @@ void VirtualUsbNavigator::TakeOutput(Urb urb) {
     u->actual_length = u->buffer_length;
     u->status = 0;
     MarkReapable(urb);
+}
+
+void VirtualUsbNavigator::Stall(Urb urb) {
+    Fields(urb.data)->status = -EPIPE;
+    Fields(urb.data)->actual_length = 0;
+    MarkReapable(urb);
+}
+
+void VirtualUsbNavigator::Halt(bool in) {
+    {
+        std::lock_guard<std::mutex> lock(mut_);
+        halted_[in ? 1 : 0] = true;
+        std::deque<Urb>& pending = in ? pendingIn_ : pendingOut_;
+        for (Urb& urb : pending) Stall(urb);
+        pending.clear();
+    }
+    changed_.notify_all();
+}
+
+bool VirtualUsbNavigator::Halted(bool in) const {
+    std::lock_guard<std::mutex> lock(mut_);
+    return halted_[in ? 1 : 0];
 }
 
 void VirtualUsbNavigator::SetTakesOutput(bool takes) {

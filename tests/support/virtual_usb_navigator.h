@@ -100,6 +100,11 @@ public:
     void Send(std::vector<uint8_t> bytes);
     // While false, OUT transfers stay pending (a device that takes no data).
     void SetTakesOutput(bool takes);
+    // Halts the bulk IN or OUT endpoint: its pending and later transfers end with a stall
+    // (EPIPE) until the host clears the halt (USBDEVFS_CLEAR_HALT), as a real device keeps it
+    // across closes and opens.
+    void Halt(bool in);
+    bool Halted(bool in) const;
     // Everything that arrived on the bulk OUT endpoint.
     std::vector<uint8_t> Received() const;
     bool WaitForReceived(size_t bytes, uint32_t timeoutMs) const;
@@ -145,6 +150,7 @@ private:
     void Schedule(const sim::FeedResult& result, uint32_t now);
     void DeliverDue(uint32_t now);
     void TakeOutput(Urb urb);
+    void Stall(Urb urb);
     void MarkReapable(Urb urb);
     void UpdatePollNode();
     void RunTimer(uint32_t now);
@@ -166,6 +172,7 @@ private:
     std::deque<Urb> pendingIn_;
     std::deque<Urb> pendingOut_;
     bool takesOutput_ = true;
+    bool halted_[2] = {false, false};  // OUT, IN
     std::map<UMockdevIoctlClient*, std::deque<Urb>> reapable_;
     std::map<unsigned, UMockdevIoctlClient*> claims_;
     std::vector<uint8_t> received_;

@@ -219,6 +219,23 @@ TEST(FIFOStreamWait, EndOfStreamDuringAWaitEndsItOnlyWithoutTimeOut) {
     EXPECT_THROW(g.ReadByte(), TimeoutException);
     EXPECT_GT(MsSince(start), 200);
     u.join();
+
+    // A failed source (the device is gone) ends it at once whatever the time-out, and keeps
+    // the first reason given.
+    FIFOStream h(16, ReceiverBrand::HD);
+    h.ReadTimeout(25000);
+    EXPECT_EQ(h.Fault(), SourceFault::None);
+    std::thread v([&] {
+        platform::SleepMs(20);
+        h.EndRead(SourceFault::Stalled);
+        h.EndRead();
+    });
+    const uint32_t failStart = platform::TickCount();
+    EXPECT_EQ(h.ReadByte(), -1);
+    EXPECT_LT(MsSince(failStart), 2000);
+    v.join();
+    EXPECT_EQ(h.Fault(), SourceFault::Stalled);
+    EXPECT_TRUE(h.SourceLost());
 }
 
 TEST(FIFOStreamWait, ByteFromAnotherThreadWakesReadByteAtOnce) {

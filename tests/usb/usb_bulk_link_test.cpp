@@ -12,6 +12,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/sim_test_support.h"
@@ -38,6 +39,9 @@ std::vector<std::string> Paths(const std::vector<UsbId>& ids) {
     return paths;
 }
 
+// Longest wait for a read that should end; past it the test fails instead of hanging.
+constexpr auto kWatchdog = 5s;
+
 // Reads on its own thread, as the connection's reader does.
 std::future<std::pair<bool, Bytes>> ReadAsync(std::shared_ptr<BulkUsbLink> link, int32_t length,
                                               int stopFd = -1) {
@@ -50,14 +54,23 @@ std::future<std::pair<bool, Bytes>> ReadAsync(std::shared_ptr<BulkUsbLink> link,
     });
 }
 
+// The read's outcome. A read still waiting after kWatchdog fails the test, and closing the
+// link ends it.
+std::pair<bool, Bytes> Await(std::future<std::pair<bool, Bytes>> read, BulkUsbLink& link) {
+    if (read.wait_for(kWatchdog) != std::future_status::ready) {
+        ADD_FAILURE() << "a USB read did not end";
+        link.Close();
+    }
+    return read.get();
+}
+
 // Takes `count` bytes from the link, however they are split.
-Bytes ReadBytes(BulkUsbLink& link, size_t count) {
+Bytes ReadBytes(const std::shared_ptr<BulkUsbLink>& link, size_t count) {
     Bytes all;
-    Bytes chunk(4096);
     while (all.size() < count) {
-        int32_t n = 0;
-        if (!link.Read(chunk.data(), static_cast<int32_t>(chunk.size()), n, -1) || n == 0) break;
-        all.insert(all.end(), chunk.begin(), chunk.begin() + n);
+        const auto [ok, chunk] = Await(ReadAsync(link, 4096), *link);
+        if (!ok || chunk.empty()) break;
+        all.insert(all.end(), chunk.begin(), chunk.end());
     }
     return all;
 }
@@ -83,6 +96,7 @@ protected:
 TEST_F(LibusbLink, ListsOnlyConfiguredIdsInBusAddressOrder) {
     auto later = Navigator(At(7));
     auto earlier = Navigator(At(3));
+    auto twoDigits = Navigator(At(12));  // sorts after 7 only with three digits
     VirtualUsbOptions other;
     other.vendor = kOtherId.vendor;
     other.product = kOtherId.product;
@@ -93,8 +107,8 @@ TEST_F(LibusbLink, ListsOnlyConfiguredIdsInBusAddressOrder) {
         std::vector<UsbId> ids;
         std::vector<std::string> paths;
     } cases[] = {
-        {{kNavigatorId}, {"usb:001-003", "usb:001-007"}},
-        {{kOtherId, kNavigatorId}, {"usb:001-003", "usb:001-005", "usb:001-007"}},
+        {{kNavigatorId}, {"usb:001-003", "usb:001-007", "usb:001-012"}},
+        {{kOtherId, kNavigatorId}, {"usb:001-003", "usb:001-005", "usb:001-007", "usb:001-012"}},
         {{UsbId{0xC0DE, 0x4201}}, {}},
         {{}, {}},
     };
@@ -123,7 +137,7 @@ TEST_F(LibusbLink, ClaimsTheFirstInterfaceWithBulkInAndOutAndTalksToTheModel) {
         const Bytes poll = simtest::VersionPoll();
         EXPECT_TRUE(link->Write(poll.data(), static_cast<int32_t>(poll.size()), 2000));
         // Frame header (6), 64-byte version payload, checksum (2).
-        const Bytes reply = ReadBytes(*link, 72);
+        const Bytes reply = ReadBytes(link, 72);
         ASSERT_EQ(reply.size(), 72u);
         EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 4), (Bytes{0xF1, 0xD9, 0x0A, 0x04}));
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(&reply[6])), "MDL4200 BOOT V2.10");
@@ -143,7 +157,9 @@ TEST_F(LibusbLink, OpenFailuresSayWhy) {
     EXPECT_EQ(error, BulkOpenError::NoBulkInterface);
     EXPECT_FALSE(BulkUsbLink::Open(nav->Path(), {kOtherId}, &error));
     EXPECT_EQ(error, BulkOpenError::NotFound) << "an id that is not configured is never opened";
-    for (const char* path : {"usb:001-009", "usb:1", "usb:x-2", "/dev/bus/usb/001/002", ""}) {
+    // Malformed paths name no device, not even one whose numbers they hold.
+    for (const char* path : {"usb:001-009", "usb:1", "usb:x-2", "/dev/bus/usb/001/002", "",
+                             "usb:0001-002", "usb:001-0002", "usb:001-", "usb:001-256"}) {
         EXPECT_FALSE(Open(path, &error)) << path;
         EXPECT_EQ(error, BulkOpenError::NotFound) << path;
     }
@@ -151,10 +167,14 @@ TEST_F(LibusbLink, OpenFailuresSayWhy) {
     // Exclusive: a second open of a claimed navigator fails until the first closes.
     auto first = Open(nav->Path());
     ASSERT_TRUE(first);
+    EXPECT_TRUE(first->IsOpen());
     EXPECT_FALSE(Open(nav->Path(), &error));
     EXPECT_EQ(error, BulkOpenError::Busy);
     first->Close();
+    EXPECT_FALSE(first->IsOpen());
     EXPECT_TRUE(Open(nav->Path()));
+    auto twoDigits = Navigator(At(12));
+    EXPECT_TRUE(Open("usb:001-012"));
 }
 
 TEST_F(LibusbLink, NoPermissionIsToldApartWithTheWayToGetIt) {
@@ -198,10 +218,9 @@ TEST_F(LibusbLink, ReadWaitsForTheDeviceWithoutSpinningAndHandsOutWhatCameInPiec
     EXPECT_LT(nav->Requests().size() - reapsBefore, 10u);
 
     nav->Send({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
-    ASSERT_EQ(read.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(read.get(), std::make_pair(true, Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(Await(std::move(read), *link), std::make_pair(true, Bytes{1, 2, 3, 4}));
     const std::pair<bool, Bytes> rest[] = {{true, {5, 6, 7, 8}}, {true, {9, 10}}};
-    for (const auto& expected : rest) EXPECT_EQ(ReadAsync(link, 4).get(), expected);
+    for (const auto& expected : rest) EXPECT_EQ(Await(ReadAsync(link, 4), *link), expected);
 }
 
 TEST_F(LibusbLink, CloseOrStopEndsAPendingReadAtOnceWithNothing) {
@@ -219,7 +238,7 @@ TEST_F(LibusbLink, CloseOrStopEndsAPendingReadAtOnceWithNothing) {
     EXPECT_EQ(stopped.get(), std::make_pair(true, Bytes{}));
     ::close(stop);
     nav->Send({42});
-    EXPECT_EQ(ReadAsync(link, 16).get(), std::make_pair(true, Bytes{42}));
+    EXPECT_EQ(Await(ReadAsync(link, 16), *link), std::make_pair(true, Bytes{42}));
 
     auto closed = ReadAsync(link, 16);
     ASSERT_TRUE(nav->WaitForPendingIn(1, 5000));
@@ -245,9 +264,51 @@ TEST_F(LibusbLink, WriteThatTheDeviceDoesNotTakeIsCancelledAtItsLimit) {
     EXPECT_TRUE(nav->Saw(USBDEVFS_DISCARDURB));
     EXPECT_TRUE(nav->Received().empty());
 
+    // CancelWrite ends a waiting write long before its limit.
+    auto write = std::async(std::launch::async, [&] {
+        return link->Write(poll.data(), static_cast<int32_t>(poll.size()), 60000);
+    });
+    std::this_thread::sleep_for(200ms);
+    link->CancelWrite();
+    ASSERT_EQ(write.wait_for(kWatchdog), std::future_status::ready);
+    EXPECT_FALSE(write.get());
+    EXPECT_TRUE(nav->Received().empty());
+
     nav->SetTakesOutput(true);
+    EXPECT_FALSE(link->Write(poll.data(), 0, 2000)) << "a zero-length write is refused";
+    EXPECT_TRUE(nav->Received().empty());
     EXPECT_TRUE(link->Write(poll.data(), static_cast<int32_t>(poll.size()), 2000));
     EXPECT_EQ(nav->Received(), poll);
+}
+
+TEST_F(LibusbLink, StalledEndpointFailsTheLinkAsStalledAndIsClearedForTheNextRun) {
+    const Bytes poll = simtest::VersionPoll();
+    for (const bool in : {true, false}) {
+        SCOPED_TRACE(in ? "IN" : "OUT");
+        auto nav = Navigator();
+        auto link = Open(nav->Path());
+        ASSERT_TRUE(link);
+        auto pending = ReadAsync(link, 16);
+        ASSERT_TRUE(nav->WaitForPendingIn(1, 5000));
+        nav->Halt(in);
+        if (!in) {
+            EXPECT_FALSE(link->Write(poll.data(), static_cast<int32_t>(poll.size()), 2000));
+        }
+        EXPECT_FALSE(Await(std::move(pending), *link).first) << "the stall fails the reader";
+        EXPECT_TRUE(link->Stalled());
+        EXPECT_FALSE(nav->Halted(in)) << "the halt was cleared";
+        link->Close();
+
+        // Halted before the open (left by another program): the open clears it.
+        nav->Halt(!in);
+        link = Open(nav->Path());
+        ASSERT_TRUE(link);
+        EXPECT_FALSE(nav->Halted(!in));
+        EXPECT_TRUE(link->Write(poll.data(), static_cast<int32_t>(poll.size()), 2000));
+        EXPECT_EQ(ReadBytes(link, 72).size(), 72u);
+        EXPECT_FALSE(link->Stalled());
+        link->Close();
+    }
 }
 
 TEST_F(LibusbLink, UnplugFailsThePendingReadAndEverythingAfter) {
@@ -255,15 +316,15 @@ TEST_F(LibusbLink, UnplugFailsThePendingReadAndEverythingAfter) {
     auto link = Open(nav->Path());
     ASSERT_TRUE(link);
     nav->Send({7, 7});
-    auto read = ReadAsync(link, 16);
-    EXPECT_EQ(read.get(), std::make_pair(true, Bytes{7, 7}));
+    EXPECT_EQ(Await(ReadAsync(link, 16), *link), std::make_pair(true, Bytes{7, 7}));
 
     auto pending = ReadAsync(link, 16);
     ASSERT_TRUE(nav->WaitForPendingIn(1, 5000));
     nav->Unplug();
-    ASSERT_EQ(pending.wait_for(5s), std::future_status::ready);
-    EXPECT_FALSE(pending.get().first);
-    EXPECT_FALSE(ReadAsync(link, 16).get().first) << "a vanished device never reads 0 for ever";
+    EXPECT_FALSE(Await(std::move(pending), *link).first);
+    EXPECT_FALSE(Await(ReadAsync(link, 16), *link).first)
+        << "a vanished device never reads 0 for ever";
+    EXPECT_FALSE(link->Stalled()) << "gone, not stalled";
     const Bytes poll = simtest::VersionPoll();
     EXPECT_FALSE(link->Write(poll.data(), static_cast<int32_t>(poll.size()), 2000));
     EXPECT_TRUE(Paths({kNavigatorId}).empty());

@@ -25,6 +25,19 @@ using namespace std::chrono_literals;
 // VERSION_POLL, empty payload.
 const Bytes kVersionPoll = {0xF1, 0xD9, 0x0A, 0x04, 0x00, 0x00, 0x0E, 0x34};
 
+// One read through the port. A read still waiting after a few seconds fails the test, and
+// closing the link ends it.
+int32_t ReadWithin(Usb_Port& port, UsbHandle handle, Bytes& buffer) {
+    auto read = std::async(std::launch::async, [&] {
+        return port.Read_Usb(handle, buffer.data(), static_cast<int32_t>(buffer.size()));
+    });
+    if (read.wait_for(5s) != std::future_status::ready) {
+        ADD_FAILURE() << "a USB read did not end";
+        port.Close_Usb(handle);
+    }
+    return read.get();
+}
+
 std::vector<std::string> Paths(const usb_info& info) {
     std::vector<std::string> paths;
     for (int i = 0; i < info.count; ++i) paths.emplace_back(info.path[i]);
@@ -90,7 +103,7 @@ TEST_F(UsbPortBothKinds, ReadWriteAndCloseThroughThePort) {
     Bytes reply(256);
     int32_t n = 0;
     do {
-        n = port.Read_Usb(handle, reply.data(), static_cast<int32_t>(reply.size()));
+        n = ReadWithin(port, handle, reply);
     } while (n == 0);
     EXPECT_EQ(n, 72);
 
@@ -111,13 +124,22 @@ TEST_F(UsbPortBothKinds, ReadWriteAndCloseThroughThePort) {
     EXPECT_EQ(pending.get(), 0);
     EXPECT_TRUE(UsbStopFlag());
 
-    // Reopened: the stop flag is cleared; unplugged: reads fail instead of returning 0.
+    // Reopened: the stop flag is cleared; a stalled endpoint fails reads and says so.
     handle = port.Init_USB(nav.Path());
     ASSERT_TRUE(handle);
     EXPECT_FALSE(UsbStopFlag());
-    nav.Unplug();
     Bytes buffer(64);
-    EXPECT_EQ(port.Read_Usb(handle, buffer.data(), 64), -1);
+    nav.Halt(true);
+    EXPECT_EQ(ReadWithin(port, handle, buffer), -1);
+    EXPECT_TRUE(port.Stalled(handle));
+    port.Close_Usb(handle);
+
+    // Unplugged: reads fail instead of returning 0, and the device is gone, not stalled.
+    handle = port.Init_USB(nav.Path());
+    ASSERT_TRUE(handle);
+    nav.Unplug();
+    EXPECT_EQ(ReadWithin(port, handle, buffer), -1);
+    EXPECT_FALSE(port.Stalled(handle));
     port.Close_Usb(handle);
 }
 

@@ -8,6 +8,7 @@
 #include "app/course_file_table.h"
 #include "platform/settings.h"
 #include "platform/user_folders.h"
+#include "platform/utf8_paths.h"
 #include "transport/serial_link.h"
 
 TEST(WindowsPaths, CourseFileNameTakesEitherSeparator) {
@@ -68,4 +69,13 @@ TEST(WindowsPaths, OutputGoesToDocumentsWhenThePreferredFolderIsNotWritable) {
     EXPECT_TRUE(platform::FolderWritable(fresh.string()));
     EXPECT_TRUE(std::filesystem::is_empty(fresh));
     std::filesystem::remove_all(fresh);
+}
+
+// Folders and settings come from the wide environment, as UTF-8 whatever the ANSI code page.
+TEST(WindowsPaths, EnvironmentValuesComeAsUtf8) {
+    ASSERT_TRUE(SetEnvironmentVariableW(L"CADDORA_TEST_FOLDER", L"C:\\Users\\\u5C71\u7530"));
+    EXPECT_EQ(platform::EnvironmentText("CADDORA_TEST_FOLDER"),
+              "C:\\Users\\\xE5\xB1\xB1\xE7\x94\xB0");
+    SetEnvironmentVariableW(L"CADDORA_TEST_FOLDER", nullptr);
+    EXPECT_EQ(platform::EnvironmentText("CADDORA_TEST_FOLDER"), "");
 }

@@ -105,6 +105,44 @@ TEST_F(UsbJobs, UnplugMidImportEndsTheJobWithTheErrorAndKeepsWholeRows) {
     EXPECT_EQ(csv.substr(csv.size() - 2), "\r\n") << "only whole rows";
 }
 
+TEST_F(UsbJobs, WriteCourseEndsAtOnceWhenTheNavigatorGoesOrAnEndpointStalls) {
+    e2e::WriteBytes(Path("jis.bin"), Pattern(200 * 2048, 3));
+    using Nav = testsupport::VirtualUsbNavigator;
+    const struct {
+        const char* name;
+        std::function<void(Nav&)> fault;
+        std::string says;
+    } cases[] = {
+        {"unplugged", [](Nav& nav) { nav.Unplug(); }, "the navigator vanished at frame "},
+        {"IN endpoint halted", [](Nav& nav) { nav.Halt(true); },
+         "the navigator's USB endpoint stalled at frame "},
+        {"OUT endpoint halted", [](Nav& nav) { nav.Halt(false); },
+         "the navigator's USB endpoint stalled at frame "},
+    };
+    uint8_t address = 2;  // an unplugged device keeps its place in the test bed
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::VirtualUsbOptions options;
+        options.address = address++;
+        options.device = QuickPatchWithPoints(0);
+        options.device.faults.ackDelayMs = 50;  // mostly inside an acknowledgement wait
+        Nav nav(bed, options);
+        const CliRun run = CliActing(
+            {"write-course", Path("jis.bin")},
+            [&] { return nav.WithModel([](auto& m) { return m.FramesReceived(); }) >= 6; },
+            [&] { c.fault(nav); });
+        EXPECT_EQ(run.status, 1) << run.out << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_LT(run.ms, 3000) << "the job waited out its 10,000 ms after the link failed";
+        if (run.err.find("stalled") == std::string::npos) continue;
+        // The halt is cleared: the navigator answers the next program at once.
+        EXPECT_FALSE(nav.Halted(true) || nav.Halted(false));
+        const CliRun devices = Cli({"devices"});
+        EXPECT_NE(devices.out.find(nav.Path() + "  USB (libusb)  patch program"), std::string::npos)
+            << devices.out << devices.err;
+    }
+}
+
 TEST_F(UsbJobs, DevicesListsBothKindsWithWhatEachRuns) {
     StartSim(kQuickPatch);
     testsupport::VirtualUsbNavigator nav(bed, {});  // boot loader

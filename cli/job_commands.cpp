@@ -101,7 +101,8 @@ void AddToLogbook(CommandContext& ctx, const JobOptions& o, const std::optional<
         result->points.empty()) {
         return;
     }
-    const LogbookLocation where = ChooseLogbook(o.logbook, std::getenv("CADDORA_LOGBOOK"));
+    const LogbookLocation where =
+        ChooseLogbook(o.logbook, platform::EnvironmentText("CADDORA_LOGBOOK").c_str());
     const LogbookAddition addition = AddImportToLogbook(*result, where);
     if (!addition.problem.empty()) {
         *ctx.err << "caddora-cli import-points: warning: the points were not added to the logbook: "

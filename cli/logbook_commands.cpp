@@ -13,6 +13,7 @@
 #include "logbook/report_html.h"
 #include "logbook/round_list.h"
 #include "platform/output_file.h"
+#include "platform/utf8_paths.h"
 
 namespace cli {
 
@@ -34,7 +35,8 @@ void AddLogbookOption(CLI::App* cmd, LogbookOptions& o) {
 // The logbook, or nothing after a failure line.
 std::unique_ptr<logbook::Logbook> OpenLogbook(CommandContext& ctx, const char* command,
                                               const std::string& option) {
-    const std::string path = logbook::LogbookPath(option, std::getenv("CADDORA_LOGBOOK"));
+    const std::string path =
+        logbook::LogbookPath(option, platform::EnvironmentText("CADDORA_LOGBOOK").c_str());
     if (path.empty()) {
         ctx.Fail(command, "no folder for the logbook is known; name one with --logbook FILE");
         return nullptr;

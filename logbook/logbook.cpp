@@ -6,7 +6,9 @@
 #include "export/rounds.h"
 #include "export/utc_time.h"
 #include "logbook/sqlite_handle.h"
+#include "platform/program_folder.h"
 #include "platform/user_folders.h"
+#include "platform/utf8_paths.h"
 
 namespace logbook {
 
@@ -134,7 +136,7 @@ std::span<const std::string_view> Migrations() {
 Logbook::Logbook(const std::string& path, bool createFolder) : path_(path) {
     try {
         if (createFolder) {
-            const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+            const std::filesystem::path folder = platform::PathFromUtf8(path).parent_path();
             std::error_code ec;
             if (!folder.empty()) std::filesystem::create_directories(folder, ec);
         }
@@ -226,7 +228,9 @@ std::string LogbookPath(const std::string& option, const char* environment) {
     if (!option.empty()) return option;
     if (environment && *environment) return environment;
     const std::string folder = platform::UserDataFolder();
-    return folder.empty() ? std::string() : folder + "/caddora/logbook.sqlite3";
+    return folder.empty() ? std::string()
+                          : folder + platform::kPathSeparator + "caddora" +
+                                platform::kPathSeparator + "logbook.sqlite3";
 }
 
 }  // namespace logbook

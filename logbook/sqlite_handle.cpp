@@ -12,6 +12,8 @@ constexpr int kBusyTimeoutMs = 5000;
 Database::Database(const std::string& path, bool create) {
     const int flags =
         SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+    // Paths are UTF-8 inside the program on every system, which is what SQLite takes (on Windows
+    // too, where it opens the file by its wide name).
     const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         const std::string why = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);

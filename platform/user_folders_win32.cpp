@@ -36,7 +36,7 @@ std::string UserDataFolder() {
     std::string folder;
     if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path))) {
         folder =
-            Utf16ToAnsi(std::u16string(reinterpret_cast<const char16_t*>(path), std::wcslen(path)));
+            Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(path), std::wcslen(path)));
     }
     CoTaskMemFree(path);
     return folder;

@@ -3,18 +3,27 @@
 # prefix: GoogleTest (from /usr/src/googletest), CLI11 (header-only, copied) and pugixml (the
 # XML writer of the GPX/KML export, from Debian's source of the version the Linux build links,
 # fetched from the Debian archive and checked against the checksum of Debian's source
-# description). Does nothing when the prefix is already
-# complete. Prefix: $CADDORA_MINGW_PREFIX, else .cache/mingw64.
+# description), and the logbook's SQLite and GeographicLib (static, from Debian's source packages of
+# the versions the Linux build links, fetched through apt by package name: see
+# scripts/debian-source.sh). Does nothing when the prefix is already complete. Prefix:
+# $CADDORA_MINGW_PREFIX, else .cache/mingw64.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 prefix="${CADDORA_MINGW_PREFIX:-$root/.cache/mingw64}"
+
+# shellcheck source=scripts/debian-source.sh
+source "$root/scripts/debian-source.sh"
+# The versions the Linux build links.
+sqlite_version=$(dpkg-query -W -f='${source:Version}' libsqlite3-dev)
+geographiclib_version=$(dpkg-query -W -f='${source:Version}' libgeographiclib-dev)
 
 pugixml_version=1.13
 pugixml_url="http://deb.debian.org/debian/pool/main/p/pugixml/pugixml_${pugixml_version}.orig.tar.gz"
 pugixml_sha256=5c5ad5d7caeb791420408042a7d88c2c6180781bf218feca259fd9d840a888e1
 
 if [ -f "$prefix/lib/libgtest.a" ] && [ -f "$prefix/share/cmake/CLI11/CLI11Config.cmake" ] &&
-    [ -f "$prefix/lib/libpugixml.a" ]; then
+    [ -f "$prefix/lib/libpugixml.a" ] && [ -f "$prefix/lib/libsqlite3.a" ] &&
+    [ -f "$prefix/lib/libGeographicLib.a" ]; then
     exit 0
 fi
 
@@ -50,4 +59,38 @@ if [ ! -f "$prefix/lib/libpugixml.a" ]; then
         -DBUILD_SHARED_LIBS=OFF -DPUGIXML_BUILD_TESTS=OFF >/dev/null
     cmake --build "$work/pugixml" -j 2 >/dev/null
     cmake --install "$work/pugixml" >/dev/null
+fi
+
+if [ ! -f "$prefix/lib/libsqlite3.a" ]; then
+    echo "=== SQLite $sqlite_version for MinGW into $prefix"
+    debian_source sqlite3 "$sqlite_version" "$work/sqlite3-src"
+    # Unpacked with Debian's patches: they carry the security fixes of this version.
+    dpkg-source -x "$work"/sqlite3-src/sqlite3_*.dsc "$work/sqlite3" >/dev/null
+    # The source tree holds no amalgamation: the host makes sqlite3.c (with tclsh), the cross
+    # compiler builds that one file.
+    mkdir -p "$work/sqlite3-build"
+    (cd "$work/sqlite3-build" && "$work/sqlite3/configure" --disable-tcl >/dev/null &&
+        make sqlite3.c >/dev/null)
+    x86_64-w64-mingw32-gcc-posix -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXTENSION \
+        -c "$work/sqlite3-build/sqlite3.c" -o "$work/sqlite3-build/sqlite3.o"
+    mkdir -p "$prefix/lib" "$prefix/include"
+    rm -f "$prefix/lib/libsqlite3.a"
+    x86_64-w64-mingw32-ar rcs "$prefix/lib/libsqlite3.a" "$work/sqlite3-build/sqlite3.o"
+    cp "$work/sqlite3-build/sqlite3.h" "$work/sqlite3-build/sqlite3ext.h" "$prefix/include/"
+fi
+
+if [ ! -f "$prefix/lib/libGeographicLib.a" ]; then
+    echo "=== GeographicLib $geographiclib_version for MinGW into $prefix"
+    debian_source geographiclib "$geographiclib_version" "$work/geographiclib-src"
+    dpkg-source -x "$work"/geographiclib-src/geographiclib_*.dsc "$work/geographiclib" >/dev/null
+    cmake -S "$work/geographiclib" -B "$work/geographiclib-build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+        -DBUILD_SHARED_LIBS=OFF -DBUILD_DOCUMENTATION=OFF -DBUILD_MANPAGES=OFF >/dev/null
+    # The library and its headers only: its tools and examples are not needed.
+    cmake --build "$work/geographiclib-build" --target GeographicLib_STATIC -j 2 >/dev/null
+    mkdir -p "$prefix/lib" "$prefix/include/GeographicLib"
+    cp "$work/geographiclib-build/lib/libGeographicLib.a" "$prefix/lib/"
+    cp "$work"/geographiclib/include/GeographicLib/*.hpp \
+        "$work/geographiclib-build/include/GeographicLib/Config.h" "$prefix/include/GeographicLib/"
 fi

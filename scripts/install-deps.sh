@@ -17,8 +17,10 @@ packages=(
     imagemagick xdotool x11-utils
     help2man lintian file man-db
     libpugixml-dev gpsbabel python3-gpxpy python3-fastkml libxml2-utils
-    # The logbook: its store, its distances, the independent distance table, the report's browser.
-    libsqlite3-dev libgeographiclib-dev python3-geographiclib chromium
+    # The logbook: its store, its distances, the independent distance table, the report's browser;
+    # for the Windows build, Debian's sources of the first two unpacked with their patches
+    # (dpkg-dev) and SQLite's single-file source made by its Tcl scripts.
+    libsqlite3-dev libgeographiclib-dev python3-geographiclib chromium dpkg-dev tcl
 )
 
 missing=()

@@ -201,6 +201,48 @@ check "unpack to ファーム.bin: the payload" cmp "$work/fw.image" "$jp/ファ
 files_in() { local files=("$1"/*); echo "${#files[@]}"; }
 check "the folder 山田 holds only these files" test "$(files_in "$jp")" -eq 7
 
+# The logbook: two imports of the same navigator leave its points once, and the logbook commands
+# answer as the Linux build's do on the same data (the sample points: Japanese names, several
+# offsets; and a full point area of 4,096).
+# lb_added FILE N M: the last logbook line of cli.log says N points added, M already there.
+lb_added() {
+    tr -d '\r' <"$work/cli.log" | grep -q "^logbook $1: $2 points\? added, $3 already in the logbook$"
+}
+# same_as_linux NAME ARGS...: caddora-cli ARGS prints the same on both builds, the Linux one
+# with --logbook linux-NAME.sqlite3, the Windows one with --logbook win-NAME.sqlite3.
+same_as_linux() {
+    local name=$1
+    shift
+    (cd "$work" && "$linux_bin/caddora-cli" "$@" --logbook "linux-$name.sqlite3" \
+        </dev/null >"$work/lb-linux.out" 2>&1) || return 1
+    win_cli "$@" --logbook "win-$name.sqlite3" || return 1
+    tr -d '\r' <"$work/cli.log" | cmp - "$work/lb-linux.out"
+}
+for points in sample 4096; do
+    sim_points=(--sample-points)
+    [ "$points" = 4096 ] && sim_points=(--synthetic-points 4096)
+    start_sim "logbook-$points" "${sim_points[@]}"
+    check "logbook ($points): first import" \
+        win_cli import-points --out "lb-$points.csv" --logbook "win-$points.sqlite3"
+    rows=$(($(wc -l <"$work/lb-$points.csv") - 1))
+    check "logbook ($points): first import added its $rows points" \
+        lb_added "win-$points.sqlite3" "$rows" 0
+    check "logbook ($points): second import" \
+        win_cli import-points --out "lb-$points-again.csv" --logbook "win-$points.sqlite3"
+    check "logbook ($points): second import added nothing" \
+        lb_added "win-$points.sqlite3" 0 "$rows"
+    stop_sim
+    (cd "$work" && "$linux_bin/caddora-cli" logbook add "lb-$points.csv" \
+        --logbook "linux-$points.sqlite3" </dev/null >/dev/null 2>&1)
+    check "logbook ($points): logbook add of the CSV as on Linux" \
+        same_as_linux "$points" logbook add "lb-$points.csv"
+    check "logbook ($points): rounds --json as on Linux" same_as_linux "$points" rounds --json
+    first_round=$(grep -m 1 -o '"id":[0-9]*' "$work/lb-linux.out" | cut -d: -f2) || true
+    check "logbook ($points): a round listed" test -n "$first_round"
+    check "logbook ($points): round $first_round --json as on Linux" \
+        same_as_linux "$points" round "$first_round" --json
+done
+
 # The serial link: the same navigator as a plain COM port.
 serial_test="$(dirname "$win_cli")/../tests/test_win32_serial.exe"
 start_sim serial

@@ -6,19 +6,35 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#ifdef _WIN32
+#include "platform/utf8_paths.h"
+#endif
 
 namespace testsupport {
 
 class ScratchDir {
 public:
     explicit ScratchDir(const std::string& tag = "test") {
+#ifdef _WIN32
+        // No mkdtemp: a random name, made by the one call that fails when it exists.
+        std::random_device random;
+        for (int i = 0; i < 100 && path_.empty(); ++i) {
+            const auto candidate = std::filesystem::temp_directory_path() /
+                                   ("caddora-" + tag + "-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate)) path_ = candidate;
+        }
+        if (path_.empty()) throw std::runtime_error("cannot create a scratch folder");
+#else
         std::string pattern =
             (std::filesystem::temp_directory_path() / ("caddora-" + tag + "-XXXXXX")).string();
         if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create " + pattern);
         path_ = pattern;
+#endif
     }
     ~ScratchDir() {
         std::error_code ec;
@@ -34,8 +50,17 @@ public:
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
-    const std::filesystem::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    const std::filesystem::path& path() const {
+        return path_;
+    }
+    // Paths are UTF-8 text, as the program takes them.
+    std::string operator/(const std::string& name) const {
+#ifdef _WIN32
+        return platform::PathToUtf8(path_ / platform::PathFromUtf8(name));
+#else
+        return (path_ / name).string();
+#endif
+    }
     // Writes `bytes` to NAME in the folder; returns its path.
     std::string Write(const std::string& name, std::string_view bytes) const;
 

@@ -5,7 +5,9 @@
 # on the point button that must write the same CSV as the Linux import.
 # Japanese texts need the IPA fonts in place of the Windows ones (scripts/wine-fonts.reg). Closing
 # (the WM_CLOSE that taskkill sends) must be refused while the import runs and work after it.
-# The end of the session during an import stops it with its whole rows in place.
+# The end of the session during an import stops it with its whole rows in place. The import
+# fills the logbook (in a folder ログ) and the point tab then links to the report of its rounds;
+# the logbook choice, unticked, is kept and adds nothing.
 set -euo pipefail
 # The virtual navigator takes the stand-in device images.
 export CADDORA_ALLOW_STAND_IN=1
@@ -55,6 +57,8 @@ wine regedit /S "$root/scripts/wine-fonts.reg" </dev/null >/dev/null 2>&1
 # The maps choice starts unticked, whatever an earlier run in this prefix left.
 maps_key='HKCU\Software\caddora\caddora\points'
 wine reg delete "$maps_key" /v alsoSaveMaps /f </dev/null >/dev/null 2>&1 || true
+# The logbook choice starts ticked.
+wine reg delete "$maps_key" /v addToLogbook /f </dev/null >/dev/null 2>&1 || true
 
 # The navigator, and the CSV the Linux build imports from the same records.
 mkdir -p "$work/dev" "$work/linux-dev" "$app"
@@ -94,7 +98,12 @@ if chattr +i "$app" 2>/dev/null; then
 else
     echo "note the program folder stays writable here: the CSV goes beside the program"
 fi
-(cd "$app" && exec wine caddora.exe </dev/null >/dev/null 2>&1) &
+# The window's logbook, apart from the Linux imports'; its report goes beside it.
+logbook_dir="$work/ログ"
+mkdir -p "$logbook_dir"
+window_logbook="Z:${logbook_dir//\//\\}\\window.sqlite3"
+report="$logbook_dir/window-last-import.html"
+(cd "$app" && CADDORA_LOGBOOK="$window_logbook" exec wine caddora.exe </dev/null >/dev/null 2>&1) &
 window_pid=$!
 pids+=($window_pid)
 # The first window named like $1, looked for every 0.2 s, at most $2 times; empty if none came.
@@ -185,6 +194,7 @@ else
     echo "FAIL ticking the maps choice kept nothing for the next run"
     failures=$((failures + 1))
 fi
+before_import="$(visible)"
 click 110 129  # buttonUpdata
 sleep 1
 close_window() { wine taskkill /im caddora.exe </dev/null >/dev/null 2>&1 || true; }
@@ -232,6 +242,53 @@ for ext in gpx kml; do
         failures=$((failures + 1))
     fi
 done
+# The logbook holds the 50 points once: the Linux build adding the same CSV finds them all.
+in_logbook="$("$linux_bin/caddora-cli" logbook add "$work/linux.csv" \
+    --logbook "$logbook_dir/window.sqlite3" 2>&1)" || true
+if [ "$in_logbook" = "0 points added, 50 already in the logbook" ]; then
+    echo "ok   the import added its 50 points to the logbook"
+else
+    echo "FAIL the logbook after the import: $in_logbook"
+    failures=$((failures + 1))
+fi
+# The link's report: one drawing per hole played (synthetic points: 50 points, one round).
+holes="$("$linux_bin/caddora-cli" rounds --json --logbook "$logbook_dir/window.sqlite3" |
+    grep -o '"holes":[0-9]*' | cut -d: -f2 | paste -sd+ | bc)" || true
+if [ -f "$report" ] && [ -n "$holes" ] && [ "$(grep -o '<svg' "$report" | wc -l)" -eq "$holes" ]; then
+    echo "ok   the report of the imported rounds is beside the logbook ($holes drawings)"
+else
+    echo "FAIL no report of the imported rounds beside the logbook ($report)"
+    failures=$((failures + 1))
+fi
+# The done message dismissed (a click gives it the keyboard, Return presses OK), the point tab
+# shows the link below its text: more than the one colour of the page there.
+box="$(comm -13 <(echo "$before_import") <(visible) | grep -vx "$window" | head -1)" || true
+if [ -n "$box" ]; then
+    eval "$(xdotool getwindowgeometry --shell "$box")"
+    xdotool mousemove --window "$box" $((WIDTH / 2)) $((HEIGHT - 20)) click 1
+    sleep 0.3
+    xdotool key Return
+    sleep 1
+fi
+import -display "$display" -window "$window" "$shots/window-report-link.png"
+link_row="$(convert "$shots/window-report-link.png" -crop 200x16+200+143 -format '%k' info:)" ||
+    true
+if [ "${link_row:-1}" -gt 1 ]; then
+    echo "ok   the point tab shows the report's link"
+else
+    echo "FAIL the point tab shows no link to the report"
+    failures=$((failures + 1))
+fi
+# "ログブックに記録する" unticked is kept for the next run (which then adds nothing).
+click 242 203
+sleep 0.5
+if wine reg query "$maps_key" /v addToLogbook </dev/null 2>/dev/null | grep -qi '0x0'; then
+    echo "ok   the logbook choice is kept for the next run"
+else
+    echo "FAIL unticking the logbook choice kept nothing for the next run"
+    failures=$((failures + 1))
+fi
+rm -f "$report"
 
 # The first close request may go to the done message; the next ones reach the window.
 for _ in $(seq 10); do
@@ -267,7 +324,7 @@ rm -f "$csv_dir"/*.csv "$csv_dir"/*.gpx "$csv_dir"/*.kml
 sim=$!
 pids+=($sim)
 for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
-(cd "$work/app" && exec wine caddora.exe </dev/null >/dev/null 2>&1) &
+(cd "$app" && CADDORA_LOGBOOK="$window_logbook" exec wine caddora.exe </dev/null >/dev/null 2>&1) &
 window_pid=$!
 pids+=($window_pid)
 window="$(find_window 'CADDORA for MDL4100' 150)"
@@ -290,6 +347,10 @@ if [ "$rows" -gt 0 ] && [ "$rows" -lt 50 ] && cmp -s -n "$(stat -c %s "$csv")" "
     echo "ok   the end of the session stopped the import with its $rows whole rows in place"
 else
     echo "FAIL the end of the session left no CSV of whole rows (${csv:-none}, $rows rows)"
+    failures=$((failures + 1))
+fi
+if [ -e "$report" ]; then
+    echo "FAIL the logbook choice was off, yet the import wrote a report"
     failures=$((failures + 1))
 fi
 if ls -a "$csv_dir" | grep -q '\.part$'; then

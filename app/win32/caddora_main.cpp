@@ -1,6 +1,7 @@
 // caddora.exe: the maintenance tool's window. Command-line arguments are ignored.
 #include <windows.h>
 
+#include "app/point_logbook.h"
 #include "app/win32/main_window.h"
 #include "platform/device_watcher.h"
 #include "platform/program_folder.h"
@@ -26,6 +27,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
         EnvironmentText("CADDORA_ALLOW_STAND_IN").c_str(), EnvironmentText("APPDATA").c_str(),
         EnvironmentText("USERPROFILE").c_str(), platform::ProgramFolder());
     window.Logic().SetPatchImage(images.PatchImage(""));
+    // Imports add their points to the logbook that caddora-cli.exe uses too.
+    if (LogbookAvailable()) {
+        window.Logic().pointLogbook = ChooseLogbook("", EnvironmentText("CADDORA_LOGBOOK").c_str());
+    }
 
     // Changes of the navigator driver's interface class; the broadcasts reach the window too.
     DeviceWatcher watcher(settings.deviceDir, [&window] { window.ScheduleDeviceCheck(); });

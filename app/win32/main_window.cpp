@@ -48,6 +48,25 @@ void RememberAlsoSaveMaps(bool on) {
                     sizeof value);
 }
 
+// The "add to the logbook" choice, kept the same way; on unless turned off.
+constexpr wchar_t kAddToLogbookValue[] = L"addToLogbook";
+
+bool RememberedAddToLogbook() {
+    DWORD value = 1;
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, kChoicesKey, kAddToLogbookValue, RRF_RT_REG_DWORD, nullptr,
+                     &value, &size) != ERROR_SUCCESS) {
+        return true;
+    }
+    return value != 0;
+}
+
+void RememberAddToLogbook(bool on) {
+    const DWORD value = on ? 1 : 0;
+    RegSetKeyValueW(HKEY_CURRENT_USER, kChoicesKey, kAddToLogbookValue, REG_DWORD, &value,
+                    sizeof value);
+}
+
 // Paths are UTF-8 inside the program, whatever the ANSI code page.
 std::wstring WPath(const std::string& utf8) {
     const std::u16string u = platform::Utf8ToUtf16(utf8);
@@ -139,6 +158,9 @@ bool Win32MainWindow::Create(int showCommand) {
     const bool alsoSaveMaps = RememberedAlsoSaveMaps();
     SendMessageW(checkBoxMaps, BM_SETCHECK, alsoSaveMaps ? BST_CHECKED : BST_UNCHECKED, 0);
     main_->SetAlsoSavePointMaps(alsoSaveMaps);
+    const bool addToLogbook = RememberedAddToLogbook();
+    SendMessageW(checkBoxLogbook, BM_SETCHECK, addToLogbook ? BST_CHECKED : BST_UNCHECKED, 0);
+    main_->addPointsToLogbook = addToLogbook;
     ShowWindow(hwnd_, showCommand);
     UpdateWindow(hwnd_);
     return true;
@@ -204,6 +226,13 @@ LRESULT Win32MainWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
                         main_->SetAlsoSavePointMaps(on);
                         return 0;
                     }
+                    case kIdCheckBoxLogbook: {
+                        const bool on =
+                            SendMessageW(checkBoxLogbook, BM_GETCHECK, 0, 0) == BST_CHECKED;
+                        RememberAddToLogbook(on);
+                        main_->addPointsToLogbook = on;
+                        return 0;
+                    }
                 }
             }
             break;
@@ -216,6 +245,7 @@ LRESULT Win32MainWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
             if ((header->code == NM_CLICK || header->code == NM_RETURN) && main_) {
                 if (header->idFrom == kIdLinkLabel1) main_->linkLabel1_LinkClicked();
                 if (header->idFrom == kIdLinkLabel2) main_->linkLabel2_LinkClicked();
+                if (header->idFrom == kIdLinkLabelReport) main_->linkLabelReport_LinkClicked();
                 return 0;
             }
             break;
@@ -360,6 +390,10 @@ std::string Win32MainWindow::SettingText(Setting setting) {
 
 void Win32MainWindow::SetLabelPackets(const std::string& text) {
     labelPackets_ = text;
+}
+
+void Win32MainWindow::ShowReportLink(bool visible) {
+    ShowWindow(linkLabelReport, visible ? SW_SHOW : SW_HIDE);
 }
 
 bool Win32MainWindow::OpenUrl(const std::string& url) {

@@ -47,6 +47,7 @@ public:
     std::string SettingText(Setting setting) override;
     void SetLabelPackets(const std::string& text) override;
     bool OpenUrl(const std::string& url) override;
+    void ShowReportLink(bool visible) override;
     // Says where a point import put its CSV when that is not beside the program.
 
 private:
@@ -58,7 +59,8 @@ private:
     HWND MakePage();
     HWND MakePictureButton(HWND page, int id, int bitmap);
     HWND MakeLabel(HWND page, std::string_view text, HFONT font, int x, int y);
-    HWND MakeLink(HWND page, int id, std::string_view url, int x, int y);
+    // A link label showing `text` in `font`.
+    HWND MakeLink(HWND page, int id, std::string_view text, HFONT font, int x, int y);
     void ShowPage(int index);
     void DropQueuedPosts();
     int S(int pixels) const { return MulDiv(pixels, dpi_, 96); }
@@ -70,6 +72,8 @@ private:
     HWND buttonKroDown = nullptr;
     HWND buttonFwDown = nullptr;
     HWND checkBoxMaps = nullptr;
+    HWND checkBoxLogbook = nullptr;
+    HWND linkLabelReport = nullptr;
     HWND progressBarData = nullptr;
     HFONT gothic_ = nullptr;
     HFONT arial_ = nullptr;

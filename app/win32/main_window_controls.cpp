@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "app/point_import_maps.h"
+#include "app/point_logbook.h"
 #include "app/win32/resource_ids.h"
 #include "app/win32/window_parts.h"
 #include "app/window_texts.h"
@@ -98,13 +99,27 @@ void Win32MainWindow::BuildControls() {
                                    S(126), mapsSize.cx + S(24), mapsSize.cy + S(4), pages_[0],
                                    reinterpret_cast<HMENU>(kIdCheckBoxMaps), Instance(), nullptr);
     SetFont(checkBoxMaps, gothic_);
+    // The logbook's choice below the maps' one, and the link to the report of the rounds last
+    // imported between them and the text, shown once an import has written it.
+    const std::wstring logbookText = W(texts::kAddToLogbook);
+    const SIZE logbookSize = TextSize(pages_[0], gothic_, logbookText);
+    checkBoxLogbook = CreateWindowExW(
+        0, L"BUTTON", logbookText.c_str(),
+        WS_CHILD | (LogbookAvailable() ? WS_VISIBLE : 0) | WS_TABSTOP | BS_AUTOCHECKBOX, S(180),
+        S(150), logbookSize.cx + S(24), logbookSize.cy + S(4), pages_[0],
+        reinterpret_cast<HMENU>(kIdCheckBoxLogbook), Instance(), nullptr);
+    SetFont(checkBoxLogbook, gothic_);
+    linkLabelReport =
+        MakeLink(pages_[0], kIdLinkLabelReport, texts::kLogbookReportLink, gothic_, 180, 100);
+    ShowWindow(linkLabelReport, SW_HIDE);
     // tabPage2: course-data update.
     buttonKroDown = MakePictureButton(pages_[1], kIdButtonKroDown, IDB_BUTTON_COURSE);
     MakeLabel(pages_[1], texts::kLabel11, gothic_, 180, 30);
     MakeLabel(pages_[1], texts::kLabel18, arial_, 180, 94);
     // The link follows a line break.
     const int arialLine = TextSize(hwnd_, arial_, L"X").cy;
-    MakeLink(pages_[1], kIdLinkLabel2, texts::kMemberUrl, 179, 110 + MulDiv(arialLine, 96, dpi_));
+    MakeLink(pages_[1], kIdLinkLabel2, texts::kMemberUrl, arial_, 179,
+             110 + MulDiv(arialLine, 96, dpi_));
     // tabPage3: firmware update.
     buttonFwDown = MakePictureButton(pages_[2], kIdButtonFwDown, IDB_BUTTON_FIRMWARE);
     MakeLabel(pages_[2], texts::kLabel12, gothic_, 180, 30);
@@ -117,7 +132,7 @@ void Win32MainWindow::BuildControls() {
     MakeLabel(pages_[3], texts::kProductLine, arial_, 180, 30);
     MakeLabel(pages_[3], texts::kVersion, arial_, 180, 60);
     MakeLabel(pages_[3], texts::kLegalNotice, arial_, 180, 90);
-    MakeLink(pages_[3], kIdLinkLabel1, texts::kMakerUrl, 181, 123);
+    MakeLink(pages_[3], kIdLinkLabel1, texts::kMakerUrl, arial_, 181, 123);
 
     progressBarData =
         CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, S(18), S(242), S(551), S(23), hwnd_,
@@ -157,14 +172,14 @@ HWND Win32MainWindow::MakeLabel(HWND page, std::string_view text, HFONT font, in
     return label;
 }
 
-HWND Win32MainWindow::MakeLink(HWND page, int id, std::string_view url, int x, int y) {
-    const std::wstring wide = W(url);
-    const SIZE size = TextSize(page, arial_, wide);
+HWND Win32MainWindow::MakeLink(HWND page, int id, std::string_view text, HFONT font, int x, int y) {
+    const std::wstring wide = W(text);
+    const SIZE size = TextSize(page, font, wide);
     const std::wstring markup = L"<a>" + wide + L"</a>";
     HWND link = CreateWindowExW(
         0, WC_LINK, markup.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, S(x), S(y), size.cx + 4,
         size.cy + 2, page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
-    SetFont(link, arial_);
+    SetFont(link, font);
     return link;
 }
 

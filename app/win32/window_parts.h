@@ -23,6 +23,8 @@ enum ControlId : int {
     kIdLinkLabel2 = 105,
     kIdProgress = 106,
     kIdCheckBoxMaps = 107,
+    kIdCheckBoxLogbook = 108,
+    kIdLinkLabelReport = 109,
 };
 
 inline std::wstring W(std::string_view utf8) {

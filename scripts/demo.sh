@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh build
 
 build=build-release
 gui=OFF

@@ -1,23 +1,42 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the project needs to build, test and demo. Idempotent:
-# packages already present are left alone and apt-get runs only when something is missing.
+# Installs the Debian 12 packages the project needs, by purpose:
+#   scripts/install-deps.sh build   building and running the programs (what the demo needs)
+#   scripts/install-deps.sh         that, and on top everything the tests need (the default)
+# Idempotent: packages already present are left alone and apt-get runs only when something is
+# missing.
 set -euo pipefail
 
-packages=(
+# Compiler, CMake, Ninja, Qt and the libraries the programs link; the window's fonts (Japanese
+# texts); help2man for the manual pages of an installed build.
+build_packages=(
     build-essential cmake ninja-build pkg-config
-    zlib1g-dev libssl-dev libudev-dev libcli11-dev libusb-1.0-0-dev
-    libumockdev-dev umockdev
-    libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev libgl-dev xvfb xauth fonts-ipafont-gothic fonts-liberation2
+    zlib1g-dev libssl-dev libudev-dev libcli11-dev libusb-1.0-0-dev libpugixml-dev
+    qt6-base-dev libgl-dev fonts-ipafont-gothic
+    gzip help2man
+)
+test_packages=(
+    ccache
+    libgtest-dev libgmock-dev libbenchmark-dev libumockdev-dev umockdev
+    xvfb xauth fonts-liberation2
     clang libclang-rt-14-dev
-    lrzsz socat gzip openssl python3
+    lrzsz socat openssl python3
     # Windows build, tested under Wine: one MinGW compiler (posix threads), zlib for it, the
     # GoogleTest sources, the installer compiler, and bitmaps/screenshots of the window.
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64 nsis
     imagemagick xdotool x11-utils
-    help2man lintian file man-db
-    libpugixml-dev gpsbabel python3-gpxpy python3-fastkml libxml2-utils
+    lintian file man-db
+    gpsbabel python3-gpxpy python3-fastkml libxml2-utils
+    libsqlite3-dev libgeographiclib-dev python3-geographiclib chromium
 )
+
+case "${1:-all}" in
+    build) packages=("${build_packages[@]}") ;;
+    all) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
+    *)
+        echo "usage: $0 [build|all]" >&2
+        exit 2
+        ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

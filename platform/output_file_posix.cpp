@@ -27,8 +27,11 @@ int CreateTemporary(const std::filesystem::path& target, std::string& tempPath) 
         char suffix[20];
         std::snprintf(suffix, sizeof suffix, "%012llx",
                       static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFFFull));
-        const std::filesystem::path candidate =
-            folder / ("." + target.filename().string() + "." + suffix + ".part");
+        // Appended piece by piece: GCC 12 at -O3 misreads `"." + std::string` as an
+        // overlapping copy (-Wrestrict).
+        std::string name = ".";
+        name.append(target.filename().string()).append(".").append(suffix).append(".part");
+        const std::filesystem::path candidate = folder / name;
         // 0666: the umask decides, as for any file the user creates.
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {

@@ -6,11 +6,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 
-bash scripts/install-deps.sh build
-
 build=build-release
 gui=OFF
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then gui=ON; fi
+
+# Only what building and running needs, not the test tools; the window's Qt only when there is
+# a display to show it on.
+if [ "$gui" = ON ]; then
+    bash scripts/install-deps.sh build
+else
+    bash scripts/install-deps.sh cli
+fi
 
 echo "=== building ($build, Release)"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCADDORA_GUI=$gui \

@@ -1,21 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the project needs, by purpose:
-#   scripts/install-deps.sh build   building and running the programs (what the demo needs)
+#   scripts/install-deps.sh cli     building and running caddora-cli and caddora-sim
+#   scripts/install-deps.sh build   that and the window (Qt): what the demo needs
 #   scripts/install-deps.sh         that, and on top everything the tests need (the default)
 # Idempotent: packages already present are left alone and apt-get runs only when something is
 # missing.
 set -euo pipefail
 
-# Compiler, CMake, Ninja, Qt and the libraries the programs link; the window's fonts (Japanese
-# texts); help2man for the manual pages of an installed build.
-build_packages=(
-    build-essential cmake ninja-build pkg-config
+# Compiler, CMake, Ninja and the libraries the programs link.
+cli_packages=(
+    build-essential cmake ninja-build pkg-config gzip
     zlib1g-dev libssl-dev libudev-dev libcli11-dev libusb-1.0-0-dev libpugixml-dev
-    qt6-base-dev libgl-dev fonts-ipafont-gothic
-    gzip help2man
 )
+# The window: Qt and a font for its Japanese texts.
+window_packages=(qt6-base-dev libgl-dev fonts-ipafont-gothic)
 test_packages=(
-    ccache
+    ccache help2man
     libgtest-dev libgmock-dev libbenchmark-dev libumockdev-dev umockdev
     xvfb xauth fonts-liberation2
     clang libclang-rt-14-dev
@@ -30,10 +30,11 @@ test_packages=(
 )
 
 case "${1:-all}" in
-    build) packages=("${build_packages[@]}") ;;
-    all) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
+    cli) packages=("${cli_packages[@]}") ;;
+    build) packages=("${cli_packages[@]}" "${window_packages[@]}") ;;
+    all) packages=("${cli_packages[@]}" "${window_packages[@]}" "${test_packages[@]}") ;;
     *)
-        echo "usage: $0 [build|all]" >&2
+        echo "usage: $0 [cli|build|all]" >&2
         exit 2
         ;;
 esac

@@ -10,6 +10,9 @@ prefix="${CADDORA_MINGW_PREFIX:-$root/.cache/mingw64}"
 
 # shellcheck source=scripts/debian-source.sh
 source "$root/scripts/debian-source.sh"
+# shellcheck source=scripts/ccache-env.sh
+source "$root/scripts/ccache-env.sh"
+jobs=$(nproc)
 # The version the Linux build links.
 pugixml_version=$(dpkg-query -W -f='${source:Version}' libpugixml-dev)
 
@@ -25,8 +28,8 @@ if [ ! -f "$prefix/lib/libgtest.a" ]; then
     cmake -S /usr/src/googletest -B "$work/gtest" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-        -Dgtest_disable_pthreads=OFF -DBUILD_GMOCK=ON >/dev/null
-    cmake --build "$work/gtest" -j 1 >/dev/null
+        -Dgtest_disable_pthreads=OFF -DBUILD_GMOCK=ON "${ccache_launcher[@]}" >/dev/null
+    cmake --build "$work/gtest" -j "$jobs" >/dev/null
     cmake --install "$work/gtest" >/dev/null
 fi
 
@@ -43,7 +46,7 @@ if [ ! -f "$prefix/lib/libpugixml.a" ]; then
     cmake -S "$src" -B "$work/pugixml" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-        -DBUILD_SHARED_LIBS=OFF -DPUGIXML_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$work/pugixml" -j 2 >/dev/null
+        -DBUILD_SHARED_LIBS=OFF -DPUGIXML_BUILD_TESTS=OFF "${ccache_launcher[@]}" >/dev/null
+    cmake --build "$work/pugixml" -j "$jobs" >/dev/null
     cmake --install "$work/pugixml" >/dev/null
 fi

@@ -20,7 +20,12 @@ LinkKind LinkKindOf(const std::string& path) {
 }
 
 const char* LinkKindName(LinkKind kind) {
+#ifdef _WIN32
+    // A path of the navigator driver's list (or of a stand-in list).
+    return kind == LinkKind::Libusb ? "USB (libusb)" : "USB driver";
+#else
     return kind == LinkKind::Libusb ? "USB (libusb)" : "device directory";
+#endif
 }
 
 const char* LinkKindKey(LinkKind kind) {

@@ -54,6 +54,14 @@ std::string NoNavigatorText(const platform::Settings& settings) {
     return text;
 }
 
+std::vector<std::string> SkippedDevicePaths(const platform::Settings& settings) {
+    return transport::InspectDeviceDirectory(settings.deviceDir, kMaxDevicePath).tooLong;
+}
+
+std::string SkippedReason() {
+    return "its path is longer than " + std::to_string(kMaxDevicePath) + " bytes";
+}
+
 std::string CannotOpenText(const std::string& device) {
     const std::string problem = transport::DeviceOpenProblem(device);
     const std::string path = ShownText(device);

@@ -396,6 +396,18 @@ void RunDevices(CommandContext& ctx, const CommonOptions& o) {
             *ctx.out << std::endl;
         }
     }
+    for (const std::string& path : SkippedDevicePaths(settings)) {
+        if (o.json) {
+            *ctx.out << JsonLine()
+                            .Add("type", "skipped")
+                            .Add("path", path)
+                            .Add("problem", SkippedReason())
+                            .Str()
+                     << std::endl;
+        } else {
+            *ctx.out << ShownText(path) << "  skipped: " << SkippedReason() << std::endl;
+        }
+    }
     if (o.json) {
         *ctx.out << JsonLine()
                         .Add("type", "result")

@@ -112,20 +112,20 @@ check "13 interfaces: 12 listed (was $(listed))" test "$(listed)" -eq 12
 check "13 interfaces: the last one left out" \
     bash -c "! grep -qF '$(navigator_path n13)' '$work/cli.log'"
 navigator_unregister_all
-# Paths of 127 bytes fit the record; one of 128 is skipped whole and named.
-limit_names=("$(printf 'a%.0s' $(seq 62))" "$work/devices/dev/navigator0")
-navigator_register "${limit_names[@]}"
-check "a path of 127 bytes: listed and opened" devices_show "${limit_names[0]}"
-navigator_unregister "${limit_names[0]}"
-limit_names=("$(printf 'a%.0s' $(seq 63))" "$work/devices/dev/navigator0")
-navigator_register "${limit_names[@]}"
+# Paths of 127 bytes fit the record; one of 128 is skipped whole, and named.
+short="$(printf 'a%.0s' $(seq 62))"
+long="${short}a"
+navigator_register "$short" "$work/devices/dev/navigator0" "$long" "$work/nowhere"
+check "a path of 127 bytes: listed and opened" devices_show "$short"
+check "a path of 128 bytes: named as skipped beside it" grep -qF \
+    "$(navigator_path "$long")  skipped: its path is longer than 127 bytes" "$work/cli.log"
+navigator_unregister "$short"
 status=0
 win_cli devices || status=$?
-check "a path of 128 bytes: skipped, and the failure names it" \
-    grep -qF "$(navigator_path "${limit_names[0]}") is skipped, its path is longer than 127" \
-    "$work/cli.log"
-check "a path of 128 bytes: exit status not 0" test "$status" -ne 0
-navigator_unregister "${limit_names[0]}"
+check "a path of 128 bytes alone: no navigator found, and the failure names it" \
+    grep -qF "$(navigator_path "$long") is skipped, its path is longer than 127" "$work/cli.log"
+check "a path of 128 bytes alone: exit status not 0" test "$status" -ne 0
+navigator_unregister_all
 stop_sim
 
 # Point import with its maps: the same records through both builds give the same bytes.

@@ -82,7 +82,10 @@ int32_t Main::sendPatchFile() {
         UpdateProgressDelegate,
         patchImage,
     };
-    return ::sendPatchFile(context);
+    PostToUi([this] { view_.SetProgressStage(ProgressStage::PatchProgram); });
+    const int32_t started = ::sendPatchFile(context);
+    PostToUi([this] { view_.SetProgressStage(ProgressStage::Job); });
+    return started;
 }
 
 void Main::SetPatchImage(const images::FoundImage& found) {

@@ -17,6 +17,10 @@ struct JobResult;  // app/job_result.h
 // The three job buttons.
 enum class JobButton { FwDown, KroDown, Updata };
 
+// What the progress counts: a boot-stage job first loads the patch program, then does its own
+// work.
+enum class ProgressStage { Job, PatchProgram };
+
 // The hidden settings texts the jobs read.
 enum class Setting { textUpAddr, textUpLen, textBoxPathUp, textBoxPathKro };
 
@@ -53,6 +57,9 @@ public:
         SetProgressMaximum(maximum);
         SetProgressValue(value);
     }
+
+    // The progress counts something else from now on; a single bar has no need to know.
+    virtual void SetProgressStage(ProgressStage stage) { (void)stage; }
 
     // A message box with an OK button. On the UI thread it returns when dismissed; from a job
     // thread it blocks only that thread until dismissed (or until the view shuts down).

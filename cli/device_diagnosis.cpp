@@ -37,9 +37,14 @@ std::string NoNavigatorText(const platform::Settings& settings) {
                "; " + kReadmeHint + " for the udev rule that grants access";
     }
     if (!report.tooLong.empty()) {
-        return "no navigator found in " + report.directory + ": " +
-               ShownText(report.tooLong.front()) + " is skipped, its path is longer than " +
-               std::to_string(kMaxDevicePath) + " bytes; use a shorter device directory or name";
+        std::string text =
+            "no navigator found in " + report.directory + ": " + ShownText(report.tooLong.front()) +
+            " is skipped, its path is longer than " + std::to_string(kMaxDevicePath) + " bytes";
+#ifdef _WIN32
+        // The driver names its interfaces; only a stand-in list can be shortened.
+        if (settings.deviceDir.empty()) return text;
+#endif
+        return text + "; use a shorter device directory or name";
     }
     std::string text =
         "no navigator found in " + report.directory + "; is it plugged in? " + kReadmeHint;
@@ -47,6 +52,14 @@ std::string NoNavigatorText(const platform::Settings& settings) {
         text += "; a navigator without a kernel driver is found only by its USB id (--usb-ids)";
     }
     return text;
+}
+
+std::vector<std::string> SkippedDevicePaths(const platform::Settings& settings) {
+    return transport::InspectDeviceDirectory(settings.deviceDir, kMaxDevicePath).tooLong;
+}
+
+std::string SkippedReason() {
+    return "its path is longer than " + std::to_string(kMaxDevicePath) + " bytes";
 }
 
 std::string CannotOpenText(const std::string& device) {

@@ -3,6 +3,7 @@
 // be read, a device path is too long to be listed, a device denies access (with the udev rule
 // hint), vanished, or is held by another program.
 #include <string>
+#include <vector>
 
 #include "platform/settings.h"
 
@@ -14,6 +15,11 @@ std::string ShownText(const std::string& text);
 
 // Why the device directory (and the configured USB ids) gave no navigator.
 std::string NoNavigatorText(const platform::Settings& settings);
+
+// Device paths left out of the list for their length (they do not fit the record): shown beside
+// the navigators that were found, with SkippedReason(), so none is lost without a word.
+std::vector<std::string> SkippedDevicePaths(const platform::Settings& settings);
+std::string SkippedReason();
 
 // Why `path`, listed a moment ago, could not be opened.
 std::string CannotOpenText(const std::string& path);

@@ -20,7 +20,12 @@ LinkKind LinkKindOf(const std::string& path) {
 }
 
 const char* LinkKindName(LinkKind kind) {
+#ifdef _WIN32
+    // A path of the navigator driver's list (or of a stand-in list).
+    return kind == LinkKind::Libusb ? "USB (libusb)" : "USB driver";
+#else
     return kind == LinkKind::Libusb ? "USB (libusb)" : "device directory";
+#endif
 }
 
 const char* LinkKindKey(LinkKind kind) {
@@ -77,11 +82,13 @@ std::string NoDeviceHint(const platform::Settings& settings) {
         settings.deviceDir.empty() ? "the navigator driver's device list" : settings.deviceDir;
     if (!settings.usbIds.empty()) {
         where += " nor on USB (ids";
-        for (const auto& id : settings.usbIds) where += " " + platform::FormatUsbId(id);
+        for (const auto& id : settings.usbIds) where.append(" ").append(platform::FormatUsbId(id));
         where += ")";
     }
-    return "no navigator found in " + where +
-           "; is it plugged in? see README (\"Using a real navigator\")";
+    // Appended, not `"..." + std::string`: GCC 12 misreads that as an overlapping copy.
+    std::string hint = "no navigator found in ";
+    hint.append(where).append("; is it plugged in? see README (\"Using a real navigator\")");
+    return hint;
 }
 
 }  // namespace cli

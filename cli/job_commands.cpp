@@ -263,6 +263,10 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     vo.json = o.common.json;
     vo.errIsTerminal = platform::StderrIsTerminal() && ctx.err == &std::cerr;
     vo.unit = job == Job::ImportPoints ? "records" : "frames";
+    // The import reports the index of the record just read, and ends at the first erased one.
+    vo.subject = job == Job::ImportPoints  ? ProgressSubject{"points", "record", true, true}
+                 : job == Job::WriteCourse ? ProgressSubject{"course data", "frame"}
+                                           : ProgressSubject{"firmware", "frame"};
     if (job != Job::ImportPoints) vo.fileAnswer = o.file;
     if (job == Job::WriteCourse) {
         vo.wholeFileFrames = CourseFrameCount(o.file, CourseFileKind(o.file)).value_or(0);
@@ -381,6 +385,18 @@ void RunDevices(CommandContext& ctx, const CommonOptions& o) {
             }
             if (!device.problem.empty()) *ctx.out << ": " << ShownText(device.problem);
             *ctx.out << std::endl;
+        }
+    }
+    for (const std::string& path : SkippedDevicePaths(settings)) {
+        if (o.json) {
+            *ctx.out << JsonLine()
+                            .Add("type", "skipped")
+                            .Add("path", path)
+                            .Add("problem", SkippedReason())
+                            .Str()
+                     << std::endl;
+        } else {
+            *ctx.out << ShownText(path) << "  skipped: " << SkippedReason() << std::endl;
         }
     }
     if (o.json) {

@@ -9,6 +9,9 @@
 #include "platform/file_access.h"
 #include "platform/output_file.h"
 #include "platform/utf8_paths.h"
+#include "transfer/packed_file.h"
+#include "transfer/ymodem.h"
+#include "transfer/ymodem_blocks.h"
 
 namespace cli {
 
@@ -94,6 +97,49 @@ std::string AcceptedCourseNames() {
     return names;
 }
 
+// The packed file judged as the firmware jobs judge it (digest, package type, limits), read in
+// bounded memory before any navigator is looked for: a bad file is the user's first problem,
+// and checking it costs the navigator nothing. `byFrames`: the boot loader's firmware write,
+// which needs an image after the digest; otherwise YMODEM, bounded by its block count.
+std::string CheckPackedFirmware(const std::string& file, bool byFrames) {
+    using transfer::PackedHeaderStatus;
+    using transfer::UnpackStatus;
+    const std::string refused = "cannot send " + file + " as firmware: ";
+    const transfer::PackedFile packed =
+        transfer::ScanPackedFile(file, byFrames ? transfer::PackedFileRules::FirmwareByFrames()
+                                                : transfer::PackedFileRules::FirmwareByYmodem());
+    if (packed.header.status == PackedHeaderStatus::CannotOpen) {
+        return "cannot open " + file + ": " + packed.header.error;
+    }
+    if (packed.header.status == PackedHeaderStatus::TooLarge) {
+        return refused + "Input file is too large (over " +
+               std::to_string(transfer::kMaxFirmwarePackedLength) + " bytes)";
+    }
+    if (!packed.header.ok()) return refused + transfer::Describe(packed.header.status);
+    constexpr int64_t kMaxYmodemPayload =
+        int64_t{transfer::kYmodemMaxDataBlocks} * transfer::kYmodemDataPayload;
+    const int64_t payload = packed.content.contentLength - int64_t{transfer::kPackedDigestSize};
+    switch (packed.content.status) {
+        case UnpackStatus::Ok:
+            if (byFrames && payload <= 0) {
+                return refused + "Incorrect checksum (a digest without an image)";
+            }
+            if (!byFrames && payload > kMaxYmodemPayload) {
+                return refused + "the payload of " + std::to_string(payload) +
+                       " bytes is larger than 65,535 YMODEM blocks";
+            }
+            return {};
+        case UnpackStatus::OverLimit:
+            return refused + "Input file is too large (" +
+                   transfer::Describe(UnpackStatus::OverLimit) + ")";
+        case UnpackStatus::ReadError:
+            return "cannot read " + file + ": " + packed.content.error;
+        default:
+            return refused + "Incorrect checksum (" + transfer::Describe(packed.content.status) +
+                   ")";
+    }
+}
+
 }  // namespace
 
 std::string PreflightInfo(const std::string& file) {
@@ -113,11 +159,13 @@ std::string PreflightPack(const std::string& input, const std::string& output) {
 }
 
 std::string PreflightWriteFirmware(const std::string& file) {
-    return CheckInput(file, false);
+    if (std::string refusal = CheckInput(file, false); !refusal.empty()) return refusal;
+    return CheckPackedFirmware(file, true);
 }
 
 std::string PreflightYmodem(const std::string& file) {
-    return CheckInput(file, false);
+    if (std::string refusal = CheckInput(file, false); !refusal.empty()) return refusal;
+    return CheckPackedFirmware(file, false);
 }
 
 std::string PreflightWriteCourse(const std::string& file) {

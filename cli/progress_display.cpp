@@ -12,7 +12,28 @@ constexpr int kBarWidth = 30;
 }
 
 ProgressDisplay::ProgressDisplay(std::ostream& out, ProgressStyle style, std::string unit)
-    : out_(out), style_(style), unit_(std::move(unit)) {}
+    : out_(out), style_(style), unit_(std::move(unit)), subject_(DefaultSubject(unit_)) {}
+
+ProgressSubject ProgressDisplay::DefaultSubject(const std::string& unit) {
+    ProgressSubject subject;
+    subject.noun = unit.size() > 1 && unit.back() == 's' ? unit.substr(0, unit.size() - 1) : unit;
+    return subject;
+}
+
+void ProgressDisplay::SetSubject(ProgressSubject subject, std::string unit, uint64_t nowMs) {
+    if (visible_ && shown_ && (value_ != lastEmitValue_ || maximum_ != lastEmitMaximum_)) {
+        Emit(nowMs);
+    }
+    subject_ = std::move(subject);
+    unit_ = std::move(unit);
+    // The next subject starts afresh: its first state is shown at once, with its own total.
+    maximumKnown_ = false;
+    value_ = 0;
+    lastEmitMs_.reset();
+    lastEmitValue_ = -1;
+    lastEmitMaximum_ = -1;
+    StartRange(nowMs);
+}
 
 std::string ProgressDisplay::FormatDuration(uint64_t seconds) {
     char text[32];
@@ -33,6 +54,7 @@ void ProgressDisplay::StartRange(uint64_t nowMs) {
 }
 
 void ProgressDisplay::SetMaximum(int32_t maximum, uint64_t nowMs) {
+    if (maximum > 0) maximumKnown_ = true;
     if (maximum != maximum_) {
         maximum_ = maximum;
         value_ = std::min(value_, maximum_);
@@ -63,7 +85,7 @@ void ProgressDisplay::SetVisible(bool visible, uint64_t nowMs) {
         return;
     }
     // The last state is always shown before the bar goes.
-    if (value_ != lastEmitValue_ || maximum_ != lastEmitMaximum_) Emit(nowMs);
+    if (maximumKnown_ && (value_ != lastEmitValue_ || maximum_ != lastEmitMaximum_)) Emit(nowMs);
     if (barOnLine_) {
         out_ << '\n';
         barOnLine_ = false;
@@ -85,6 +107,7 @@ void ProgressDisplay::Conclude(int32_t value, int32_t maximum, uint64_t nowMs) {
     if (value == lastEmitValue_ && maximum == lastEmitMaximum_) return;
     maximum_ = maximum;
     value_ = std::clamp(value, 0, maximum);
+    concluded_ = true;
     Emit(nowMs);
     if (barOnLine_) {
         out_ << '\n';
@@ -98,6 +121,11 @@ int ProgressDisplay::Percent() const {
     return static_cast<int>(static_cast<int64_t>(value_) * 100 / maximum_);
 }
 
+int32_t ProgressDisplay::Done() const {
+    if (!subject_.valueIsIndex || concluded_) return value_;
+    return value_ < maximum_ ? value_ + 1 : maximum_;
+}
+
 double ProgressDisplay::Rate(uint64_t nowMs) const {
     const uint64_t elapsed = nowMs - rangeStartMs_;
     if (elapsed == 0) return 0.0;
@@ -105,7 +133,7 @@ double ProgressDisplay::Rate(uint64_t nowMs) const {
 }
 
 void ProgressDisplay::Changed(uint64_t nowMs) {
-    if (!visible_) return;
+    if (!visible_ || !maximumKnown_) return;
     const bool complete = value_ >= maximum_ && maximum_ > 0;
     const bool fresh = value_ != lastEmitValue_ || maximum_ != lastEmitMaximum_;
     if (!fresh) return;
@@ -140,13 +168,7 @@ void ProgressDisplay::Emit(uint64_t nowMs) {
             break;
         }
         case ProgressStyle::Lines:
-            out_ << "progress: " << Percent() << "% (" << value_ << '/' << maximum_ << ' ' << unit_
-                 << ')';
-            if (known) {
-                out_ << ", " << rateText << ' ' << unit_ << "/s, " << FormatDuration(secondsLeft)
-                     << " left";
-            }
-            out_ << '\n';
+            EmitLine(rate, secondsLeft, known);
             break;
         case ProgressStyle::Bar: {
             const int filled =
@@ -164,6 +186,31 @@ void ProgressDisplay::Emit(uint64_t nowMs) {
         }
     }
     out_.flush();
+}
+
+void ProgressDisplay::EmitLine(double rate, uint64_t secondsLeft, bool known) {
+    const ProgressSubject& s = subject_;
+    const int32_t done = Done();
+    out_ << s.what << ": ";
+    if (concluded_) {
+        out_ << done << ' ' << s.noun << (done == 1 ? "" : "s") << " in all\n";
+        return;
+    }
+    const int percent =
+        maximum_ > 0 ? static_cast<int>(static_cast<int64_t>(done) * 100 / maximum_) : 0;
+    if (s.noun == "byte") {
+        out_ << done << " of " << maximum_ << " bytes";
+    } else {
+        out_ << s.noun << ' ' << done << " of " << (s.atMost ? "at most " : "") << maximum_;
+    }
+    if (!s.atMost) out_ << " (" << percent << "%)";
+    if (known) {
+        char rateText[32];
+        std::snprintf(rateText, sizeof rateText, "%.1f", rate);
+        out_ << ", " << rateText << ' ' << s.noun << "s/s, " << (s.atMost ? "at most " : "")
+             << FormatDuration(secondsLeft) << " left";
+    }
+    out_ << '\n';
 }
 
 }  // namespace cli

@@ -11,11 +11,26 @@ namespace cli {
 
 enum class ProgressStyle { Bar, Lines, Json };
 
+// What a plain line says it counts: "patch program: frame 3 of 15",
+// "points: record 6 of at most 4096", "firmware by YMODEM: 51200 of 100000 bytes".
+struct ProgressSubject {
+    std::string what = "progress";
+    std::string noun = "frame";  // singular; "byte" counts an amount
+    // The value is the index of the last one done, so value + 1 are done.
+    bool valueIsIndex = false;
+    // The maximum is only a bound: the job may end before it (the point import stops at the
+    // first erased record).
+    bool atMost = false;
+};
+
 class ProgressDisplay {
 public:
     // `unit` names what the progress counts ("frames", "records").
     ProgressDisplay(std::ostream& out, ProgressStyle style, std::string unit);
 
+    // Plain lines name this from now on; the last state of the one before is shown first.
+    void SetSubject(ProgressSubject subject, std::string unit, uint64_t nowMs);
+    // Nothing is shown before a maximum above 0 is known: a total shown first must be right.
     void SetMaximum(int32_t maximum, uint64_t nowMs);
     void SetValue(int32_t value, uint64_t nowMs);
     // One more; a value that would pass the maximum stays at the maximum.
@@ -32,6 +47,9 @@ public:
     static constexpr uint64_t kBarIntervalMs = 100;
     static constexpr uint64_t kJsonIntervalMs = 250;
 
+    // "progress: frame 3 of 15" for the unit "frames".
+    static ProgressSubject DefaultSubject(const std::string& unit);
+
     // "0:07", "12:03", "1:02:03".
     static std::string FormatDuration(uint64_t seconds);
 
@@ -42,11 +60,17 @@ private:
     void Emit(uint64_t nowMs);
     double Rate(uint64_t nowMs) const;
     int Percent() const;
+    // How many are done, as the plain line counts them.
+    int32_t Done() const;
+    void EmitLine(double rate, uint64_t secondsLeft, bool known);
 
     std::ostream& out_;
     ProgressStyle style_;
     std::string unit_;
+    ProgressSubject subject_;
     int32_t maximum_ = 100;
+    bool maximumKnown_ = false;
+    bool concluded_ = false;
     int32_t value_ = 0;
     bool visible_ = false;
     uint64_t rangeStartMs_ = 0;

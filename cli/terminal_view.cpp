@@ -32,7 +32,9 @@ const char* IconName(MessageIcon icon) {
 
 TerminalView::TerminalView(Options options)
     : options_(std::move(options)),
-      progress_(options_.json ? *options_.out : *options_.err, StyleOf(options_), options_.unit) {}
+      progress_(options_.json ? *options_.out : *options_.err, StyleOf(options_), options_.unit) {
+    if (options_.subject) progress_.SetSubject(*options_.subject, options_.unit, 0);
+}
 
 TerminalView::~TerminalView() {
     progress_.Interrupt();
@@ -85,6 +87,18 @@ void TerminalView::SetProgressRange(int32_t maximum, int32_t value) {
     runMaximum_ = std::max(maximum, 0);
     runDone_ = 0;
     ShowWholeFile(NowMs());
+}
+
+void TerminalView::SetProgressStage(ProgressStage stage) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stage == ProgressStage::Job) {
+        progress_.SetSubject(
+            options_.subject.value_or(ProgressDisplay::DefaultSubject(options_.unit)),
+            options_.unit, NowMs());
+        return;
+    }
+    // Each acknowledged frame of the patch program reports its index.
+    progress_.SetSubject({"patch program", "frame", true, false}, "frames", NowMs());
 }
 
 void TerminalView::ShowWholeFile(uint64_t nowMs) {

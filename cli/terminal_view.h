@@ -28,6 +28,8 @@ public:
         bool json = false;
         bool errIsTerminal = false;
         std::string unit = "frames";
+        // What plain progress lines say they count; none: "progress" and the unit.
+        std::optional<ProgressSubject> subject;
         // What the file dialog answers; nothing means "cancelled".
         std::optional<std::string> fileAnswer;
         std::map<Setting, std::string> settings;
@@ -56,6 +58,7 @@ public:
     void StepProgress() override;
     void SetProgressVisible(bool visible) override;
     void SetProgressRange(int32_t maximum, int32_t value) override;
+    void SetProgressStage(ProgressStage stage) override;
     void ShowMessage(const std::string& text, const std::string& caption,
                      MessageIcon icon) override;
     std::optional<std::string> AskOpenFile(const OpenFileRequest& request) override;

@@ -64,6 +64,7 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
     vo.json = o.json;
     vo.errIsTerminal = platform::StderrIsTerminal() && ctx.err == &std::cerr;
     vo.unit = "bytes";
+    vo.subject = ProgressSubject{"firmware by YMODEM", "byte"};
     vo.fileAnswer = o.file;
     // The first Ctrl-C stops the transfer with the cancel sequence; a second one ends at once.
     platform::InstallInterruptHandler();

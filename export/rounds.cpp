@@ -123,7 +123,10 @@ PointKind KindOf(const ExportPoint& point) {
 }
 
 std::string PointName(const ExportPoint& p) {
-    return "H" + std::to_string(p.holeNo) + " " + XmlText(p.shotOrPutt) + XmlText(p.additionalNo);
+    // Appended, not `"H" + std::string`: GCC 12 at -O3 misreads that as an overlapping copy.
+    std::string name = "H";
+    name.append(std::to_string(p.holeNo)).append(" ");
+    return name.append(XmlText(p.shotOrPutt)).append(XmlText(p.additionalNo));
 }
 
 std::string PointDescription(const ExportPoint& p) {

@@ -63,7 +63,11 @@ std::string TemporaryName(const std::string& name, uint64_t pid, uint64_t random
     const std::string fixed = std::string(tail) + std::string(kSuffix);
     const size_t taken = fixed.size() + (hidden ? 1 : 0);  // all ASCII: bytes and units alike
     const std::string kept = CutToUnits(name, limit > taken ? limit - taken : 0, units);
-    return (hidden ? "." : "") + kept + fixed;
+    // Appended piece by piece: GCC 12 at -O3 misreads `"." + std::string` as an overlapping
+    // copy (-Wrestrict).
+    std::string out = hidden ? "." : "";
+    out.append(kept).append(fixed);
+    return out;
 }
 
 std::optional<uint64_t> TemporaryOwner(const std::string& fileName, bool hidden) {

@@ -11,8 +11,8 @@ namespace platform {
 
 #ifdef _WIN32
 // On Windows the device interfaces are those of the navigator driver's interface class; a
-// ';'-separated list of device paths (for example "\\.\COM8") stands in for them in tests
-// and demos. Empty: the driver's list.
+// ';'-separated list of device paths (for example "\\.\COM8", a serial port) overrides them.
+// Empty: the driver's list.
 inline constexpr const char* kDefaultDeviceDir = "";
 inline constexpr const char* kDeviceDirVariable = "CADDORA_DEVICE_PATHS";
 #else

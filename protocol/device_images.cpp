@@ -15,7 +15,7 @@ namespace {
 std::string WithThousands(std::size_t n) {
     std::string digits = std::to_string(n);
     for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
-        digits.insert(static_cast<std::size_t>(at), ",");
+        digits.insert(static_cast<std::size_t>(at), 1, ',');
     }
     return digits;
 }

@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
 # Builds what the Windows cross build needs and Debian does not package for MinGW into one
 # prefix: GoogleTest (from /usr/src/googletest), CLI11 (header-only, copied) and pugixml (the
-# XML writer of the GPX/KML export, from Debian's source of the version the Linux build links,
-# fetched from the Debian archive and checked against the checksum of Debian's source
-# description), and the logbook's SQLite and GeographicLib (static, from Debian's source packages of
-# the versions the Linux build links, fetched through apt by package name: see
-# scripts/debian-source.sh). Does nothing when the prefix is already complete. Prefix:
+# XML writer of the GPX/KML export), and the logbook's SQLite and GeographicLib (static): each from
+# Debian's source package of the version the Linux build links, fetched through apt by package
+# name (see scripts/debian-source.sh). Does nothing when the prefix is already complete. Prefix:
 # $CADDORA_MINGW_PREFIX, else .cache/mingw64.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -13,13 +11,13 @@ prefix="${CADDORA_MINGW_PREFIX:-$root/.cache/mingw64}"
 
 # shellcheck source=scripts/debian-source.sh
 source "$root/scripts/debian-source.sh"
+# shellcheck source=scripts/ccache-env.sh
+source "$root/scripts/ccache-env.sh"
+jobs=$(nproc)
 # The versions the Linux build links.
+pugixml_version=$(dpkg-query -W -f='${source:Version}' libpugixml-dev)
 sqlite_version=$(dpkg-query -W -f='${source:Version}' libsqlite3-dev)
 geographiclib_version=$(dpkg-query -W -f='${source:Version}' libgeographiclib-dev)
-
-pugixml_version=1.13
-pugixml_url="http://deb.debian.org/debian/pool/main/p/pugixml/pugixml_${pugixml_version}.orig.tar.gz"
-pugixml_sha256=5c5ad5d7caeb791420408042a7d88c2c6180781bf218feca259fd9d840a888e1
 
 if [ -f "$prefix/lib/libgtest.a" ] && [ -f "$prefix/share/cmake/CLI11/CLI11Config.cmake" ] &&
     [ -f "$prefix/lib/libpugixml.a" ] && [ -f "$prefix/lib/libsqlite3.a" ] &&
@@ -34,8 +32,8 @@ if [ ! -f "$prefix/lib/libgtest.a" ]; then
     cmake -S /usr/src/googletest -B "$work/gtest" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-        -Dgtest_disable_pthreads=OFF -DBUILD_GMOCK=ON >/dev/null
-    cmake --build "$work/gtest" -j 1 >/dev/null
+        -Dgtest_disable_pthreads=OFF -DBUILD_GMOCK=ON "${ccache_launcher[@]}" >/dev/null
+    cmake --build "$work/gtest" -j "$jobs" >/dev/null
     cmake --install "$work/gtest" >/dev/null
 fi
 
@@ -45,19 +43,15 @@ cp -r /usr/share/cmake/CLI11 "$prefix/share/cmake/"
 
 if [ ! -f "$prefix/lib/libpugixml.a" ]; then
     echo "=== pugixml $pugixml_version for MinGW into $prefix"
-    tarball="$work/pugixml.tar.gz"
-    # apt's own downloader: the machine's apt sources and proxy settings apply, and it checks
-    # the checksum. As root it would hand the download to the _apt user, who cannot write here.
-    sandbox=()
-    [ "$(id -u)" -eq 0 ] && sandbox=(-o APT::Sandbox::User=root)
-    /usr/lib/apt/apt-helper "${sandbox[@]}" -o Acquire::Retries=3 \
-        download-file "$pugixml_url" "$tarball" "SHA256:$pugixml_sha256" >/dev/null
-    tar -xzf "$tarball" -C "$work"
-    cmake -S "$work/pugixml-$pugixml_version" -B "$work/pugixml" -G Ninja \
+    debian_source pugixml "$pugixml_version" "$work/pugixml-src"
+    # The upstream sources alone: Debian's changes concern its own packaging.
+    tar -xzf "$work"/pugixml-src/pugixml_*.orig.tar.gz -C "$work"
+    src=$(echo "$work"/pugixml-[0-9]*/)
+    cmake -S "$src" -B "$work/pugixml" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-        -DBUILD_SHARED_LIBS=OFF -DPUGIXML_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$work/pugixml" -j 2 >/dev/null
+        -DBUILD_SHARED_LIBS=OFF -DPUGIXML_BUILD_TESTS=OFF "${ccache_launcher[@]}" >/dev/null
+    cmake --build "$work/pugixml" -j "$jobs" >/dev/null
     cmake --install "$work/pugixml" >/dev/null
 fi
 
@@ -71,7 +65,9 @@ if [ ! -f "$prefix/lib/libsqlite3.a" ]; then
     mkdir -p "$work/sqlite3-build"
     (cd "$work/sqlite3-build" && "$work/sqlite3/configure" --disable-tcl >/dev/null &&
         make sqlite3.c >/dev/null)
-    x86_64-w64-mingw32-gcc-posix -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXTENSION \
+    cc=(x86_64-w64-mingw32-gcc-posix)
+    [ ${#ccache_launcher[@]} -gt 0 ] && cc=(ccache "${cc[@]}")
+    "${cc[@]}" -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXTENSION \
         -c "$work/sqlite3-build/sqlite3.c" -o "$work/sqlite3-build/sqlite3.o"
     mkdir -p "$prefix/lib" "$prefix/include"
     rm -f "$prefix/lib/libsqlite3.a"
@@ -86,9 +82,10 @@ if [ ! -f "$prefix/lib/libGeographicLib.a" ]; then
     cmake -S "$work/geographiclib" -B "$work/geographiclib-build" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-        -DBUILD_SHARED_LIBS=OFF -DBUILD_DOCUMENTATION=OFF -DBUILD_MANPAGES=OFF >/dev/null
+        -DBUILD_SHARED_LIBS=OFF -DBUILD_DOCUMENTATION=OFF -DBUILD_MANPAGES=OFF \
+        "${ccache_launcher[@]}" >/dev/null
     # The library and its headers only: its tools and examples are not needed.
-    cmake --build "$work/geographiclib-build" --target GeographicLib_STATIC -j 2 >/dev/null
+    cmake --build "$work/geographiclib-build" --target GeographicLib_STATIC -j "$jobs" >/dev/null
     mkdir -p "$prefix/lib" "$prefix/include/GeographicLib"
     cp "$work/geographiclib-build/lib/libGeographicLib.a" "$prefix/lib/"
     cp "$work"/geographiclib/include/GeographicLib/*.hpp \

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end runs of the Windows caddora-cli.exe under Wine against the Linux caddora-sim: the
-# simulator's pty is linked as the Wine port COM8 and CADDORA_DEVICE_PATHS names \\.\COM8, so
-# the Windows USB link's overlapped code talks to it. Checks: a point import (CSV, GPX, KML)
+# simulator is registered in the prefix as an interface of the navigator driver's class
+# (scripts/wine-navigator.sh), so the programs find it through SetupAPI and the Windows USB
+# link's overlapped code talks to its pty. Checks: a point import (CSV, GPX, KML)
 # equal byte for byte to the Linux one, maps converted from a CSV file, a course write and a firmware write as the simulator stored them, and
 # a YMODEM transfer. Needs build/bin (Linux) and build-windows/bin.
 set -euo pipefail
@@ -10,6 +11,9 @@ export CADDORA_ALLOW_STAND_IN=1
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=scripts/wine-env.sh
 source "$root/scripts/wine-env.sh"
+# shellcheck source=scripts/wine-navigator.sh
+source "$root/scripts/wine-navigator.sh"
+unset CADDORA_DEVICE_PATHS  # the driver's list, never a stand-in
 linux_bin="${CADDORA_LINUX_BIN:-$root/build/bin}"
 win_cli="${CADDORA_WINDOWS_BIN:-$root/build-windows/bin}/caddora-cli.exe"
 for f in "$linux_bin/caddora-sim" "$linux_bin/caddora-cli" "$win_cli"; do
@@ -24,12 +28,14 @@ sim_pid=""
 cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
     rm -f "$WINEPREFIX/dosdevices/com8"
+    navigator_unregister_all || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 failures=0
+navigator_unregister_all
 
-# start_sim NAME [sim options...]: a simulator with its own folder, linked as COM8.
+# start_sim NAME [sim options...]: a simulator with its own folder, plugged in as interface 0001.
 start_sim() {
     local dir="$work/$1"
     shift
@@ -41,7 +47,7 @@ start_sim() {
         grep -q '^ready' "$dir/sim.out" 2>/dev/null && break
         sleep 0.05
     done
-    ln -sfn "$dir/dev/navigator0" "$WINEPREFIX/dosdevices/com8"
+    navigator_register 0001 "$dir/dev/navigator0"
 }
 
 # stop_sim: ends the simulator, which writes its memory dump (one that vanished has ended).
@@ -56,7 +62,7 @@ stop_sim() {
 win_cli_in() {
     local dir=$1
     shift
-    (cd "$dir" && CADDORA_DEVICE_PATHS='\\.\COM8' timeout 300 wine "$win_cli" "$@" \
+    (cd "$dir" && timeout 300 wine "$win_cli" "$@" \
         </dev/null >"$work/cli.log" 2>&1)
 }
 win_cli() { win_cli_in "$work" "$@"; }
@@ -88,6 +94,39 @@ stored_equals() {
 }
 
 start=$SECONDS
+
+# The driver's list: `devices` shows the interface's path and what the navigator runs.
+start_sim devices
+# devices_show NAME: `devices` succeeds and shows interface NAME in the boot loader.
+devices_show() {
+    win_cli devices && grep -qF "$(navigator_path "$1")  USB driver  boot loader" "$work/cli.log"
+}
+check "devices: the SetupAPI path, then what the navigator runs" devices_show 0001
+# 13 interfaces: the record holds the first 12 the driver lists. The others lead nowhere.
+limit_names=()
+for i in $(seq -w 2 13); do limit_names+=("n$i" "$work/nowhere"); done
+navigator_register "${limit_names[@]}"
+listed() { tr -d '\r' <"$work/cli.log" | grep -c '^\\\\?\\usb#'; }
+check "13 interfaces: exit status 0" win_cli devices
+check "13 interfaces: 12 listed (was $(listed))" test "$(listed)" -eq 12
+check "13 interfaces: the last one left out" \
+    bash -c "! grep -qF '$(navigator_path n13)' '$work/cli.log'"
+navigator_unregister_all
+# Paths of 127 bytes fit the record; one of 128 is skipped whole, and named.
+short="$(printf 'a%.0s' $(seq 62))"
+long="${short}a"
+navigator_register "$short" "$work/devices/dev/navigator0" "$long" "$work/nowhere"
+check "a path of 127 bytes: listed and opened" devices_show "$short"
+check "a path of 128 bytes: named as skipped beside it" grep -qF \
+    "$(navigator_path "$long")  skipped: its path is longer than 127 bytes" "$work/cli.log"
+navigator_unregister "$short"
+status=0
+win_cli devices || status=$?
+check "a path of 128 bytes alone: no navigator found, and the failure names it" \
+    grep -qF "$(navigator_path "$long") is skipped, its path is longer than 127" "$work/cli.log"
+check "a path of 128 bytes alone: exit status not 0" test "$status" -ne 0
+navigator_unregister_all
+stop_sim
 
 # Point import with its maps: the same records through both builds give the same bytes.
 maps=(--format csv --format gpx --format kml)
@@ -246,6 +285,7 @@ done
 # The serial link: the same navigator as a plain COM port.
 serial_test="$(dirname "$win_cli")/../tests/test_win32_serial.exe"
 start_sim serial
+ln -sfn "$work/serial/dev/navigator0" "$WINEPREFIX/dosdevices/com8"
 check "serial link on COM8" bash -c "cd '$work' && CADDORA_TEST_COM_PORT=COM8 \
     timeout 120 wine '$serial_test' </dev/null >'$work/cli.log' 2>&1"
 stop_sim

@@ -5,19 +5,28 @@
 # on the point button that must write the same CSV as the Linux import.
 # Japanese texts need the IPA fonts in place of the Windows ones (scripts/wine-fonts.reg). Closing
 # (the WM_CLOSE that taskkill sends) must be refused while the import runs and work after it.
-# The end of the session during an import stops it with its whole rows in place. The import
-# fills the logbook (in a folder ログ) and the point tab then links to the report of its rounds;
-# the logbook choice, unticked, is kept and adds nothing.
+# The end of the session during an import stops it with its whole rows in place.
+# The navigator is plugged in as the driver would (scripts/wine-navigator.sh) after the window has
+# started; its arrival and removal reach the window as the system's broadcast
+# (build-windows/tests/post_device_change.exe), and the job buttons follow (screenshots
+# window-no-navigator.png, window-navigator-arrived.png, window-navigator-removed.png,
+# window-unplugged-import.png). Unplugged during an import, the CSV keeps its whole rows.
+# The import fills the logbook (in a folder ログ) and the point tab then links to the report of
+# its rounds; the logbook choice, unticked, is kept and adds nothing.
 set -euo pipefail
 # The virtual navigator takes the stand-in device images.
 export CADDORA_ALLOW_STAND_IN=1
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=scripts/wine-env.sh
 source "$root/scripts/wine-env.sh"
+# shellcheck source=scripts/wine-navigator.sh
+source "$root/scripts/wine-navigator.sh"
+unset CADDORA_DEVICE_PATHS  # the driver's list, never a stand-in
 linux_bin="${CADDORA_LINUX_BIN:-$root/build/bin}"
 win_bin="${CADDORA_WINDOWS_BIN:-$root/build-windows/bin}"
 shots="$root/build-windows"
-for f in "$linux_bin/caddora-sim" "$linux_bin/caddora-cli" "$win_bin/caddora.exe"; do
+post="$win_bin/../tests/post_device_change.exe"
+for f in "$linux_bin/caddora-sim" "$linux_bin/caddora-cli" "$win_bin/caddora.exe" "$post"; do
     [ -x "$f" ] || { echo "missing: $f" >&2; exit 1; }
 done
 
@@ -34,7 +43,7 @@ personal_was=""
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
-    rm -f "$WINEPREFIX/dosdevices/com8"
+    navigator_unregister_all || true
     if [ -n "$personal_was" ]; then
         wine reg add "$shell_folders" /v Personal /t REG_EXPAND_SZ /d "$personal_was" /f \
             </dev/null >/dev/null 2>&1 || true
@@ -59,6 +68,7 @@ maps_key='HKCU\Software\caddora\caddora\points'
 wine reg delete "$maps_key" /v alsoSaveMaps /f </dev/null >/dev/null 2>&1 || true
 # The logbook choice starts ticked.
 wine reg delete "$maps_key" /v addToLogbook /f </dev/null >/dev/null 2>&1 || true
+navigator_unregister_all
 
 # The navigator, and the CSV the Linux build imports from the same records.
 mkdir -p "$work/dev" "$work/linux-dev" "$app"
@@ -75,8 +85,6 @@ mkdir -p "$work/dump"
 sim=$!
 pids+=($sim)
 for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
-ln -sfn "$work/dev/navigator0" "$WINEPREFIX/dosdevices/com8"
-export CADDORA_DEVICE_PATHS='\\.\COM8'
 
 # The window runs from its own folder, which then receives the CSV. The course file there is the
 # one the open-file dialog offers.
@@ -125,6 +133,37 @@ sleep 2  # the first device check
 # Without a window manager the window has no frame: its client area starts at its origin.
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 failures=0
+nav="$(navigator_path 0001)"
+# The job buttons (points, course, firmware; 1 = enabled) reach state $1 within 10 s.
+buttons_become() {
+    local now=""
+    for _ in $(seq 50); do
+        now="$(wine "$post" buttons </dev/null 2>/dev/null | tr -d '\r')"
+        [ "$now" = "$1" ] && return 0
+        sleep 0.2
+    done
+    echo "     buttons: $now"
+    return 1
+}
+# expect_buttons WHAT STATE SHOT: checks the state, then takes the screenshot SHOT.
+expect_buttons() {
+    if buttons_become "$2"; then
+        echo "ok   $1"
+    else
+        echo "FAIL $1"
+        failures=$((failures + 1))
+    fi
+    import -display "$display" -window "$window" "$shots/$3"
+}
+plug() { navigator_register 0001 "$work/dev/navigator0" && wine "$post" arrival "$nav"; }
+unplug() { navigator_unregister 0001 && wine "$post" removal "$nav"; }
+expect_buttons "no navigator: the job buttons are disabled" "0 0 0" window-no-navigator.png
+plug
+expect_buttons "arrival: the job buttons are enabled" "1 1 1" window-navigator-arrived.png
+unplug
+expect_buttons "removal: the job buttons are disabled" "0 0 0" window-navigator-removed.png
+plug
+buttons_become "1 1 1" || true
 for tab in 1 2 3 4; do
     click $((18 + 60 + 120 * (tab - 1))) 29
     sleep 0.7
@@ -366,4 +405,50 @@ else
 fi
 kill -TERM "$sim" 2>/dev/null || true
 wait "$sim" 2>/dev/null || true
+
+# The navigator unplugged during an import (its link and registration gone, its pty closed, the
+# broadcast sent): the import ends as an unplug does, with its whole rows in place, and the job
+# buttons stay disabled.
+rm -f "$csv_dir"/*.csv
+: >"$work/journal.txt"
+"$linux_bin/caddora-sim" --device-dir "$work/dev" --synthetic-points 50 --delay-ms 300 \
+    --journal "$work/journal.txt" >"$work/sim.out" 2>&1 &
+sim=$!
+pids+=($sim)
+for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
+navigator_register 0001 "$work/dev/navigator0"
+(cd "$app" && CADDORA_LOGBOOK="$window_logbook" exec wine caddora.exe </dev/null >/dev/null 2>&1) &
+window_pid=$!
+pids+=($window_pid)
+window="$(find_window 'CADDORA for MDL4100' 150)"
+buttons_become "1 1 1" || true
+click 78 29
+sleep 0.5
+click 110 129  # buttonUpdata
+for _ in $(seq 100); do
+    [ "$(grep -c ' F4 31 ' "$work/journal.txt" 2>/dev/null)" -ge 8 ] && break
+    sleep 0.1
+done
+navigator_unregister 0001
+kill -TERM "$sim" 2>/dev/null || true
+wait "$sim" 2>/dev/null || true
+wine "$post" removal "$nav" || true
+# The job has ended once its CSV stands under its own name, with no temporary beside it.
+for _ in $(seq 100); do
+    ls "$csv_dir"/*.csv >/dev/null 2>&1 && ! ls -a "$csv_dir" | grep -q '\.part$' && break
+    sleep 0.1
+done
+sleep 1
+expect_buttons "unplugged during an import: the job buttons are disabled" "0 0 0" \
+    window-unplugged-import.png
+csv="$(ls "$csv_dir"/*.csv 2>/dev/null | head -1)" || true
+rows=0
+[ -n "$csv" ] && rows=$(($(wc -l <"$csv") - 1))
+if [ "$rows" -gt 0 ] && [ "$rows" -lt 50 ] && cmp -s -n "$(stat -c %s "$csv")" "$csv" "$work/linux.csv"; then
+    echo "ok   unplugged during an import: the CSV keeps its $rows whole rows"
+else
+    echo "FAIL unplugged during an import: no CSV of whole rows (${csv:-none}, $rows rows)"
+    failures=$((failures + 1))
+fi
+wine taskkill /f /im caddora.exe </dev/null >/dev/null 2>&1 || true
 [ "$failures" -eq 0 ]

@@ -7,13 +7,11 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 start=$SECONDS
 
+# shellcheck source=scripts/ccache-env.sh
+source scripts/ccache-env.sh
 bash scripts/build-mingw-deps.sh
-launcher=()
-if command -v ccache >/dev/null; then
-    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-fi
 echo "=== build-windows: configure and build"
-cmake --preset windows "${launcher[@]}" >/dev/null
+cmake --preset windows "${ccache_launcher[@]}" >/dev/null
 cmake --build build-windows -j "$jobs"
 
 # shellcheck source=scripts/wine-env.sh

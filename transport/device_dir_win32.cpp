@@ -35,8 +35,8 @@ std::string ToUtf8(const wchar_t* text) {
 }
 
 // Paths of the present interfaces of the navigator's class, in the order the platform lists
-// them. Paths longer than `maxPathLength` are skipped (they do not fit the record).
-std::vector<std::string> SetupApiPaths(size_t maxCount, size_t maxPathLength) {
+// them, whatever their length.
+std::vector<std::string> SetupApiPaths() {
     std::vector<std::string> paths;
     DeviceInfoList info{SetupDiGetClassDevsW(&kInterfaceClass, nullptr, nullptr,
                                              DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)};
@@ -46,7 +46,7 @@ std::vector<std::string> SetupApiPaths(size_t maxCount, size_t maxPathLength) {
     std::vector<uint64_t> buffer(kDetailBufferSize / sizeof(uint64_t), 0);
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    for (DWORD index = 0; paths.size() < maxCount; ++index) {
+    for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA data{};
         data.cbSize = sizeof data;
         if (!SetupDiEnumDeviceInterfaces(info.list, nullptr, &kInterfaceClass, index, &data)) {
@@ -57,8 +57,7 @@ std::vector<std::string> SetupApiPaths(size_t maxCount, size_t maxPathLength) {
                                               nullptr)) {
             break;
         }
-        std::string path = ToUtf8(detail->DevicePath);
-        if (path.size() <= maxPathLength) paths.push_back(std::move(path));
+        paths.push_back(ToUtf8(detail->DevicePath));
     }
     return paths;
 }
@@ -70,14 +69,25 @@ namespace transport {
 std::vector<std::string> ListDevicePaths(const std::string& dir, std::size_t maxCount,
                                          std::size_t maxPathLength) {
     if (!dir.empty()) return SplitDevicePaths(dir, maxCount, maxPathLength);
-    return SetupApiPaths(maxCount, maxPathLength);
+    // A path too long for the record is skipped whole (a cut one would open nothing, or another
+    // device); InspectDeviceDirectory names it.
+    std::vector<std::string> paths;
+    for (std::string& path : SetupApiPaths()) {
+        if (paths.size() == maxCount) break;
+        if (path.size() <= maxPathLength) paths.push_back(std::move(path));
+    }
+    return paths;
 }
 
-// The driver's list has no folder to be unreadable, and paths too long for the record are
-// dropped while listing; a stand-in list is reported by its text.
-DeviceDirReport InspectDeviceDirectory(const std::string& dir, std::size_t /*maxPathLength*/) {
+// The driver's list has no folder to be unreadable; a stand-in list is reported by its text.
+DeviceDirReport InspectDeviceDirectory(const std::string& dir, std::size_t maxPathLength) {
     DeviceDirReport report;
     report.directory = dir.empty() ? std::string("the navigator driver's device list") : dir;
+    if (dir.empty()) {
+        for (std::string& path : SetupApiPaths()) {
+            if (path.size() > maxPathLength) report.tooLong.push_back(std::move(path));
+        }
+    }
     return report;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The list of device paths that stands in for the platform's enumeration in tests and demos:
+// The list of device paths that overrides the platform's enumeration (demos, a serial port):
 // paths separated by ';' (on Windows for example "\\.\COM8", a serial port wired to the
 // virtual navigator), from CADDORA_DEVICE_PATHS through the run's settings.
 #include <cstddef>

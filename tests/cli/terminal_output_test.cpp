@@ -27,11 +27,11 @@ TEST(ProgressLines, ThrottledToOneASecondWithRateAndTimeLeft) {
     for (int i = 1; i <= 200; ++i) p.Step(20 * static_cast<uint64_t>(i));
     p.SetVisible(false, 4000);
     const std::vector<std::string> expected = {
-        "progress: 0% (0/200 frames)",
-        "progress: 25% (50/200 frames), 50.0 frames/s, 0:03 left",
-        "progress: 50% (100/200 frames), 50.0 frames/s, 0:02 left",
-        "progress: 75% (150/200 frames), 50.0 frames/s, 0:01 left",
-        "progress: 100% (200/200 frames), 50.0 frames/s, 0:00 left",
+        "progress: frame 0 of 200 (0%)",
+        "progress: frame 50 of 200 (25%), 50.0 frames/s, 0:03 left",
+        "progress: frame 100 of 200 (50%), 50.0 frames/s, 0:02 left",
+        "progress: frame 150 of 200 (75%), 50.0 frames/s, 0:01 left",
+        "progress: frame 200 of 200 (100%), 50.0 frames/s, 0:00 left",
     };
     EXPECT_EQ(Lines(out.str()), expected);
 }
@@ -47,9 +47,9 @@ TEST(ProgressLines, AGoingBackValueStartsANewRangeAndHidingShowsTheLastState) {
     p.SetVisible(false, 1100);
     const auto lines = Lines(out.str());
     ASSERT_EQ(lines.size(), 3u) << out.str();
-    EXPECT_EQ(lines[1], "progress: 100% (10/10 records), 20.0 records/s, 0:00 left");
+    EXPECT_EQ(lines[1], "progress: record 10 of 10 (100%), 20.0 records/s, 0:00 left");
     // Three records in half a second since the range restarted at value 1.
-    EXPECT_EQ(lines[2], "progress: 40% (4/10 records), 6.0 records/s, 0:01 left");
+    EXPECT_EQ(lines[2], "progress: record 4 of 10 (40%), 6.0 records/s, 0:01 left");
 }
 
 TEST(ProgressLines, ConcludeShowsWhereAJobEndedOnceWhenThatDiffers) {
@@ -61,8 +61,13 @@ TEST(ProgressLines, ConcludeShowsWhereAJobEndedOnceWhenThatDiffers) {
         std::vector<std::string> added;  // lines Conclude adds
     };
     const std::vector<Case> cases = {
-        {"stopped at an erased record", true, 298, 4096, 299, 299,
-         {"progress: 100% (299/299 records), 299.0 records/s, 0:00 left"}},
+        {"stopped at an erased record",
+         true,
+         298,
+         4096,
+         299,
+         299,
+         {"progress: 299 records in all"}},
         {"already shown", true, 299, 299, 299, 299, {}},
         {"never shown", false, 0, 0, 5, 5, {}},
     };
@@ -183,10 +188,71 @@ TEST_F(TerminalViewTest, ChunkedFramesShowOneBarForTheWholeFile) {
         view.SetProgressVisible(false);
         const auto lines = Lines(err_.str());
         ASSERT_GE(lines.size(), 2u) << err_.str();
-        EXPECT_TRUE(lines.back().starts_with("progress: 87% (612/700 frames)")) << err_.str();
+        EXPECT_TRUE(lines.back().starts_with("progress: frame 612 of 700 (87%)")) << err_.str();
         for (const std::string& line : lines) {
             EXPECT_EQ(line.find("/188 "), std::string::npos) << "a bar per chunk: " << line;
         }
+    }
+}
+
+// Each plain line names what it counts, without the rate and time left (they depend on the
+// clock).
+std::vector<std::string> Counts(const std::string& text) {
+    std::vector<std::string> counts;
+    for (const std::string& line : Lines(text)) counts.push_back(line.substr(0, line.find(", ")));
+    return counts;
+}
+
+TEST_F(TerminalViewTest, PlainLinesSayWhatTheyCountAndStartWithTheRightTotal) {
+    {
+        SCOPED_TRACE("points from the boot loader: the patch program's frames come first");
+        TerminalView::Options o = Opts();
+        o.unit = "records";
+        o.subject = ProgressSubject{"points", "record", true, true};
+        TerminalView view(o);
+        view.SetProgressVisible(true);
+        // As the window logic reports them: the index of the frame or record just done.
+        view.SetProgressStage(ProgressStage::PatchProgram);
+        for (int32_t i = 0; i < 15; ++i) {
+            view.SetProgressMaximum(15);
+            view.SetProgressValue(i);
+        }
+        view.SetProgressStage(ProgressStage::Job);
+        for (int32_t i = 0; i < 7; ++i) {
+            view.SetProgressMaximum(4096);
+            view.SetProgressValue(i);
+        }
+        view.SetProgressVisible(false);
+        JobResult result;
+        result.job = JobKind::PointImport;
+        result.outcome = JobOutcome::Done;
+        result.points.resize(7);
+        view.JobEnded(result);
+        const std::vector<std::string> expected = {
+            "patch program: frame 1 of 15 (6%)", "patch program: frame 15 of 15 (100%)",
+            "points: record 1 of at most 4096",  "points: record 7 of at most 4096",
+            "points: 7 records in all",
+        };
+        EXPECT_EQ(Counts(err_.str()), expected) << err_.str();
+    }
+    {
+        SCOPED_TRACE("YMODEM: nothing before the file's size is known");
+        err_.str("");
+        TerminalView::Options o = Opts();
+        o.unit = "bytes";
+        o.subject = ProgressSubject{"firmware by YMODEM", "byte"};
+        TerminalView view(o);
+        view.SetProgressVisible(true);
+        view.SetProgressValue(0);
+        view.SetProgressMaximum(100000);
+        view.SetProgressValue(0);
+        view.SetProgressValue(100000);
+        view.SetProgressVisible(false);
+        const std::vector<std::string> expected = {
+            "firmware by YMODEM: 0 of 100000 bytes (0%)",
+            "firmware by YMODEM: 100000 of 100000 bytes (100%)",
+        };
+        EXPECT_EQ(Counts(err_.str()), expected) << err_.str();
     }
 }
 

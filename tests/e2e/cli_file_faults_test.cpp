@@ -132,6 +132,34 @@ TEST_F(CliFileFaults, InputsThatAreNotFilesAreRefusedAtOnce) {
     EXPECT_TRUE(Journal().empty()) << "refused before the device was asked anything";
 }
 
+TEST_F(CliFileFaults, PackedFirmwareIsJudgedBeforeANavigatorIsLookedFor) {
+    const Bytes ymodemSub = {3, 0, 0, 0, 0, 0, 0, 0};
+    const Bytes wrongDigest(16, 0x5A);
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } rows[] = {
+        {{"write-firmware", Packed("f1.ckfm", Pattern(3000, 1), kFramesSub, wrongDigest)},
+         "Incorrect checksum"},
+        {{"write-firmware", Packed("f2.ckfm", Pattern(3000, 2), ymodemSub)}, "wrong package type"},
+        {{"ymodem", Packed("y1.ckfm", Pattern(3000, 3), ymodemSub, wrongDigest)},
+         "Incorrect checksum"},
+        {{"ymodem", Packed("y2.ckfm", Pattern(3000, 4), kFramesSub)}, "wrong package type"},
+    };
+    // No navigator attached: the file's fault is what the user hears of first.
+    for (const auto& row : rows) {
+        const CliRun run = Cli(row.args);
+        EXPECT_EQ(run.status, 1) << row.args[1];
+        EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("no navigator"), std::string::npos) << run.err;
+    }
+    // A navigator in its boot loader is not even asked what it runs.
+    StartSim({"--mode", "boot"});
+    for (const auto& row : rows) EXPECT_EQ(Cli(row.args).status, 1) << row.args[1];
+    StopSim();
+    EXPECT_TRUE(Journal().empty()) << "refused before the device was asked anything";
+}
+
 TEST_F(CliFileFaults, ImportOutputIsCheckedBeforeConnecting) {
     fs::create_directories(Path("adir"));
     StartSim(kQuickPatch);

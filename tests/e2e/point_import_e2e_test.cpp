@@ -194,7 +194,7 @@ TEST_F(PointImport, OnATerminalProgressIsABarRedrawnInPlace) {
     EXPECT_NE(run.err.find("\r\033[K["), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("/4096 records"), std::string::npos) << run.err;
     // No plain progress lines on a terminal.
-    EXPECT_EQ(run.err.find("progress:"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("points: record"), std::string::npos) << run.err;
     EXPECT_EQ(Rows(Slurp(Path("bar.csv"))), 2000u);
 }
 

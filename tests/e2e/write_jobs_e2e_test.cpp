@@ -239,7 +239,7 @@ TEST_F(Firmware, AlteredImageIsAnIncorrectChecksumAndNothingIsSent) {
     StartSim({"--mode", "boot"});
     const CliRun run = Cli({"write-firmware", file});
     StopSim();
-    ExpectError(run, "Error: Incorrect checksum");
+    ExpectError(run, "Incorrect checksum");
     EXPECT_TRUE(Programs().empty());
 }
 
@@ -248,7 +248,7 @@ TEST_F(Firmware, DigestWithoutImageIsAnIncorrectChecksum) {
     StartSim({"--mode", "boot"});
     const CliRun run = Cli({"write-firmware", file});
     StopSim();
-    ExpectError(run, "Error: Incorrect checksum");
+    ExpectError(run, "Incorrect checksum");
     EXPECT_TRUE(Programs().empty());
 }
 
@@ -264,7 +264,7 @@ TEST_F(Firmware, TooLargeFilesAndContentAreRefused) {
     StopSim();
     for (const CliRun& run : {tooLong, tooMuch}) {
         EXPECT_EQ(run.status, 1) << run.err;
-        EXPECT_NE(run.out.find("Input file is too large"), std::string::npos) << run.out;
+        EXPECT_NE(run.err.find("Input file is too large"), std::string::npos) << run.err;
     }
     EXPECT_TRUE(Programs().empty());
 }

@@ -121,7 +121,7 @@ TEST_F(DeviceWatcherTest, ABurstIsReportedOnce) {
     DeviceWatcher watcher(
         dir.string(), [this] { changes_.Bump(); }, NoUdev(300));
     ASSERT_TRUE(watcher.Start());
-    for (int i = 0; i < 40; ++i) Touch(dir / ("e" + std::to_string(i)));
+    for (int i = 0; i < 40; ++i) Touch(dir / std::string("e").append(std::to_string(i)));
     ASSERT_TRUE(changes_.WaitFor(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_EQ(changes_.Count(), 1);

@@ -120,7 +120,7 @@ TEST(FIFOStreamEvents, LowBufferFollowsTheThresholdAndDiscardRaisesItFirst) {
     std::vector<std::string> calls;
     f.LowBuffer.Subscribe([&](FIFOStream* s) {
         EXPECT_EQ(s, &f);
-        calls.push_back("a" + std::to_string(s->Count()));
+        calls.push_back(std::string("a").append(std::to_string(s->Count())));
     });
     const int second = f.LowBuffer.Subscribe([&](FIFOStream*) { calls.push_back("b"); });
     Put(f, B("12345"));

@@ -71,7 +71,7 @@ TEST_F(UsbEnumeration, ListsCharacterDevicesInByteOrderAndSkipsEverythingElse) {
 
 TEST_F(UsbEnumeration, ReportsAtMostTwelveAndSkipsPathsOver127Bytes) {
     for (int i = 0; i < 14; ++i) {
-        dir.Link("n" + std::to_string(100 + i), "/dev/null");
+        dir.Link(std::string("n").append(std::to_string(100 + i)), "/dev/null");
     }
     // Names starting with 'm' sort first: one path of exactly 127 bytes, one of 128.
     const size_t prefix = dir.Path().size() + 1;

@@ -7,6 +7,7 @@
 
 #include "caddora_version.h"
 #include "cli/commands.h"
+#include "cli/session_log_option.h"
 #include "platform/console.h"
 #include "platform/program_folder.h"
 
@@ -28,14 +29,19 @@ int main(int argc, char** argv) {
         std::getenv("CADDORA_ALLOW_STAND_IN"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"),
         platform::ProgramFolder());
     cli::AddRegisteredCommands(app, ctx);
+    cli::RememberCommandLine(argc, argv);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         // Help goes to stdout with status 0; parse errors to stderr.
-        return app.exit(e) == 0 ? cli::kExitOk : cli::kExitUsage;
+        const int status = app.exit(e) == 0 ? cli::kExitOk : cli::kExitUsage;
+        cli::EndSessionLog(status);
+        return status;
     } catch (const std::exception& e) {
         std::cerr << "caddora-cli: " << e.what() << '\n';
+        cli::EndSessionLog(cli::kExitFailure);
         return cli::kExitFailure;
     }
+    cli::EndSessionLog(ctx.exitCode);
     return ctx.exitCode;
 }

@@ -17,6 +17,7 @@
 #include "cli/json_line.h"
 #include "cli/logbook_option.h"
 #include "cli/preflight.h"
+#include "cli/session_log_option.h"
 #include "cli/terminal_view.h"
 #include "cli/usb_ids_option.h"
 #include "platform/console.h"
@@ -297,7 +298,8 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     bool started = false;
     std::optional<ScratchFolder> scratch;
     {
-        Main main(view, settings);
+        SessionView logged(view);
+        Main main(logged, settings);
         main.recheckAfterJob = false;
         main.SetPatchImage(patch);
         view.RunWhile([&main] { return main.QueryRunning(); });

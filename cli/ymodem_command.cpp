@@ -9,6 +9,7 @@
 #include "cli/failure_text.h"
 #include "cli/json_line.h"
 #include "cli/preflight.h"
+#include "cli/session_log_option.h"
 #include "cli/terminal_view.h"
 #include "platform/console.h"
 
@@ -71,7 +72,8 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
 
     bool started = false;
     {
-        Main main(view, settings);
+        SessionView logged(view);
+        Main main(logged, settings);
         main.recheckAfterJob = false;
         view.RunWhile([&main] { return main.QueryRunning(); });
         started = main.StartYmodemTransfer(o.file);

@@ -72,25 +72,28 @@ std::string UnescapeLine(const std::string& text) {
 SessionLog::SessionLog(const std::string& path, std::FILE* trace,
                        std::function<void(std::string)> warn)
     : path_(path), trace_(trace), warn_(std::move(warn)) {
-    if (path.empty()) return;
-    file_ = std::fopen(path.c_str(), "wb");
-    if (!file_) {
-        const std::string why = std::strerror(errno);
-        if (warn_) warn_("cannot write the session log " + path + ": " + why);
-        return;
+    if (!path.empty()) {
+        file_ = std::fopen(path.c_str(), "wb");
+        if (!file_) {
+            const std::string why = std::strerror(errno);
+            if (warn_) warn_("cannot write the session log " + path + ": " + why);
+        } else {
+            std::setvbuf(file_, nullptr, _IOFBF, kFileBuffer);
+            Put(kSessionLogMagic);
+            writing_ = true;
+        }
     }
-    std::setvbuf(file_, nullptr, _IOFBF, kFileBuffer);
-    Put(kSessionLogMagic);
+    if (file_ || trace_) writer_ = std::thread([this] { WriterLoop(); });
 }
 
 SessionLog::~SessionLog() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    StopWriter();
     if (file_) std::fclose(file_);
 }
 
 bool SessionLog::Writing() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return file_ != nullptr;
+    return writing_;
 }
 
 int64_t SessionLog::NowUs() const {
@@ -99,11 +102,51 @@ int64_t SessionLog::NowUs() const {
         .count();
 }
 
+void SessionLog::Queue(Pending pending) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!writer_.joinable() || stopping_) return;
+    queue_.push_back(std::move(pending));
+}
+
+void SessionLog::WriterLoop() {
+    // Wakes a few times a second rather than at every event: the hot path never signals.
+    constexpr auto kPeriod = std::chrono::milliseconds(20);
+    std::vector<Pending> batch;
+    for (;;) {
+        bool last;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait_for(lock, kPeriod, [this] { return stopping_; });
+            batch.swap(queue_);
+            last = stopping_;
+        }
+        for (const Pending& p : batch) Write(p);
+        batch.clear();
+        if (trace_) std::fflush(trace_);
+        if (last) return;
+    }
+}
+
+void SessionLog::StopWriter() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!writer_.joinable()) return;
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    writer_.join();
+}
+
 void SessionLog::Failed(const std::string& why) {
     std::fclose(file_);
     file_ = nullptr;
-    if (warn_)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        writing_ = false;
+    }
+    if (warn_) {
         warn_("the session log " + path_ + " could not be written (" + why + "); it is incomplete");
+    }
 }
 
 void SessionLog::Put(const std::string& line) {
@@ -115,53 +158,48 @@ void SessionLog::Put(const std::string& line) {
 }
 
 void SessionLog::Header(const SessionHeader& header) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Put("program " + EscapeLine(header.program));
-    Put("os " + EscapeLine(header.os));
-    for (const std::string& arg : header.args) Put("arg " + EscapeLine(arg));
-    Put("time " + UtcNow());
+    Queue({"program", -1, false, header.program});
+    Queue({"os", -1, false, header.os});
+    for (const std::string& arg : header.args) Queue({"arg", -1, false, arg});
+    Queue({"time", -1, false, UtcNow()});
 }
 
-void SessionLog::Event(const char* kind, const std::string& text) {
-    const int64_t us = NowUs();
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (file_) {
-        line_.assign(kind);
-        line_ += ' ';
-        line_ += std::to_string(us);
-        if (!text.empty()) {
-            line_ += ' ';
-            line_ += EscapeLine(text);
-        }
-        Put(line_);
-    }
-    if (trace_) {
-        std::fprintf(trace_, "%10.6f %s%s%s\n", static_cast<double>(us) / 1e6, kind,
-                     text.empty() ? "" : " ", text.c_str());
-        std::fflush(trace_);
-    }
+void SessionLog::Event(const char* kind, std::string text) {
+    Queue({kind, NowUs(), false, std::move(text)});
 }
 
-void SessionLog::Chunk(const char* kind, const char* arrow, const uint8_t* bytes, int32_t count) {
+void SessionLog::Chunk(const char* kind, const uint8_t* bytes, int32_t count) {
     if (count <= 0) return;
-    const int64_t us = NowUs();
-    const std::string frames =
-        DescribeChunk(std::span<const uint8_t>(bytes, static_cast<std::size_t>(count)));
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (file_) {
-        line_.assign(kind);
+    Queue({kind, NowUs(), true,
+           std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(count))});
+}
+
+void SessionLog::Write(const Pending& p) {
+    // Header lines carry no time.
+    line_.assign(p.kind);
+    if (p.us >= 0) {
         line_ += ' ';
-        line_ += std::to_string(us);
+        line_ += std::to_string(p.us);
+    }
+    std::string frames;
+    if (p.chunk) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(p.data.data());
+        frames = DescribeChunk(std::span<const uint8_t>(bytes, p.data.size()));
         line_ += ' ';
-        AppendHex(line_, bytes, count);
+        AppendHex(line_, bytes, static_cast<int32_t>(p.data.size()));
         line_ += ' ';
         line_ += frames;
-        Put(line_);
+    } else if (!p.data.empty()) {
+        line_ += ' ';
+        line_ += EscapeLine(p.data);
     }
-    if (trace_) {
-        std::fprintf(trace_, "%10.6f %s %s\n", static_cast<double>(us) / 1e6, arrow,
-                     frames.c_str());
-        std::fflush(trace_);
+    Put(line_);
+    if (trace_ && p.us >= 0) {
+        const char* what = p.kind;
+        if (p.chunk) what = std::strcmp(p.kind, "sent") == 0 ? ">" : "<";
+        const std::string& text = p.chunk ? frames : p.data;
+        std::fprintf(trace_, "%10.6f %s%s%s\n", static_cast<double>(p.us) / 1e6, what,
+                     text.empty() ? "" : " ", text.c_str());
     }
 }
 
@@ -179,16 +217,15 @@ void SessionLog::Result(const std::string& text) {
 
 void SessionLog::Exit(int status) {
     Event("exit", std::to_string(status));
-    std::lock_guard<std::mutex> lock(mutex_);
+    StopWriter();
     if (!file_) return;
-    const bool ok = std::fflush(file_) == 0;
-    const std::string why = ok ? std::string() : std::strerror(errno);
-    if (std::fclose(file_) != 0 || !ok) {
-        file_ = nullptr;
-        if (warn_) warn_("the session log " + path_ + " could not be written (" + why + ")");
-        return;
-    }
+    const bool flushed = std::fflush(file_) == 0;
+    const std::string why = flushed ? std::string() : std::strerror(errno);
+    const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
+    if ((!flushed || !closed) && warn_) {
+        warn_("the session log " + path_ + " could not be written (" + why + ")");
+    }
 }
 
 void SessionLog::Opened(const std::string& kind, const std::string& path) {
@@ -196,11 +233,11 @@ void SessionLog::Opened(const std::string& kind, const std::string& path) {
 }
 
 void SessionLog::Received(const uint8_t* bytes, int32_t count) {
-    Chunk("recv", "<", bytes, count);
+    Chunk("recv", bytes, count);
 }
 
 void SessionLog::Sent(const uint8_t* bytes, int32_t count) {
-    Chunk("sent", ">", bytes, count);
+    Chunk("sent", bytes, count);
 }
 
 void SessionLog::ReadFailed() {

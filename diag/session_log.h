@@ -19,13 +19,17 @@
 //
 // Times are microseconds of a monotonic clock since the log began; chunks are lowercase hex as
 // they passed the link, followed by the frames they hold. The same events, decoded and without
-// the hex, can go to a terminal as they pass (the trace).
+// the hex, can go to a terminal as they pass (the trace). Events are only queued on the threads
+// that move the bytes; a writer thread of the log formats and writes them, so a job's exchange
+// with the device waits for no hex, no frame decoding and no file.
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "transport/sync_stream.h"
@@ -68,19 +72,37 @@ public:
     void Closed() override;
 
 private:
+    struct Pending {
+        const char* kind;
+        int64_t us;  // -1: a header line
+        bool chunk;
+        std::string data;  // the bytes of a chunk, else the event's text
+    };
+
     int64_t NowUs() const;
-    void Event(const char* kind, const std::string& text);
-    void Chunk(const char* kind, const char* arrow, const uint8_t* bytes, int32_t count);
-    void Put(const std::string& line);    // caller holds mutex_
-    void Failed(const std::string& why);  // caller holds mutex_
+    void Event(const char* kind, std::string text);
+    void Chunk(const char* kind, const uint8_t* bytes, int32_t count);
+    void Queue(Pending pending);
+    void WriterLoop();
+    void StopWriter();
+    // The writer thread, or the caller once it has ended:
+    void Write(const Pending& pending);
+    void Put(const std::string& line);
+    void Failed(const std::string& why);
 
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    mutable std::mutex mutex_;
     std::FILE* file_ = nullptr;
     std::string path_;
     std::FILE* trace_;
     std::function<void(std::string)> warn_;
     std::string line_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<Pending> queue_;
+    bool stopping_ = false;
+    bool writing_ = false;
+    std::thread writer_;
 };
 
 // A text on one line of a log: backslash, CR and LF escaped.

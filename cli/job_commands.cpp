@@ -8,6 +8,7 @@
 
 #include "app/course_file_table.h"
 #include "app/main.h"
+#include "app/session_view.h"
 #include "app/point_area.h"
 #include "cli/commands.h"
 #include "cli/device_diagnosis.h"
@@ -17,7 +18,6 @@
 #include "cli/json_line.h"
 #include "cli/logbook_option.h"
 #include "cli/preflight.h"
-#include "cli/session_log_option.h"
 #include "cli/terminal_view.h"
 #include "cli/usb_ids_option.h"
 #include "platform/console.h"

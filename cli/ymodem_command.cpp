@@ -3,13 +3,13 @@
 #include <cstdlib>
 
 #include "app/main.h"
+#include "app/session_view.h"
 #include "cli/commands.h"
 #include "cli/device_diagnosis.h"
 #include "cli/device_probe.h"
 #include "cli/failure_text.h"
 #include "cli/json_line.h"
 #include "cli/preflight.h"
-#include "cli/session_log_option.h"
 #include "cli/terminal_view.h"
 #include "platform/console.h"
 

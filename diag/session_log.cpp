@@ -36,7 +36,31 @@ std::string UtcNow() {
     return text;
 }
 
+std::mutex currentMutex;
+std::shared_ptr<SessionLog> current;
+
 }  // namespace
+
+void SetCurrentSessionLog(std::shared_ptr<SessionLog> log) {
+    SyncStream::LogEveryStream(log);
+    std::lock_guard<std::mutex> lock(currentMutex);
+    current = std::move(log);
+}
+
+std::shared_ptr<SessionLog> CurrentSessionLog() {
+    std::lock_guard<std::mutex> lock(currentMutex);
+    return current;
+}
+
+const char* OsName() {
+#ifdef _WIN32
+    return "Windows";
+#elif defined(__linux__)
+    return "Linux";
+#else
+    return "POSIX";
+#endif
+}
 
 std::string EscapeLine(const std::string& text) {
     std::string out;

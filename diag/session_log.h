@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -104,6 +105,14 @@ private:
     bool writing_ = false;
     std::thread writer_;
 };
+
+// The log of the run in progress: every device stream of the process logs to it, and the
+// job's view reports to it (app/session_view.h). nullptr: none.
+void SetCurrentSessionLog(std::shared_ptr<SessionLog> log);
+std::shared_ptr<SessionLog> CurrentSessionLog();
+
+// "Linux", "Windows", for a log's header.
+const char* OsName();
 
 // A text on one line of a log: backslash, CR and LF escaped.
 std::string EscapeLine(const std::string& text);

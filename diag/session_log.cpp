@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 #include "diag/frame_text.h"
 
@@ -126,26 +127,31 @@ int64_t SessionLog::NowUs() const {
         .count();
 }
 
-void SessionLog::Queue(Pending pending) {
+void SessionLog::Queue(const char* kind, int64_t us, bool chunk, const char* data,
+                       std::size_t size) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!writer_.joinable() || stopping_) return;
-    queue_.push_back(std::move(pending));
+    queue_.push_back({kind, us, chunk, queueData_.size(), size});
+    queueData_.append(data, size);
 }
 
 void SessionLog::WriterLoop() {
     // Wakes a few times a second rather than at every event: the hot path never signals.
     constexpr auto kPeriod = std::chrono::milliseconds(20);
     std::vector<Pending> batch;
+    std::string data;
     for (;;) {
         bool last;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             wake_.wait_for(lock, kPeriod, [this] { return stopping_; });
             batch.swap(queue_);
+            data.swap(queueData_);
             last = stopping_;
         }
-        for (const Pending& p : batch) Write(p);
+        for (const Pending& p : batch) Write(p, data);
         batch.clear();
+        data.clear();
         if (trace_) std::fflush(trace_);
         if (last) return;
     }
@@ -182,23 +188,27 @@ void SessionLog::Put(const std::string& line) {
 }
 
 void SessionLog::Header(const SessionHeader& header) {
-    Queue({"program", -1, false, header.program});
-    Queue({"os", -1, false, header.os});
-    for (const std::string& arg : header.args) Queue({"arg", -1, false, arg});
-    Queue({"time", -1, false, UtcNow()});
+    auto line = [this](const char* kind, const std::string& text) {
+        Queue(kind, -1, false, text.data(), text.size());
+    };
+    line("program", header.program);
+    line("os", header.os);
+    for (const std::string& arg : header.args) line("arg", arg);
+    line("time", UtcNow());
 }
 
-void SessionLog::Event(const char* kind, std::string text) {
-    Queue({kind, NowUs(), false, std::move(text)});
+void SessionLog::Event(const char* kind, const std::string& text) {
+    Queue(kind, NowUs(), false, text.data(), text.size());
 }
 
 void SessionLog::Chunk(const char* kind, const uint8_t* bytes, int32_t count) {
     if (count <= 0) return;
-    Queue({kind, NowUs(), true,
-           std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(count))});
+    Queue(kind, NowUs(), true, reinterpret_cast<const char*>(bytes),
+          static_cast<std::size_t>(count));
 }
 
-void SessionLog::Write(const Pending& p) {
+void SessionLog::Write(const Pending& p, const std::string& data) {
+    const std::string_view text(data.data() + p.offset, p.size);
     // Header lines carry no time.
     line_.assign(p.kind);
     if (p.us >= 0) {
@@ -207,23 +217,23 @@ void SessionLog::Write(const Pending& p) {
     }
     std::string frames;
     if (p.chunk) {
-        const auto* bytes = reinterpret_cast<const uint8_t*>(p.data.data());
-        frames = DescribeChunk(std::span<const uint8_t>(bytes, p.data.size()));
+        const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+        frames = DescribeChunk(std::span<const uint8_t>(bytes, text.size()));
         line_ += ' ';
-        AppendHex(line_, bytes, static_cast<int32_t>(p.data.size()));
+        AppendHex(line_, bytes, static_cast<int32_t>(text.size()));
         line_ += ' ';
         line_ += frames;
-    } else if (!p.data.empty()) {
+    } else if (!text.empty()) {
         line_ += ' ';
-        line_ += EscapeLine(p.data);
+        line_ += EscapeLine(std::string(text));
     }
     Put(line_);
     if (trace_ && p.us >= 0) {
         const char* what = p.kind;
         if (p.chunk) what = std::strcmp(p.kind, "sent") == 0 ? ">" : "<";
-        const std::string& text = p.chunk ? frames : p.data;
+        const std::string shown = p.chunk ? frames : std::string(text);
         std::fprintf(trace_, "%10.6f %s%s%s\n", static_cast<double>(p.us) / 1e6, what,
-                     text.empty() ? "" : " ", text.c_str());
+                     shown.empty() ? "" : " ", shown.c_str());
     }
 }
 

@@ -73,21 +73,24 @@ public:
     void Closed() override;
 
 private:
+    // A queued event; its bytes or text are data[offset, offset + size) of the queue's data,
+    // so queueing allocates nothing once the queue has grown.
     struct Pending {
         const char* kind;
         int64_t us;  // -1: a header line
         bool chunk;
-        std::string data;  // the bytes of a chunk, else the event's text
+        std::size_t offset;
+        std::size_t size;
     };
 
     int64_t NowUs() const;
-    void Event(const char* kind, std::string text);
+    void Event(const char* kind, const std::string& text);
     void Chunk(const char* kind, const uint8_t* bytes, int32_t count);
-    void Queue(Pending pending);
+    void Queue(const char* kind, int64_t us, bool chunk, const char* data, std::size_t size);
     void WriterLoop();
     void StopWriter();
     // The writer thread, or the caller once it has ended:
-    void Write(const Pending& pending);
+    void Write(const Pending& pending, const std::string& data);
     void Put(const std::string& line);
     void Failed(const std::string& why);
 
@@ -101,6 +104,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<Pending> queue_;
+    std::string queueData_;
     bool stopping_ = false;
     bool writing_ = false;
     std::thread writer_;

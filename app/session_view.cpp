@@ -58,6 +58,13 @@ void SessionView::ShowMessage(const std::string& text, const std::string& captio
     inner_.ShowMessage(text, caption, icon);
 }
 
+std::optional<std::string> SessionView::AskOpenFile(const OpenFileRequest& request) {
+    std::optional<std::string> chosen = inner_.AskOpenFile(request);
+    // A replay of the window's job needs the file the user chose.
+    if (auto log = diag::CurrentSessionLog(); log && chosen) log->ChosenFile(*chosen);
+    return chosen;
+}
+
 void SessionView::SetLabelPackets(const std::string& text) {
     if (auto log = diag::CurrentSessionLog()) log->Phase("packets " + text);
     inner_.SetLabelPackets(text);

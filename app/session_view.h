@@ -31,9 +31,7 @@ public:
     void SetProgressRange(int32_t maximum, int32_t value) override;
     void ShowMessage(const std::string& text, const std::string& caption,
                      MessageIcon icon) override;
-    std::optional<std::string> AskOpenFile(const OpenFileRequest& request) override {
-        return inner_.AskOpenFile(request);
-    }
+    std::optional<std::string> AskOpenFile(const OpenFileRequest& request) override;
     std::string SettingText(Setting setting) override { return inner_.SettingText(setting); }
     void SetLabelPackets(const std::string& text) override;
     bool OpenUrl(const std::string& url) override { return inner_.OpenUrl(url); }

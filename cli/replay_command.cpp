@@ -50,6 +50,11 @@ std::vector<std::string> ReplayArguments(const diag::Recording& rec, const Repla
         if (!dropped) args.push_back(a);
     }
     if (command.empty()) return {};
+    // A window's log names only the job; the file came from its dialog.
+    if (rec.args.size() == 2 && command != "import-points" && command != "devices" &&
+        !rec.chosenFile.empty()) {
+        args.push_back(rec.chosenFile);
+    }
     if (command == "import-points") {
         args.push_back("--no-logbook");
         if (!o.out.empty()) {

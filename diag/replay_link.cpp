@@ -92,7 +92,7 @@ Recording ParseRecording(std::istream& in) {
             continue;
         }
         static const char* const kEvents[] = {"open",  "close",   "sent",   "recv", "gone",
-                                              "phase", "message", "result", "exit"};
+                                              "phase", "message", "result", "exit", "file"};
         if (std::find_if(std::begin(kEvents), std::end(kEvents), [&word = word](const char* e) {
                 return word == e;
             }) == std::end(kEvents)) {
@@ -128,6 +128,8 @@ Recording ParseRecording(std::istream& in) {
             chunk.us = us;
             chunk.line = line;
             rec.chunks.push_back(std::move(chunk));
+        } else if (word == "file") {
+            if (rec.chosenFile.empty()) rec.chosenFile = UnescapeLine(detail);
         } else if (word == "result") {
             rec.results.push_back(UnescapeLine(detail));
         } else if (word == "exit") {

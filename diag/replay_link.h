@@ -42,6 +42,7 @@ struct Recording {
     std::string program;
     std::vector<std::string> args;
     std::string devicePath;  // of the first connection
+    std::string chosenFile;  // given through the job's file dialog
     std::vector<RecordedChunk> chunks;
     std::vector<std::string> results;
     int exitStatus = 0;

@@ -245,6 +245,10 @@ void SessionLog::Message(const std::string& text) {
     Event("message", text);
 }
 
+void SessionLog::ChosenFile(const std::string& path) {
+    Event("file", path);
+}
+
 void SessionLog::Result(const std::string& text) {
     Event("result", text);
 }

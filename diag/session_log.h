@@ -11,6 +11,7 @@
 //     open 1042 device directory: /dev/caddora/nav0
 //     sent 1100 f1d90a04000000... VERSION_POLL len 0
 //     recv 3300 f1d90a0420000000... VERSION_DATA len 32
+//     file 4000 /home/owner/jis.bin
 //     phase 5000 records 0 of 4096
 //     gone 6000
 //     close 7000
@@ -61,6 +62,8 @@ public:
     // A step of the job as the job reports it ("records 12 of 4096").
     void Phase(const std::string& text);
     void Message(const std::string& text);
+    // The file the job was given through its file dialog.
+    void ChosenFile(const std::string& path);
     void Result(const std::string& text);
     // The last line; flushes and closes the file.
     void Exit(int status);

@@ -134,6 +134,22 @@ TEST_F(SessionReplay, AChangedSentByteNamesThatFrame) {
         << run.err;
 }
 
+TEST_F(SessionReplay, AWindowLogReplaysWithTheFileItsDialogGave) {
+    const CliRun recorded = Record("write-course", kQuickPatch);
+    ASSERT_EQ(recorded.status, 0);
+    // As the window writes it: the command line names the job alone.
+    std::vector<std::string> window;
+    for (const std::string& line : Lines(Slurp(Path("session.log")))) {
+        if (line.rfind("arg ", 0) != 0) window.push_back(line);
+        if (line.rfind("os ", 0) == 0)
+            window.insert(window.end(), {"arg caddora", "arg write-course"});
+    }
+    WriteLines(Path("window.log"), window);
+    const CliRun replayed = Replay(Path("window.log"));
+    EXPECT_EQ(replayed.status, 0) << replayed.err;
+    EXPECT_EQ(replayed.out, recorded.out);
+}
+
 TEST_F(SessionReplay, HostileLogsAreRefusedWithTheirLine) {
     ASSERT_EQ(Record("import-points", {"--mode", "normal", "--synthetic-points", "3"}).status, 0);
     const std::vector<std::string> lines = Lines(Slurp(Path("session.log")));

@@ -21,8 +21,9 @@ public:
     // The logs' folder under `stateFolder` (platform::UserStateFolder()).
     static std::string FolderIn(const std::string& stateFolder);
 
-    // A click is about to start `job` ("import-points", "write-course", "write-firmware"): its
-    // log begins. A log whose click started no job is dropped at the next click.
+    // A click is about to start `job` ("import-points", "write-course", "write-firmware") while
+    // no job runs: its log begins. A log whose click started no job is dropped at the next
+    // click.
     void BeginJob(const std::string& job);
     void JobEnded(const JobResult& result) override;
 

@@ -78,19 +78,19 @@ MainWindow::MainWindow(const platform::Settings& settings, QWidget* parent) : QW
     });
     connect(buttonFwDown, &QPushButton::clicked, this, [this] {
         TimeUi("buttonFwDown click", [this] {
-            jobLogs_->BeginJob("write-firmware");
+            if (!main_->JobRunning()) jobLogs_->BeginJob("write-firmware");
             main_->buttonFwDown_Click();
         });
     });
     connect(buttonKroDown, &QPushButton::clicked, this, [this] {
         TimeUi("buttonKroDown click", [this] {
-            jobLogs_->BeginJob("write-course");
+            if (!main_->JobRunning()) jobLogs_->BeginJob("write-course");
             main_->buttonKroDown_Click();
         });
     });
     connect(buttonUpdata, &QPushButton::clicked, this, [this] {
         TimeUi("buttonUpdata click", [this] {
-            jobLogs_->BeginJob("import-points");
+            if (!main_->JobRunning()) jobLogs_->BeginJob("import-points");
             main_->buttonUpdata_Click();
         });
     });

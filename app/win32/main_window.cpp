@@ -195,15 +195,15 @@ LRESULT Win32MainWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
             if (HIWORD(wp) == BN_CLICKED && main_) {
                 switch (LOWORD(wp)) {
                     case kIdButtonUpdata:
-                        jobLogs_->BeginJob("import-points");
+                        if (!main_->JobRunning()) jobLogs_->BeginJob("import-points");
                         main_->buttonUpdata_Click();
                         return 0;
                     case kIdButtonKroDown:
-                        jobLogs_->BeginJob("write-course");
+                        if (!main_->JobRunning()) jobLogs_->BeginJob("write-course");
                         main_->buttonKroDown_Click();
                         return 0;
                     case kIdButtonFwDown:
-                        jobLogs_->BeginJob("write-firmware");
+                        if (!main_->JobRunning()) jobLogs_->BeginJob("write-firmware");
                         main_->buttonFwDown_Click();
                         return 0;
                     case kIdCheckBoxMaps: {

@@ -78,7 +78,7 @@ std::string FrameName(FUR_CMD_NAME command) {
     return FrameName(static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code & 0xFF));
 }
 
-std::string DescribeChunk(std::span<const uint8_t> bytes) {
+std::string DescribeChunk(std::span<const uint8_t> bytes, ChunkSide side) {
     std::string text;
     int frames = 0;
     std::size_t at = 0;
@@ -97,7 +97,12 @@ std::string DescribeChunk(std::span<const uint8_t> bytes) {
             if ((result.command == ACK_ACK || result.command == ACK_NAK) && payload.size() >= 2) {
                 text += FrameName(result.command) + " of " + FrameName(payload[0], payload[1]);
             } else {
-                text += FrameName(result.command) + " len " + std::to_string(result.payloadLength);
+                const uint16_t code = FurCode(result.command);
+                const std::string name =
+                    side == ChunkSide::Sent
+                        ? FrameName(static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code))
+                        : FrameName(result.command);
+                text += name + " len " + std::to_string(result.payloadLength);
             }
         } else if (result.status == PARSE_BAD_CHECKSUM || result.status == PARSE_UNKNOWN_CMD) {
             if (frames++ > 0) text += ", ";

@@ -16,6 +16,9 @@ std::string FrameName(uint8_t msgClass, uint8_t msgId);
 // The frames of `bytes`, as "VERSION_POLL len 0", "ACK_ACK of BOOT2_FWPG", "ACK_NAK of CFG_CFG",
 // joined by ", "; a chunk without a whole frame says what it holds instead ("23 bytes, no
 // frame", "YMODEM block 1, 1024 bytes").
-std::string DescribeChunk(std::span<const uint8_t> bytes);
+// A request and its reply may share class and id and differ only in length ("VERSION_POLL",
+// "VERSION_DATA"): what the tool sends is named as the request.
+enum class ChunkSide { Sent, Received };
+std::string DescribeChunk(std::span<const uint8_t> bytes, ChunkSide side);
 
 }  // namespace diag

@@ -54,7 +54,7 @@ std::vector<uint8_t> ParseHex(int line, const std::string& text) {
 }
 
 std::string Describe(std::span<const uint8_t> bytes) {
-    return DescribeChunk(bytes);
+    return DescribeChunk(bytes, ChunkSide::Sent);
 }
 
 }  // namespace

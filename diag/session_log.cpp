@@ -218,7 +218,9 @@ void SessionLog::Write(const Pending& p, const std::string& data) {
     std::string frames;
     if (p.chunk) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-        frames = DescribeChunk(std::span<const uint8_t>(bytes, text.size()));
+        frames =
+            DescribeChunk(std::span<const uint8_t>(bytes, text.size()),
+                          std::strcmp(p.kind, "sent") == 0 ? ChunkSide::Sent : ChunkSide::Received);
         line_ += ' ';
         AppendHex(line_, bytes, static_cast<int32_t>(text.size()));
         line_ += ' ';

@@ -8,6 +8,7 @@
 
 #include "caddora_version.h"
 #include "cli/commands.h"
+#include "cli/session_log_option.h"
 #include "platform/console.h"
 #include "platform/program_folder.h"
 #include "platform/utf8_paths.h"
@@ -37,14 +38,19 @@ int main(int argc, char** argv) {
     std::vector<std::string> args = platform::Utf8Arguments(argc, argv);
     std::vector<char*> utf8Argv;
     for (std::string& arg : args) utf8Argv.push_back(arg.data());
+    cli::RememberCommandLine(static_cast<int>(utf8Argv.size()), utf8Argv.data());
     try {
         app.parse(static_cast<int>(utf8Argv.size()), utf8Argv.data());
     } catch (const CLI::ParseError& e) {
         // Help goes to stdout with status 0; parse errors to stderr.
-        return app.exit(e) == 0 ? cli::kExitOk : cli::kExitUsage;
+        const int status = app.exit(e) == 0 ? cli::kExitOk : cli::kExitUsage;
+        cli::EndSessionLog(status);
+        return status;
     } catch (const std::exception& e) {
         std::cerr << "caddora-cli: " << e.what() << '\n';
+        cli::EndSessionLog(cli::kExitFailure);
         return cli::kExitFailure;
     }
+    cli::EndSessionLog(ctx.exitCode);
     return ctx.exitCode;
 }

@@ -48,6 +48,9 @@ inline constexpr int kOrderYmodem = 400;
 inline constexpr int kOrderConvert = 500;
 inline constexpr int kOrderLogbook = 550;
 inline constexpr int kOrderUdevRule = 600;
+inline constexpr int kOrderReplay = 650;
+// After every device command: adds --log and --trace to them.
+inline constexpr int kOrderSessionLog = 900;
 
 // Adds every registered group to the application.
 void AddRegisteredCommands(CLI::App& app, CommandContext& ctx);

@@ -8,6 +8,7 @@
 
 #include "app/course_file_table.h"
 #include "app/main.h"
+#include "app/session_view.h"
 #include "app/point_area.h"
 #include "app/point_logbook.h"
 #include "cli/commands.h"
@@ -293,7 +294,8 @@ void RunJob(CommandContext& ctx, Job job, const JobOptions& o) {
     bool started = false;
     std::optional<ScratchFolder> scratch;
     {
-        Main main(view, settings);
+        SessionView logged(view);
+        Main main(logged, settings);
         main.recheckAfterJob = false;
         main.SetPatchImage(patch);
         view.RunWhile([&main] { return main.QueryRunning(); });

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/main.h"
+#include "app/session_view.h"
 #include "cli/commands.h"
 #include "cli/device_diagnosis.h"
 #include "cli/device_probe.h"
@@ -72,7 +73,8 @@ void RunYmodem(CommandContext& ctx, const YmodemOptions& o) {
 
     bool started = false;
     {
-        Main main(view, settings);
+        SessionView logged(view);
+        Main main(logged, settings);
         main.recheckAfterJob = false;
         view.RunWhile([&main] { return main.QueryRunning(); });
         started = main.StartYmodemTransfer(o.file);

@@ -14,6 +14,11 @@ std::string DocumentsFolder();
 // else ~/.local/share; on Windows the local application data folder. Empty when unknown.
 std::string UserDataFolder();
 
+// The folder for state the program keeps for the user (logs): $XDG_STATE_HOME when it is
+// absolute, else ~/.local/state; on Windows the local application data folder. Empty when
+// unknown.
+std::string UserStateFolder();
+
 // True when `folder` is a directory this process may create files in.
 bool FolderWritable(const std::string& folder);
 

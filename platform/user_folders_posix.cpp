@@ -52,6 +52,12 @@ std::string UserDataFolder() {
     return home.empty() ? std::string() : home + "/.local/share";
 }
 
+std::string UserStateFolder() {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/') return state;
+    const std::string home = HomeFolder();
+    return home.empty() ? std::string() : home + "/.local/state";
+}
+
 bool FolderWritable(const std::string& folder) {
     return IsDirectory(folder) && access(folder.c_str(), W_OK | X_OK) == 0;
 }

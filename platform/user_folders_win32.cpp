@@ -42,6 +42,10 @@ std::string UserDataFolder() {
     return folder;
 }
 
+std::string UserStateFolder() {
+    return UserDataFolder();
+}
+
 bool FolderWritable(const std::string& folder) {
     if (folder.empty()) return false;
     // Access rights, virtualisation and read-only media all decide: try what the job will do,

@@ -44,7 +44,29 @@ namespace {
 // once the link is closed (the longest is a serial write of 4,096 bytes, about 4 s).
 constexpr auto kHandlerDrainWait = std::chrono::seconds(10);
 
+std::mutex everyStreamLogMut;
+std::shared_ptr<StreamLog> everyStreamLog;
+
 }  // namespace
+
+void SyncStream::LogEveryStream(std::shared_ptr<StreamLog> log) {
+    std::lock_guard<std::mutex> lock(everyStreamLogMut);
+    everyStreamLog = std::move(log);
+}
+
+std::shared_ptr<StreamLog> SyncStream::SessionLog() const {
+    {
+        std::lock_guard<std::mutex> lock(logMut_);
+        if (sessionLog_) return sessionLog_;
+    }
+    std::lock_guard<std::mutex> lock(everyStreamLogMut);
+    return everyStreamLog;
+}
+
+void SyncStream::LogPath(std::shared_ptr<StreamLog> log) {
+    std::lock_guard<std::mutex> lock(logMut_);
+    sessionLog_ = std::move(log);
+}
 
 SyncStream::SyncStream(const std::string& connectionName)
     : readBuf(new uint8_t[BufferSize]()),
@@ -91,8 +113,11 @@ bool SyncStream::Open() {
         }
         ComHandle port = ComInterface.Open_Com(name, mBaudRate);
         if (!port) return false;
-        std::lock_guard<std::mutex> lock(stateMut_);
-        ComhPort = std::move(port);
+        {
+            std::lock_guard<std::mutex> lock(stateMut_);
+            ComhPort = std::move(port);
+        }
+        if (auto log = SessionLog()) log->Opened("serial", name);
         return true;
     }
     if (auto path = FullFilePath()) {
@@ -104,6 +129,7 @@ bool SyncStream::Open() {
             return false;
         }
         replayOpen_ = true;
+        if (auto log = SessionLog()) log->Opened("replay file", *path);
         return true;
     }
     std::string name;
@@ -119,6 +145,9 @@ bool SyncStream::Open() {
         UsbhPort = std::move(handle);
     }
     usbExist = opened;
+    if (auto log = SessionLog(); log && opened) {
+        log->Opened(name.rfind("usb:", 0) == 0 ? "USB (libusb)" : "device directory", name);
+    }
     return opened;
 }
 
@@ -133,6 +162,7 @@ void SyncStream::Close() {
     if (com) {
         // Closed also when serial mode was deselected meanwhile, so the port is never leaked.
         ComInterface.Close_Com(com);
+        if (auto log = SessionLog()) log->Closed();
     } else if (replayOpen_) {
         std::lock_guard<std::mutex> fill(FillBufferMut);
         MyFile.reset();
@@ -144,6 +174,7 @@ void SyncStream::Close() {
             UsbhPort = UsbHandle{};
         }
         if (usb) UsbInterface.Close_Usb(usb);
+        if (auto log = SessionLog(); log && usb) log->Closed();
     }
     for (const Registration& r : *Buffers()) r.buffer->EndWrite();
 }
@@ -201,6 +232,9 @@ void SyncStream::SendPiece(const uint8_t* bytes, int32_t count) {
     // Caller holds writeMut_.
     staging_.fill(0);
     std::memcpy(staging_.data(), bytes, static_cast<std::size_t>(count));
+    if (auto log = SessionLog(); log && count > 0 && (ComHandleCopy() || UsbHandleCopy())) {
+        log->Sent(bytes, count);
+    }
     if (ComHandle com = ComHandleCopy()) {
         ComInterface.WriteTo_Com(com, staging_.data(), count);
     } else if (UsbHandle usb = UsbHandleCopy()) {
@@ -258,6 +292,7 @@ UsbFillStatus SyncStream::usbFillBuffer(FIFOStream*) {
     std::array<uint8_t, kUsbChunk> chunk{};
     const int32_t n = UsbInterface.Read_Usb(handle, chunk.data(), kUsbChunk);
     if (n < 0) {
+        if (auto log = SessionLog()) log->ReadFailed();
         // Every wait on the buffers wakes and fails now, whatever its time-out.
         const SourceFault fault =
             UsbInterface.Stalled(handle) ? SourceFault::Stalled : SourceFault::Gone;
@@ -333,8 +368,11 @@ void SyncStream::FillFromReplay(const BufferList& buffers, int32_t room) {
 
 void SyncStream::LogBytes(const uint8_t* bytes, int32_t count) {
     if (count <= 0) return;
-    std::lock_guard<std::mutex> lock(logMut_);
-    if (bw) std::fwrite(bytes, 1, static_cast<std::size_t>(count), bw);
+    {
+        std::lock_guard<std::mutex> lock(logMut_);
+        if (bw) std::fwrite(bytes, 1, static_cast<std::size_t>(count), bw);
+    }
+    if (auto log = SessionLog()) log->Received(bytes, count);
 }
 
 ComHandle SyncStream::Port() const {

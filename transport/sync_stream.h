@@ -47,6 +47,20 @@ enum class UsbFillStatus {
     Skipped,    // no USB device or no open link
 };
 
+// Where a session log hears what passes a stream: the chunks in both directions as they pass
+// the link, and the link's life. Called on the thread that moves the bytes; must not block.
+class StreamLog {
+public:
+    virtual ~StreamLog() = default;
+    // `kind`: "device directory", "USB (libusb)", "serial", "replay file".
+    virtual void Opened(const std::string& kind, const std::string& path) = 0;
+    virtual void Received(const uint8_t* bytes, int32_t count) = 0;
+    virtual void Sent(const uint8_t* bytes, int32_t count) = 0;
+    // The link failed (the device vanished); it delivers nothing more.
+    virtual void ReadFailed() = 0;
+    virtual void Closed() = 0;
+};
+
 class SyncStream {
 public:
     // Capacity of each receive buffer, write-buffer size of the log, upper bound of a serial or
@@ -104,6 +118,11 @@ public:
     // Starts logging received bytes to `path` (appending), or stops with nothing; the previous
     // log is flushed and closed. False (previous log kept) when the file cannot be opened.
     bool LogPath(const std::optional<std::string>& path);
+    // Hands the received bytes, and the sent ones, to `log` as well (nullptr: stop).
+    void LogPath(std::shared_ptr<StreamLog> log);
+    // The log of every stream that has none of its own, including those that exist already
+    // (the window's held connection); nullptr: none.
+    static void LogEveryStream(std::shared_ptr<StreamLog> log);
     int32_t ReadTimeout() const { return mReadTimeout.load(); }
     void ReadTimeout(int32_t value) { mReadTimeout = value; }
     int32_t WriteTimeout() const { return mReadTimeout.load(); }
@@ -138,6 +157,7 @@ private:
     UsbHandle UsbHandleCopy() const;
     ComHandle ComHandleCopy() const;
     void LogBytes(const uint8_t* bytes, int32_t count);
+    std::shared_ptr<StreamLog> SessionLog() const;
     void FillFromSerial(const BufferList& buffers, int32_t room);
     void FillFromReplay(const BufferList& buffers, int32_t room);
     void SendPiece(const uint8_t* bytes, int32_t count);
@@ -164,12 +184,13 @@ private:
     std::string ComName_;
     std::atomic<int32_t> mReadTimeout{0};
     std::FILE* bw = nullptr;
+    std::shared_ptr<StreamLog> sessionLog_;  // guarded by logMut_
     std::shared_ptr<SyncStream> BridgeStream_;
 
     // Guards the handles, the names, the bridge and StreamArr's pointer.
     mutable std::mutex stateMut_;
-    // Guards bw.
-    std::mutex logMut_;
+    // Guards bw and sessionLog_.
+    mutable std::mutex logMut_;
     // Serialises link writes and guards the staging area.
     std::mutex writeMut_;
     std::array<uint8_t, kStagingSize> staging_{};

@@ -20,6 +20,7 @@
 namespace transport {
 class LinkFd;
 class BulkUsbLink;
+class StandInConnection;
 }  // namespace transport
 
 // Result of an enumeration: the number of device paths, then 12 NUL-terminated paths of at
@@ -37,15 +38,19 @@ struct usb_info {
 class UsbHandle {
 public:
     UsbHandle() = default;
-    explicit operator bool() const { return link_ != nullptr || bulk_ != nullptr; }
+    explicit operator bool() const {
+        return link_ != nullptr || bulk_ != nullptr || standIn_ != nullptr;
+    }
     bool operator==(const UsbHandle& other) const {
-        return link_ == other.link_ && bulk_ == other.bulk_;
+        return link_ == other.link_ && bulk_ == other.bulk_ && standIn_ == other.standIn_;
     }
 
 private:
     friend class CUsb_Interface;
-    std::shared_ptr<transport::LinkFd> link_;       // a device-directory entry
-    std::shared_ptr<transport::BulkUsbLink> bulk_;  // a USB navigator through libusb
+    friend class Usb_Port;
+    std::shared_ptr<transport::LinkFd> link_;                // a device-directory entry
+    std::shared_ptr<transport::BulkUsbLink> bulk_;           // a USB navigator through libusb
+    std::shared_ptr<transport::StandInConnection> standIn_;  // transport/stand_in_link.h
 };
 
 // The process-wide link stop flag.

@@ -13,6 +13,8 @@
 #include <cstdio>
 
 #include "app/qt/qt_text.h"
+#include "caddora_version.h"
+#include "platform/user_folders.h"
 
 static void InitResources() {
     Q_INIT_RESOURCE(caddora_resources);
@@ -74,14 +76,30 @@ MainWindow::MainWindow(const platform::Settings& settings, QWidget* parent) : QW
             if (main_) main_->CheckDeviceStatus();
         });
     });
-    connect(buttonFwDown, &QPushButton::clicked, this,
-            [this] { TimeUi("buttonFwDown click", [this] { main_->buttonFwDown_Click(); }); });
-    connect(buttonKroDown, &QPushButton::clicked, this,
-            [this] { TimeUi("buttonKroDown click", [this] { main_->buttonKroDown_Click(); }); });
-    connect(buttonUpdata, &QPushButton::clicked, this,
-            [this] { TimeUi("buttonUpdata click", [this] { main_->buttonUpdata_Click(); }); });
+    connect(buttonFwDown, &QPushButton::clicked, this, [this] {
+        TimeUi("buttonFwDown click", [this] {
+            if (!main_->JobRunning()) jobLogs_->BeginJob("write-firmware");
+            main_->buttonFwDown_Click();
+        });
+    });
+    connect(buttonKroDown, &QPushButton::clicked, this, [this] {
+        TimeUi("buttonKroDown click", [this] {
+            if (!main_->JobRunning()) jobLogs_->BeginJob("write-course");
+            main_->buttonKroDown_Click();
+        });
+    });
+    connect(buttonUpdata, &QPushButton::clicked, this, [this] {
+        TimeUi("buttonUpdata click", [this] {
+            if (!main_->JobRunning()) jobLogs_->BeginJob("import-points");
+            main_->buttonUpdata_Click();
+        });
+    });
 
-    main_ = std::make_unique<Main>(*this, settings);
+    // Main reports through the job logs, which pass everything on to this window.
+    jobLogs_ =
+        std::make_unique<WindowJobLogs>(*this, WindowJobLogs::FolderIn(platform::UserStateFolder()),
+                                        std::string("caddora ") + kCaddoraVersion);
+    main_ = std::make_unique<Main>(*jobLogs_, settings);
     // The "also save GPX and KML" choice is kept between runs.
     checkBoxMaps->setChecked(UserSettings()->value(kAlsoSaveMapsKey, false).toBool());
     main_->SetAlsoSavePointMaps(checkBoxMaps->isChecked());

@@ -17,6 +17,7 @@
 #include "app/main.h"
 #include "app/main_view.h"
 #include "app/ui_busy_meter.h"
+#include "app/window_job_logs.h"
 
 class QCheckBox;
 class QMessageBox;
@@ -121,5 +122,7 @@ private:
     std::condition_variable waitCv_;
     bool releasing_ = false;
 
+    // Declared before main_, so it outlives the jobs that report to it.
+    std::unique_ptr<WindowJobLogs> jobLogs_;
     std::unique_ptr<Main> main_;
 };

@@ -14,9 +14,11 @@
 #include "app/win32/resource_ids.h"
 #include "app/win32/window_parts.h"
 #include "app/window_texts.h"
+#include "caddora_version.h"
 #include "platform/codepage.h"
 #include "platform/program_folder.h"
 #include "platform/shell.h"
+#include "platform/user_folders.h"
 
 using namespace win32window;
 
@@ -154,7 +156,11 @@ bool Win32MainWindow::Create(int showCommand) {
                             Instance(), this);
     if (!hwnd_) return false;
     BuildControls();
-    main_ = std::make_unique<Main>(*this, runSettings_);
+    // Main reports through the job logs, which pass everything on to this window.
+    jobLogs_ =
+        std::make_unique<WindowJobLogs>(*this, WindowJobLogs::FolderIn(platform::UserStateFolder()),
+                                        std::string("caddora ") + kCaddoraVersion);
+    main_ = std::make_unique<Main>(*jobLogs_, runSettings_);
     const bool alsoSaveMaps = RememberedAlsoSaveMaps();
     SendMessageW(checkBoxMaps, BM_SETCHECK, alsoSaveMaps ? BST_CHECKED : BST_UNCHECKED, 0);
     main_->SetAlsoSavePointMaps(alsoSaveMaps);
@@ -211,12 +217,15 @@ LRESULT Win32MainWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
             if (HIWORD(wp) == BN_CLICKED && main_) {
                 switch (LOWORD(wp)) {
                     case kIdButtonUpdata:
+                        if (!main_->JobRunning()) jobLogs_->BeginJob("import-points");
                         main_->buttonUpdata_Click();
                         return 0;
                     case kIdButtonKroDown:
+                        if (!main_->JobRunning()) jobLogs_->BeginJob("write-course");
                         main_->buttonKroDown_Click();
                         return 0;
                     case kIdButtonFwDown:
+                        if (!main_->JobRunning()) jobLogs_->BeginJob("write-firmware");
                         main_->buttonFwDown_Click();
                         return 0;
                     case kIdCheckBoxMaps: {

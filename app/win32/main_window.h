@@ -10,6 +10,7 @@
 
 #include "app/main.h"
 #include "app/main_view.h"
+#include "app/window_job_logs.h"
 
 class Win32MainWindow : public MainView {
 public:
@@ -86,5 +87,7 @@ private:
     std::map<Setting, std::string> settings_;
 
     const platform::Settings runSettings_;
+    // Declared before main_, so it outlives the jobs that report to it.
+    std::unique_ptr<WindowJobLogs> jobLogs_;
     std::unique_ptr<Main> main_;
 };

@@ -29,6 +29,8 @@ public:
         if (::mkdtemp(config.data())) {
             configDir_ = config;
             setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+            // The job logs too.
+            setenv("XDG_STATE_HOME", (config + "/state").c_str(), 1);
         }
         app_ = std::make_unique<QApplication>(argc, argv);
     }

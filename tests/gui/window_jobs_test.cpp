@@ -177,6 +177,19 @@ TEST_F(WindowJobs, PointImportWritesTheCsvBesideTheProgramAndSaysWhere) {
     EXPECT_EQ(csv.compare(0, 3, "\xEF\xBB\xBF"), 0);
     // The sample points: header and seven rows.
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 8);
+    // The job's log is in the user's state folder, whole, with the rows it read.
+    const fs::path logs = fs::path(std::getenv("XDG_STATE_HOME")) / "caddora" / "logs";
+    std::string log;
+    for (const auto& e : fs::directory_iterator(logs)) {
+        if (e.path().string().find("-import-points") != std::string::npos) {
+            std::ifstream file(e.path(), std::ios::binary);
+            log.assign(std::istreambuf_iterator<char>(file), {});
+        }
+    }
+    EXPECT_NE(log.find("\nrecv "), std::string::npos) << log.substr(0, 500);
+    EXPECT_NE(log.find("\nresult "), std::string::npos);
+    EXPECT_NE(log.find(" records 7 rows 7\n"), std::string::npos);
+    EXPECT_NE(log.find("\nexit "), std::string::npos);
 }
 
 // The point tab's "also save GPX and KML" box: kept between runs, and with it on the import

@@ -27,6 +27,13 @@ void SessionView::Progress(const char* what) {
                    std::to_string(maximum_));
 }
 
+void SessionView::SetProgressStage(ProgressStage stage) {
+    if (auto log = diag::CurrentSessionLog()) {
+        log->Phase(stage == ProgressStage::PatchProgram ? "patch program upload" : "job");
+    }
+    inner_.SetProgressStage(stage);
+}
+
 void SessionView::SetProgressMaximum(int32_t maximum) {
     maximum_ = maximum;
     inner_.SetProgressMaximum(maximum);

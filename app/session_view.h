@@ -29,12 +29,14 @@ public:
     void StepProgress() override;
     void SetProgressVisible(bool visible) override { inner_.SetProgressVisible(visible); }
     void SetProgressRange(int32_t maximum, int32_t value) override;
+    void SetProgressStage(ProgressStage stage) override;
     void ShowMessage(const std::string& text, const std::string& caption,
                      MessageIcon icon) override;
     std::optional<std::string> AskOpenFile(const OpenFileRequest& request) override;
     std::string SettingText(Setting setting) override { return inner_.SettingText(setting); }
     void SetLabelPackets(const std::string& text) override;
     bool OpenUrl(const std::string& url) override { return inner_.OpenUrl(url); }
+    void ShowReportLink(bool visible) override { inner_.ShowReportLink(visible); }
     void JobEnded(const JobResult& result) override;
 
 protected:

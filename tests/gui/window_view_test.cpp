@@ -166,7 +166,10 @@ TEST_F(WindowViewTest, FileDialogUsesTheFilterDefaultExtensionAndFileName) {
     WhenModalDialogOpens<QFileDialog>([&](QFileDialog* dialog) {
         filters = dialog->nameFilters();
         suffix = dialog->defaultSuffix();
-        dialog->selectFile(QString::fromStdString(file));
+        // Typed into the name box, as a user does: selectFile() leaves the box alone once it
+        // has the focus, which the dialog gives it when the window system activates it.
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (name) name->setText(QString::fromStdString(file));
         static_cast<QDialog*>(dialog)->accept();  // as the Open button does
     });
     auto chosen = window_.AskOpenFile({"ckfm", "Packed Firmware Files|*.ckfm", ""});

@@ -168,9 +168,9 @@ JobResult Main::UpdataThread() {
             pointCsvPath.empty() ? PointsWrittenMessage(filePath) : WriteDoneMessage();
         // The import has worked whatever became of the logbook: a line more, no failure.
         if (!result.logbookProblem.empty()) {
-            done.text += "\n" + LogbookProblemLine(result.logbookProblem);
+            done.text.append("\n").append(LogbookProblemLine(result.logbookProblem));
         } else if (!result.reportProblem.empty()) {
-            done.text += "\n" + ReportProblemLine(result.reportProblem);
+            done.text.append("\n").append(ReportProblemLine(result.reportProblem));
         }
         result.message = ShowJobMessage(done);
         if (!mapProblem.empty()) ShowJobMessage(MapsNotSavedMessage(mapProblem));

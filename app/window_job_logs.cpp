@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/local_time.h"
+#include "platform/utf8_paths.h"
 
 namespace fs = std::filesystem;
 
@@ -58,7 +59,7 @@ WindowJobLogs::~WindowJobLogs() {
 
 std::string WindowJobLogs::FolderIn(const std::string& stateFolder) {
     if (stateFolder.empty()) return {};
-    return (fs::path(stateFolder) / "caddora" / "logs").string();
+    return platform::PathToUtf8(platform::PathFromUtf8(stateFolder) / "caddora" / "logs");
 }
 
 void WindowJobLogs::DropUnfinished() {
@@ -67,14 +68,14 @@ void WindowJobLogs::DropUnfinished() {
     log_->Exit(-1);
     log_.reset();
     std::error_code ignored;
-    fs::remove(fs::path(path_), ignored);
+    fs::remove(platform::PathFromUtf8(path_), ignored);
 }
 
 void WindowJobLogs::BeginJob(const std::string& job) {
     DropUnfinished();
     if (folder_.empty()) return;
     std::error_code ec;
-    fs::create_directories(fs::path(folder_), ec);
+    fs::create_directories(platform::PathFromUtf8(folder_), ec);
     const std::string stamp = Stamp();
     // Jobs within one second are numbered in the order they ran: -2, -3 ...
     int last = 0;
@@ -82,9 +83,15 @@ void WindowJobLogs::BeginJob(const std::string& job) {
         if (kept.compare(0, 15, stamp) == 0) last = std::max(last, Counter(kept));
     }
     for (int n = last + 1;; ++n) {
-        const std::string suffix = n == 1 ? "" : "-" + std::to_string(n);
-        path_ = (fs::path(folder_) / (stamp + "-" + job + suffix + ".log")).string();
-        if (!fs::exists(fs::path(path_), ec) || n > 999) break;
+        // Appended piece by piece: GCC 12 at -O3 misreads `"-" + std::string` as an
+        // overlapping copy (-Wrestrict).
+        std::string name = stamp;
+        name.append("-").append(job);
+        if (n != 1) name.append("-").append(std::to_string(n));
+        name.append(".log");
+        path_ =
+            platform::PathToUtf8(platform::PathFromUtf8(folder_) / platform::PathFromUtf8(name));
+        if (!fs::exists(platform::PathFromUtf8(path_), ec) || n > 999) break;
     }
     // A log that cannot be written costs the job nothing.
     log_ = std::make_shared<diag::SessionLog>(path_, nullptr, nullptr);
@@ -109,9 +116,9 @@ void WindowJobLogs::JobEnded(const JobResult& result) {
 std::vector<std::string> WindowJobLogs::KeptLogs() const {
     std::vector<std::string> names;
     std::error_code ec;
-    for (fs::directory_iterator it(fs::path(folder_), ec), end; !ec && it != end;
+    for (fs::directory_iterator it(platform::PathFromUtf8(folder_), ec), end; !ec && it != end;
          it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+        const std::string name = platform::PathToUtf8(it->path().filename());
         if (IsJobLogName(name)) names.push_back(name);
     }
     std::sort(names.begin(), names.end(),
@@ -124,6 +131,6 @@ void WindowJobLogs::Prune() {
     if (names.size() <= kKeptLogs) return;
     for (std::size_t i = 0; i + kKeptLogs < names.size(); ++i) {
         std::error_code ignored;
-        fs::remove(fs::path(folder_) / fs::path(names[i]), ignored);
+        fs::remove(platform::PathFromUtf8(folder_) / platform::PathFromUtf8(names[i]), ignored);
     }
 }

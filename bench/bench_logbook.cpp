@@ -26,8 +26,8 @@ std::vector<mapexport::ExportPoint> Points(int count) {
         p.cid = inRound < 21 ? 1 : 2;
         p.courseName = p.cid == 1 ? "東コース" : "西コース";
         p.holeNo = 1 + inRound / 5 % 9;
-        p.shotOrPutt = inRound % 5 >= 3 ? "p" : "s";
-        p.additionalNo = "0";
+        p.shotOrPutt = std::string(1, inRound % 5 >= 3 ? 'p' : 's');
+        p.additionalNo = std::string(1, '0');
         p.local = {2010 + round / 12, 1 + round % 12,     1 + round % 28,
                    8 + inRound / 8,   (inRound * 7) % 60, inRound};
         p.utcOffset = 540;
@@ -57,7 +57,8 @@ void BM_Add4096Points(benchmark::State& state) {
     int n = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        const std::string path = temp.File("l" + std::to_string(n++) + ".sqlite3");
+        const std::string path =
+            temp.File(std::string("l").append(std::to_string(n++)).append(".sqlite3"));
         state.ResumeTiming();
         logbook::Logbook book(path);
         benchmark::DoNotOptimize(book.Add(points, "bench"));

@@ -8,6 +8,7 @@
 
 #include "diag/frame_text.h"
 #include "diag/session_log.h"
+#include "platform/utf8_paths.h"
 
 namespace diag {
 
@@ -151,7 +152,7 @@ Recording ParseRecording(std::istream& in) {
 }
 
 Recording ReadRecording(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
     return ParseRecording(in);
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "diag/frame_text.h"
+#include "platform/utf8_paths.h"
 
 namespace diag {
 
@@ -98,7 +99,7 @@ SessionLog::SessionLog(const std::string& path, std::FILE* trace,
                        std::function<void(std::string)> warn)
     : path_(path), trace_(trace), warn_(std::move(warn)) {
     if (!path.empty()) {
-        file_ = std::fopen(path.c_str(), "wb");
+        file_ = platform::OpenFile(path, "wb");
         if (!file_) {
             const std::string why = std::strerror(errno);
             if (warn_) warn_("cannot write the session log " + path + ": " + why);

@@ -84,7 +84,8 @@ void AddHole(XmlOut& out, PointSource& source, std::span<const PlacedPoint> hole
         // Point by point: a hole may have more points than fit in memory as one text.
         out.StartText("coordinates");
         for (std::size_t i = 0; i < hole.size(); ++i) {
-            out.AddText((i == 0 ? "" : " ") + Coordinates(source.Load(hole[i].id)));
+            if (i != 0) out.AddText(" ");
+            out.AddText(Coordinates(source.Load(hole[i].id)));
         }
         out.EndText("coordinates");
         out.Close();

@@ -4,10 +4,11 @@
 # XML writer of the GPX/KML export), and the logbook's SQLite and GeographicLib (static): each from
 # Debian's source package of the version the Linux build links, fetched through apt by package
 # name (see scripts/debian-source.sh). Does nothing when the prefix is already complete. Prefix:
-# $CADDORA_MINGW_PREFIX, else .cache/mingw64.
+# $CADDORA_MINGW_PREFIX; else .cache/mingw64, a link to a prefix in the user's cache folder
+# named after this script, the toolchain file and the versions, so a fresh clone on the same
+# machine (as CI makes) builds none of it again and a change of any of them builds anew.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-prefix="${CADDORA_MINGW_PREFIX:-$root/.cache/mingw64}"
 
 # shellcheck source=scripts/debian-source.sh
 source "$root/scripts/debian-source.sh"
@@ -18,6 +19,23 @@ jobs=$(nproc)
 pugixml_version=$(dpkg-query -W -f='${source:Version}' libpugixml-dev)
 sqlite_version=$(dpkg-query -W -f='${source:Version}' libsqlite3-dev)
 geographiclib_version=$(dpkg-query -W -f='${source:Version}' libgeographiclib-dev)
+
+if [ -n "${CADDORA_MINGW_PREFIX:-}" ]; then
+    prefix=$CADDORA_MINGW_PREFIX
+else
+    key=$({
+        cat "$0" "$root/cmake/toolchain-mingw64.cmake" "$root/scripts/debian-source.sh"
+        echo "$pugixml_version $sqlite_version $geographiclib_version"
+        dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix googletest libcli11-dev
+    } | sha256sum | cut -c1-16)
+    prefix="${XDG_CACHE_HOME:-$HOME/.cache}/caddora/mingw64-$key"
+    mkdir -p "$prefix" "$root/.cache"
+    # A prefix of the earlier layout (a folder in the checkout) gives way to the link.
+    if [ -d "$root/.cache/mingw64" ] && [ ! -L "$root/.cache/mingw64" ]; then
+        rm -rf "$root/.cache/mingw64"
+    fi
+    ln -sfn "$prefix" "$root/.cache/mingw64"
+fi
 
 if [ -f "$prefix/lib/libgtest.a" ] && [ -f "$prefix/share/cmake/CLI11/CLI11Config.cmake" ] &&
     [ -f "$prefix/lib/libpugixml.a" ] && [ -f "$prefix/lib/libsqlite3.a" ] &&

@@ -1,5 +1,6 @@
 #include "diag/session_log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -132,6 +133,13 @@ void SessionLog::Queue(const char* kind, int64_t us, bool chunk, const char* dat
                        std::size_t size) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!writer_.joinable() || stopping_) return;
+    // Threads read the clock before they take the lock, so two events may reach the queue in
+    // the other order than their times: the log's order is the queue's, and its times never go
+    // backwards (the replay relies on both).
+    if (us >= 0) {
+        us = std::max(us, lastUs_);
+        lastUs_ = us;
+    }
     queue_.push_back({kind, us, chunk, queueData_.size(), size});
     queueData_.append(data, size);
 }

@@ -87,6 +87,7 @@ private:
     };
 
     int64_t NowUs() const;
+    int64_t lastUs_ = 0;  // the latest time queued (mutex_)
     void Event(const char* kind, const std::string& text);
     void Chunk(const char* kind, const uint8_t* bytes, int32_t count);
     void Queue(const char* kind, int64_t us, bool chunk, const char* data, std::size_t size);

@@ -18,12 +18,11 @@ std::wstring Wide(const std::string& utf8) {
     return std::wstring(u.begin(), u.end());
 }
 
-}  // namespace
-
-std::string DocumentsFolder() {
+// A folder the shell knows, as UTF-8; empty when it has none.
+std::string KnownFolder(REFKNOWNFOLDERID id) {
     PWSTR path = nullptr;
     std::string folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &path))) {
+    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path))) {
         folder =
             Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(path), std::wcslen(path)));
     }
@@ -31,15 +30,14 @@ std::string DocumentsFolder() {
     return folder;
 }
 
+}  // namespace
+
+std::string DocumentsFolder() {
+    return KnownFolder(FOLDERID_Documents);
+}
+
 std::string UserDataFolder() {
-    PWSTR path = nullptr;
-    std::string folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path))) {
-        folder =
-            Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(path), std::wcslen(path)));
-    }
-    CoTaskMemFree(path);
-    return folder;
+    return KnownFolder(FOLDERID_LocalAppData);
 }
 
 std::string UserStateFolder() {
